@@ -1,0 +1,53 @@
+// The run-time services that stelmo's own code calls: panel loading, the event
+// loop, control access and parallel-port I/O. The engine in this directory
+// implements them on Qt; tests put recording stand-ins in their place at link
+// time. Nothing here pulls in Qt.
+#pragma once
+
+#include <cstdint>
+
+// Control callback: called by the engine with the panel handle, the control
+// id, the event code, the callback data and two event-specific ints.
+using CtrlCallbackPtr = int (*)(int panel, int control, int event, void *callbackData,
+                                int eventData1, int eventData2);
+
+// Event codes passed to control callbacks.
+constexpr int EVENT_COMMIT = 1;      // a button was operated
+constexpr int EVENT_TIMER_TICK = 15; // a timer control ticked
+
+// Control attributes for SetCtrlAttribute.
+constexpr int ATTR_TIMER_ENABLED = 1271; // 1 switches a timer control on, 0 off
+
+extern "C" {
+
+// Starts the engine once; 1 when it is ready, 0 when it cannot start.
+int InitRuntimeEx(int instance, char **argv, int reserved);
+
+// Loads panel `panel` from the panel file `file`; a handle >= 0, or < 0 on failure.
+int LoadPanel(int parent, const char *file, int panel);
+
+// Shows a loaded panel.
+int DisplayPanel(int panel);
+
+// Sets an attribute of a control (ATTR_TIMER_ENABLED on a timer control).
+int SetCtrlAttribute(int panel, int control, int attribute, int value);
+
+// Runs the event loop on the calling thread until QuitUserInterface.
+int RunUserInterface(void);
+
+// Makes the running RunUserInterface return once the current callback ends.
+int QuitUserInterface(int code);
+
+// Stores the 0-based index of a selector's current entry in *index.
+int GetCtrlIndex(int panel, int control, int *index);
+
+// Shows a value on a numeric display.
+int SetCtrlVal(int panel, int control, double value);
+
+// Reads one byte from an I/O port.
+std::uint8_t inp(std::uint16_t port);
+
+// Writes one byte to an I/O port.
+int outp(std::uint16_t port, std::uint8_t value);
+
+} // extern "C"
