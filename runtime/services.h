@@ -18,6 +18,17 @@ constexpr int EVENT_TIMER_TICK = 15; // a timer control ticked
 // Control attributes for SetCtrlAttribute.
 constexpr int ATTR_TIMER_ENABLED = 1271; // 1 switches a timer control on, 0 off
 
+// Failure codes. Every service returns one of these (all negative) when it
+// cannot do what was asked, and then changes nothing.
+constexpr int ERR_PANEL_FILE = -1;     // LoadPanel: file missing or unreadable
+constexpr int ERR_NOT_A_PANEL = -2;    // LoadPanel: the document is not a panel
+constexpr int ERR_NO_SUCH_PANEL = -3;  // LoadPanel: no panel with that id in the file
+constexpr int ERR_BAD_CONTROL = -4;    // LoadPanel: duplicate id, unknown callback, bad kind
+constexpr int ERR_NO_ENGINE = -5;      // called before InitRuntimeEx succeeded
+constexpr int ERR_BAD_HANDLE = -6;     // no panel with that handle
+constexpr int ERR_BAD_CONTROL_ID = -7; // no such control, or not of the kind the call needs
+constexpr int ERR_BAD_ARGUMENT = -8;   // unknown attribute, bad value or pointer
+
 extern "C" {
 
 // Starts the engine once; 1 when it is ready, 0 when it cannot start.
