@@ -1,7 +1,7 @@
 // The tick sequencer against a recording stand-in for the port and the panel.
 #include "drive/drive.h"
 
-#include "fake_drive_services.h"
+#include "fake_services.h"
 #include "panel/stelmo.h"
 #include "runtime/services.h"
 
