@@ -12,6 +12,13 @@ namespace stelmo::ports {
 
 class SimRig;
 
+// The program's two port bases and the registers it uses on each.
+constexpr std::uint16_t PORT_BASE_FIRST = 0x378;  // first port; the simulated rig sits here
+constexpr std::uint16_t PORT_BASE_SECOND = 0x278; // second port
+constexpr std::uint16_t PORT_DATA = 0;            // data register: D0..D3 drive the phases
+constexpr std::uint16_t PORT_SWITCHES = 2;        // register that reports the end switches
+constexpr std::uint8_t PORT_NOTHING = 0xFF;       // what a read returns with nothing behind it
+
 // One way of reaching the I/O ports.
 class Backend {
 public:
@@ -36,8 +43,14 @@ struct Setup {
 // device and the cause (without the "stelmo: " prefix).
 bool open_from_environment(Setup &setup, std::string &error);
 
+// The same from given values of STELMO_IO and STELMO_TRACE (null: not set).
+bool open_backend(const char *io, const char *trace, Setup &setup, std::string &error);
+
 // Routes inp() and outp() to `backend` from now on (null: no backend; inp
 // then reads 0xFF and outp refuses). The caller keeps ownership.
 void install(Backend *backend);
+
+// The backend inp() and outp() reach now (null when none is installed).
+Backend *installed();
 
 } // namespace stelmo::ports

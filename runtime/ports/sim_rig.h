@@ -14,15 +14,22 @@ constexpr int RIG_TRAVEL = 240;   // home switch at 0, far switch at RIG_TRAVEL
 constexpr int RIG_START = 120;    // where the carriage stands at start-up
 constexpr int RIG_OVERTRAVEL = 5; // hard stops this far beyond each switch
 
+// What the switch register of the first port reads.
+constexpr std::uint8_t RIG_CODE_HOME = 13; // carriage at or beyond the home switch
+constexpr std::uint8_t RIG_CODE_FAR = 14;  // carriage at or beyond the far switch
+// Neither switch: bits 6-7 and 2 high, as an idle control register reads. Its
+// top bit set makes it negative once the program widens it as a signed byte.
+constexpr std::uint8_t RIG_CODE_NEUTRAL = 0xC4;
+
 // What a person at the bench would see.
 struct RigState {
-    int position = RIG_START;  // full steps from the home switch (-5..245)
-    int rotor = 0;             // phase the rotor stands at, 0..3 for D0..D3
-    std::uint8_t data = 0;     // last byte on the data lines
-    bool home_closed = false;  // home switch pressed (position <= 0)
-    bool far_closed = false;   // far switch pressed (position >= RIG_TRAVEL)
-    long steps = 0;            // full steps the carriage moved
-    long stalls = 0;           // steps refused at a hard stop
+    int position = RIG_START; // full steps from the home switch (-5..245)
+    int rotor = 0;            // phase the rotor stands at, 0..3 for D0..D3
+    std::uint8_t data = 0;    // last byte on the data lines
+    bool home_closed = false; // home switch pressed (position <= 0)
+    bool far_closed = false;  // far switch pressed (position >= RIG_TRAVEL)
+    long steps = 0;           // full steps the carriage moved
+    long stalls = 0;          // steps refused at a hard stop
 };
 
 class SimRig : public Backend {
@@ -37,6 +44,9 @@ public:
     void set_observer(void (*fn)(void *context), void *context);
 
 private:
+    // Energises the phases in the low nibble of `pattern`; true when the rig changed.
+    bool energise(std::uint8_t pattern);
+
     RigState state_;
     void (*observer_)(void *) = nullptr;
     void *observer_context_ = nullptr;

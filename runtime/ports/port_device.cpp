@@ -1,0 +1,322 @@
+// The hardware backend through /dev/port. The functions that touch the
+// hardware are read() and write(): one positioned 1-byte pread/pwrite each.
+// Everything else is parsing, opening and reporting.
+#include "runtime/ports/port_device.h"
+
+#include "runtime/ports/printable.h"
+#include "runtime/report.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace stelmo::ports {
+
+namespace {
+
+constexpr std::string_view BACKEND = "port";
+constexpr const char *ARROW = "\xe2\x86\x92"; // U+2192 in UTF-8
+
+std::string hex(unsigned value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%03x", value);
+    return text;
+}
+
+std::string quoted(std::string_view text)
+{
+    return "\"" + printable(text) + "\"";
+}
+
+// A port number in hex with a 0x prefix or in decimal, nothing else around it.
+bool parse_number(std::string_view text, unsigned long &value)
+{
+    int base = 10;
+    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    if (text.empty())
+        return false;
+    const char *end = text.data() + text.size();
+    const auto [stop, ec] = std::from_chars(text.data(), end, value, base);
+    return ec == std::errc() && stop == end;
+}
+
+// Parses one LOGICAL=PHYSICAL item into `config`; `seen` tracks mapped bases.
+bool parse_mapping(std::string_view item, DeviceConfig &config, bool (&seen)[2], std::string &cause)
+{
+    const std::size_t equals = item.find('=');
+    if (item.empty()) {
+        cause = "empty mapping";
+        return false;
+    }
+    if (equals == std::string_view::npos) {
+        cause = "missing =PHYSICAL after " + quoted(item);
+        return false;
+    }
+    const std::string_view logical_text = item.substr(0, equals);
+    const std::string_view physical_text = item.substr(equals + 1);
+    unsigned long logical = 0;
+    unsigned long physical = 0;
+    if (!parse_number(logical_text, logical)) {
+        cause = quoted(logical_text) + " is not a port number";
+        return false;
+    }
+    if (physical_text.empty()) {
+        cause = "missing =PHYSICAL after " + quoted(logical_text);
+        return false;
+    }
+    if (!parse_number(physical_text, physical)) {
+        cause = quoted(physical_text) + " is not a port number";
+        return false;
+    }
+    int index = -1;
+    for (int i = 0; i < 2; ++i)
+        if (logical == LOGICAL_BASES[i])
+            index = i;
+    if (index < 0) {
+        cause = quoted(logical_text) + " is not a port base the program uses";
+        return false;
+    }
+    if (seen[index]) {
+        cause = hex(LOGICAL_BASES[index]) + " is mapped twice";
+        return false;
+    }
+    if (physical > PHYSICAL_BASE_MAX) {
+        cause = "physical base " + quoted(physical_text) + " is above " + hex(PHYSICAL_BASE_MAX) +
+                " (base + 2 must be a port too)";
+        return false;
+    }
+    seen[index] = true;
+    config.physical[index] = static_cast<std::uint16_t>(physical);
+    return true;
+}
+
+const char *errno_text(int err)
+{
+    return err == 0 ? "short access (no byte transferred)" : std::strerror(err);
+}
+
+// Path of this program, for the setcap hint.
+std::string executable()
+{
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return "PROGRAM";
+    return std::string(path, static_cast<std::size_t>(n));
+}
+
+} // namespace
+
+bool parse_device_config(std::string_view value, DeviceConfig &config, std::string &cause)
+{
+    config = DeviceConfig{};
+    if (value.substr(0, BACKEND.size()) != BACKEND ||
+        (value.size() > BACKEND.size() && value[BACKEND.size()] != ':' &&
+         value[BACKEND.size()] != ',')) {
+        cause = "unknown port backend";
+        return false;
+    }
+    value.remove_prefix(BACKEND.size());
+
+    // ":DEVICE" runs up to the first comma.
+    if (!value.empty() && value.front() == ':') {
+        value.remove_prefix(1);
+        const std::size_t comma = value.find(',');
+        const std::string_view device = value.substr(0, comma);
+        if (device.empty()) {
+            cause = "empty device name";
+            return false;
+        }
+        config.device = std::string(device);
+        value.remove_prefix(device.size());
+    }
+
+    bool seen[2] = {false, false};
+    while (!value.empty()) {
+        value.remove_prefix(1); // the comma
+        const std::size_t comma = value.find(',');
+        const std::string_view item = value.substr(0, comma);
+        if (!parse_mapping(item, config, seen, cause))
+            return false;
+        value.remove_prefix(item.size());
+    }
+
+    // One base's data register must not be the other's switch register; the
+    // program would then write patterns into a register it expects to read.
+    const int apart = config.physical[0] - config.physical[1];
+    if (apart == PORT_SWITCHES || apart == -PORT_SWITCHES) {
+        cause = "bases " + hex(config.physical[0]) + " and " + hex(config.physical[1]) +
+                " overlap (one's data register is the other's switch register)";
+        return false;
+    }
+    return true;
+}
+
+bool lockdown_active(const char *lockdown_file, std::string *mode)
+{
+    const int fd = ::open(lockdown_file, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char text[256];
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n <= 0)
+        return false;
+    const std::string_view shown(text, static_cast<std::size_t>(n));
+    const std::size_t open = shown.find('[');
+    const std::size_t close = shown.find(']', open);
+    if (open == std::string_view::npos || close == std::string_view::npos)
+        return false;
+    const std::string_view active = shown.substr(open + 1, close - open - 1);
+    if (mode)
+        *mode = std::string(active);
+    return active != "none";
+}
+
+std::string open_failure(const std::string &device, int err, const char *lockdown_file)
+{
+    const std::string shown = printable(device);
+    std::string line = "cannot open " + shown + ": " + std::strerror(err);
+    std::string mode;
+    if ((err == EPERM || err == EACCES) && lockdown_active(lockdown_file, &mode)) {
+        line += "; the kernel is in lockdown (" + printable(mode) +
+                ", usually because of Secure Boot), which forbids port access through " + shown +
+                " even for root";
+    } else if (err == EPERM || err == EACCES) {
+        line += "; run as root or give the binary cap_sys_rawio (setcap cap_sys_rawio+ep " +
+                printable(executable()) + ") and the user read-write access to " + shown;
+    } else if (err == ENOENT && device == PORT_DEVICE) {
+        line += "; this kernel has no /dev/port (it was built without CONFIG_DEVPORT)";
+    } else if (err == ENOENT) {
+        line += "; the device does not exist";
+    }
+    return line;
+}
+
+DevicePort::DevicePort(const DeviceConfig &config, int fd) : config_(config), fd_(fd) {}
+
+DevicePort::~DevicePort()
+{
+    ::close(fd_);
+}
+
+std::unique_ptr<DevicePort> DevicePort::open(const DeviceConfig &config, std::string &error,
+                                             const char *lockdown_file)
+{
+    const int fd = ::open(config.device.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        error = open_failure(config.device, errno, lockdown_file);
+        return nullptr;
+    }
+    return std::unique_ptr<DevicePort>(new DevicePort(config, fd));
+}
+
+int DevicePort::slot(std::uint16_t port)
+{
+    for (int i = 0; i < 2; ++i) {
+        if (port == LOGICAL_BASES[i] + PORT_DATA)
+            return 2 * i;
+        if (port == LOGICAL_BASES[i] + PORT_SWITCHES)
+            return 2 * i + 1;
+    }
+    return -1;
+}
+
+std::uint16_t DevicePort::reach(int slot) const
+{
+    const std::uint16_t offset = slot % 2 == 0 ? PORT_DATA : PORT_SWITCHES;
+    return static_cast<std::uint16_t>(config_.physical[slot / 2] + offset);
+}
+
+std::uint16_t DevicePort::physical(std::uint16_t port) const
+{
+    const int s = slot(port);
+    return s < 0 ? port : reach(s);
+}
+
+std::uint8_t DevicePort::read(std::uint16_t port)
+{
+    const int s = slot(port);
+    if (s < 0) {
+        refuse(port);
+        return PORT_NOTHING;
+    }
+    std::uint8_t byte = 0;
+    ssize_t n;
+    do
+        n = ::pread(fd_, &byte, 1, reach(s));
+    while (n < 0 && errno == EINTR);
+    if (n == 1)
+        return byte;
+    fail(false, s, port, n < 0 ? errno : 0);
+    return PORT_NOTHING;
+}
+
+bool DevicePort::write(std::uint16_t port, std::uint8_t value)
+{
+    const int s = slot(port);
+    if (s < 0) {
+        refuse(port);
+        return false;
+    }
+    ssize_t n;
+    do
+        n = ::pwrite(fd_, &value, 1, reach(s));
+    while (n < 0 && errno == EINTR);
+    if (n == 1)
+        return true;
+    fail(true, s, port, n < 0 ? errno : 0);
+    return false;
+}
+
+// Failures are reported once per register and direction, refusals once per
+// port: the program polls at the tick rate (up to 100 accesses a second), and a
+// line per access would bury everything else on stderr. The counts keep the rest.
+void DevicePort::refuse(std::uint16_t port)
+{
+    ++faults_.refused;
+    if (refusal_reported_.test(port))
+        return;
+    refusal_reported_.set(port);
+    report(printable(config_.device) + ": port " + hex(port) +
+           " is not a register the program drives; access refused");
+}
+
+void DevicePort::fail(bool writing, int slot, std::uint16_t port, int err)
+{
+    bool &reported = writing ? write_reported_[slot] : read_reported_[slot];
+    ++(writing ? faults_.failed_writes : faults_.failed_reads);
+    if (reported)
+        return;
+    reported = true;
+    std::string where = "port " + hex(port);
+    if (reach(slot) != port)
+        where += " (physical " + hex(reach(slot)) + ")";
+    report(printable(config_.device) + ": " + (writing ? "writing " : "reading ") + where +
+           " failed: " + errno_text(err) + "; further failures there are only counted");
+}
+
+std::string DevicePort::description() const
+{
+    std::string text = printable(config_.device);
+    std::string mappings;
+    for (int i = 0; i < 2; ++i) {
+        if (config_.physical[i] == LOGICAL_BASES[i])
+            continue;
+        if (!mappings.empty())
+            mappings += ", ";
+        mappings += hex(LOGICAL_BASES[i]) + ARROW + hex(config_.physical[i]);
+    }
+    if (!mappings.empty())
+        text += " (" + mappings + ")";
+    return text;
+}
+
+} // namespace stelmo::ports

@@ -1,0 +1,94 @@
+// The hardware backend: real port accesses through /dev/port (or another
+// device file with the same semantics), where the file offset is the I/O port
+// and each byte read or written is one access. Optionally maps the program's
+// two port bases to other physical bases, e.g. a parallel port on a PCI card.
+#pragma once
+
+#include "runtime/ports/ports.h"
+
+#include <bitset>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace stelmo::ports {
+
+constexpr const char *PORT_DEVICE = "/dev/port";
+// Shows the kernel's lockdown mode, e.g. "none [integrity] confidentiality".
+constexpr const char *LOCKDOWN_FILE = "/sys/kernel/security/lockdown";
+// The highest physical base: its switch register, base + 2, must still be a port.
+constexpr std::uint16_t PHYSICAL_BASE_MAX = 0xFFFF - PORT_SWITCHES;
+
+// The two port bases, in the order of DeviceConfig::physical.
+constexpr std::uint16_t LOGICAL_BASES[2] = {PORT_BASE_FIRST, PORT_BASE_SECOND};
+
+// What STELMO_IO=port[:DEVICE][,LOGICAL=PHYSICAL]... asks for.
+struct DeviceConfig {
+    std::string device = PORT_DEVICE; // device file, never empty
+    // Physical base that each of LOGICAL_BASES reaches; base + 2 follows it.
+    std::uint16_t physical[2] = {PORT_BASE_FIRST, PORT_BASE_SECOND};
+};
+
+// Parses a STELMO_IO value of the form port[:DEVICE][,LOGICAL=PHYSICAL]...
+// On failure returns false and sets `cause` to what is wrong (without the
+// variable or the syntax, which the caller adds).
+bool parse_device_config(std::string_view value, DeviceConfig &config, std::string &cause);
+
+// True when the lockdown file shows a mode other than "none"; `mode` gets the
+// active mode. A missing or unreadable file means no lockdown.
+bool lockdown_active(const char *lockdown_file = LOCKDOWN_FILE, std::string *mode = nullptr);
+
+// One line explaining why `device` could not be opened (errno `err`) and what
+// to do about it.
+std::string open_failure(const std::string &device, int err,
+                         const char *lockdown_file = LOCKDOWN_FILE);
+
+// Failed or refused accesses since the device was opened.
+struct DeviceFaults {
+    long failed_reads = 0;  // reads that returned no byte (the program got 0xFF)
+    long failed_writes = 0; // writes that did not land
+    long refused = 0;       // accesses to ports outside the allow-list, never made
+};
+
+class DevicePort : public Backend {
+public:
+    // Opens the device read-write. Null with `error` set to one line (device,
+    // cause, what to do) when that fails.
+    static std::unique_ptr<DevicePort> open(const DeviceConfig &config, std::string &error,
+                                            const char *lockdown_file = LOCKDOWN_FILE);
+    ~DevicePort() override;
+
+    DevicePort(const DevicePort &) = delete;
+    DevicePort &operator=(const DevicePort &) = delete;
+
+    // Only the four registers the program uses are reached: data and switch
+    // register of each base, after mapping. Anything else is refused untouched.
+    std::uint8_t read(std::uint16_t port) override;
+    bool write(std::uint16_t port, std::uint8_t value) override;
+    std::uint16_t physical(std::uint16_t port) const override;
+
+    const DeviceFaults &faults() const { return faults_; }
+    // For the window title: the device and the mappings that move a base,
+    // e.g. "/dev/port (0x378→0xd010, 0x278→0xd020)".
+    std::string description() const;
+
+private:
+    DevicePort(const DeviceConfig &config, int fd);
+    // Index 0..3 of an allowed register (base, base + 2 of each port), else -1.
+    static int slot(std::uint16_t port);
+    std::uint16_t reach(int slot) const;
+    void refuse(std::uint16_t port);
+    // Counts a failed access and reports the first one per register and direction;
+    // `err` 0 means the access moved no byte without an error.
+    void fail(bool writing, int slot, std::uint16_t port, int err);
+
+    DeviceConfig config_;
+    int fd_;
+    DeviceFaults faults_;
+    bool read_reported_[4] = {};            // per register: first read failure already reported
+    bool write_reported_[4] = {};           // per register: first write failure already reported
+    std::bitset<0x10000> refusal_reported_; // per port: refusal already reported
+};
+
+} // namespace stelmo::ports

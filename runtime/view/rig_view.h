@@ -1,0 +1,47 @@
+// "Simulated rig": a small window that shows what a person at the bench would
+// see of the simulated rig: the four phase lamps, the carriage on its travel
+// with both end switches and hard stops, and the step and stall counters.
+#pragma once
+
+#include "runtime/ports/sim_rig.h"
+
+#include <memory>
+
+#include <QRectF>
+#include <QTimer>
+#include <QWidget>
+
+namespace stelmo {
+
+class RigView : public QWidget {
+public:
+    // Watches `rig`, which must outlive the view.
+    explicit RigView(ports::SimRig &rig, QWidget *parent = nullptr);
+    ~RigView() override;
+
+    // Where things are drawn, for the current widget size.
+    QRectF lamp(int phase) const; // lamp of phase D0..D3
+    QRectF track() const;         // the travel between the hard stops
+    QRectF carriage(int position) const;
+    QRectF home_switch() const;
+    QRectF far_switch() const;
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *) override;
+
+private:
+    static void rig_changed(void *view);
+    double x_of(double position) const;
+
+    ports::SimRig &rig_;
+    // Repaints at most once per frame, however fast the rig steps.
+    QTimer frame_;
+};
+
+// Creates and shows the rig view, unless STELMO_RIG_VIEW is 0 (then null).
+// It never takes the keyboard focus from the operator panel.
+std::unique_ptr<RigView> open_rig_view(ports::SimRig &rig);
+
+} // namespace stelmo

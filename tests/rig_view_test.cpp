@@ -1,0 +1,145 @@
+// The "Simulated rig" window draws what the rig's state says, offscreen.
+#include "runtime/view/rig_view.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using stelmo::RigView;
+using stelmo::ports::RIG_START;
+using stelmo::ports::RIG_TRAVEL;
+using stelmo::ports::SimRig;
+
+const QColor LAMP_ON(255, 170, 0);
+const QColor LAMP_OFF(70, 70, 70);
+const QColor SWITCH_CLOSED(40, 200, 60);
+const QColor SWITCH_OPEN(150, 150, 150);
+const QColor CARRIAGE(40, 110, 220);
+
+QColor at(const QImage &image, QPointF point)
+{
+    return image.pixelColor(point.toPoint());
+}
+
+// Moves the carriage `steps` full steps (negative: towards home) by energising
+// phases on the data register, as the drive does.
+void move(SimRig &rig, int steps)
+{
+    for (int i = 0; i < std::abs(steps); ++i) {
+        const int next = (rig.state().rotor + (steps > 0 ? 1 : 3)) % 4;
+        rig.write(0x378, static_cast<std::uint8_t>(1 << next));
+    }
+}
+
+class RigViewTest : public ::testing::Test {
+protected:
+    SimRig rig;
+    RigView view{rig};
+
+    void SetUp() override { view.resize(view.sizeHint()); }
+    QImage shot() { return view.grab().toImage(); }
+};
+
+TEST_F(RigViewTest, LampsFollowTheDataLines)
+{
+    for (std::uint8_t data : {0x00, 0x01, 0x02, 0x04, 0x08, 0x05, 0xf8}) {
+        rig.write(0x378, data);
+        const QImage image = shot();
+        for (int phase = 0; phase < 4; ++phase)
+            EXPECT_EQ(at(image, view.lamp(phase).center()),
+                      (data >> phase) & 1 ? LAMP_ON : LAMP_OFF)
+                << "data " << int(data) << " phase " << phase;
+    }
+}
+
+TEST_F(RigViewTest, CarriageIsDrawnWhereTheRigHasIt)
+{
+    for (int steps : {0, -37, -83, 200, 40}) {
+        move(rig, steps);
+        const int position = rig.state().position;
+        const QImage image = shot();
+        EXPECT_EQ(at(image, view.carriage(position).center()), CARRIAGE) << position;
+        // Nothing blue where the carriage was a few steps ago.
+        const QPointF elsewhere = view.carriage(position + (position > 100 ? -20 : 20)).center();
+        EXPECT_NE(at(image, elsewhere), CARRIAGE) << position;
+    }
+}
+
+TEST_F(RigViewTest, EndSwitchesLightWhenClosed)
+{
+    QImage image = shot();
+    EXPECT_EQ(at(image, view.home_switch().center()), SWITCH_OPEN);
+    EXPECT_EQ(at(image, view.far_switch().center()), SWITCH_OPEN);
+
+    move(rig, -RIG_START);
+    ASSERT_TRUE(rig.state().home_closed);
+    image = shot();
+    EXPECT_EQ(at(image, view.home_switch().center()), SWITCH_CLOSED);
+    EXPECT_EQ(at(image, view.far_switch().center()), SWITCH_OPEN);
+
+    move(rig, RIG_TRAVEL + 3);
+    ASSERT_TRUE(rig.state().far_closed);
+    image = shot();
+    EXPECT_EQ(at(image, view.home_switch().center()), SWITCH_OPEN);
+    EXPECT_EQ(at(image, view.far_switch().center()), SWITCH_CLOSED);
+    EXPECT_EQ(at(image, view.carriage(rig.state().position).center()), CARRIAGE);
+}
+
+TEST_F(RigViewTest, TrackSpansTheHardStopsInOrder)
+{
+    EXPECT_LT(view.carriage(-5).center().x(), view.home_switch().center().x());
+    EXPECT_LT(view.home_switch().center().x(), view.far_switch().center().x());
+    EXPECT_LT(view.far_switch().center().x(), view.carriage(245).center().x());
+    EXPECT_TRUE(view.track().contains(view.carriage(-5).center()));
+    EXPECT_TRUE(view.track().contains(view.carriage(245).center()));
+}
+
+TEST_F(RigViewTest, RigChangesScheduleOneRepaintPerFrame)
+{
+    view.show();
+    QApplication::processEvents();
+    int paints = 0;
+    struct Counter : QObject {
+        int &n;
+        explicit Counter(int &count) : n(count) {}
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::Paint)
+                ++n;
+            return false;
+        }
+    } counter(paints);
+    view.installEventFilter(&counter);
+    move(rig, 50); // fifty changes within one frame
+    QApplication::processEvents();
+    EXPECT_EQ(paints, 0); // nothing painted on the tick path
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 200)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(paints, 1);
+}
+
+TEST_F(RigViewTest, CanBeTurnedOff)
+{
+    qputenv("STELMO_RIG_VIEW", "0");
+    EXPECT_EQ(stelmo::open_rig_view(rig), nullptr);
+    qputenv("STELMO_RIG_VIEW", "1");
+    auto shown = stelmo::open_rig_view(rig);
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_EQ(shown->windowTitle(), "Simulated rig");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
