@@ -26,7 +26,7 @@ test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure --parallel $(shell nproc)
 
 run: build
-	@echo "make run: the operator panel is not built yet"
+	$(BUILD_DIR)/bin/stelmo
 
 clean:
 	@[ ! -d $(BUILD_DIR) ] || cmake --build $(BUILD_DIR) --target clean

@@ -127,12 +127,25 @@ TEST_F(RigViewTest, RigChangesScheduleOneRepaintPerFrame)
 TEST_F(RigViewTest, CanBeTurnedOff)
 {
     qputenv("STELMO_RIG_VIEW", "0");
-    EXPECT_EQ(stelmo::open_rig_view(rig), nullptr);
+    EXPECT_EQ(stelmo::make_rig_view(rig), nullptr);
     qputenv("STELMO_RIG_VIEW", "1");
-    auto shown = stelmo::open_rig_view(rig);
-    ASSERT_NE(shown, nullptr);
-    EXPECT_TRUE(shown->isVisible());
-    EXPECT_EQ(shown->windowTitle(), "Simulated rig");
+    auto made = stelmo::make_rig_view(rig);
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(made->windowTitle(), "Simulated rig");
+}
+
+TEST_F(RigViewTest, ShowsBesideThePanelOnceWithoutTakingFocus)
+{
+    QWidget panel;
+    panel.setGeometry(40, 50, 300, 120);
+    panel.show();
+    view.show_beside(panel);
+    EXPECT_TRUE(view.isVisible());
+    EXPECT_GE(view.x(), panel.frameGeometry().right());
+    EXPECT_TRUE(view.testAttribute(Qt::WA_ShowWithoutActivating));
+    view.move(500, 400); // moved by the operator: stays there
+    view.show_beside(panel);
+    EXPECT_EQ(view.pos(), QPoint(500, 400));
 }
 
 } // namespace

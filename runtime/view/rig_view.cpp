@@ -61,7 +61,7 @@ void RigView::rig_changed(void *view)
 
 QSize RigView::sizeHint() const
 {
-    return {380, 160};
+    return {380, 140};
 }
 
 double RigView::x_of(double position) const
@@ -137,19 +137,28 @@ void RigView::paintEvent(QPaintEvent *)
 
     // Counters.
     p.setPen(text);
-    p.drawText(
-        QRectF(MARGIN, t.bottom() + 10, t.width(), 20), Qt::AlignLeft,
-        QString("Position %1   Steps %2   Stalls %3").arg(s.position).arg(s.steps).arg(s.stalls));
+    p.drawText(QRectF(MARGIN, t.bottom() + 10, t.width(), 20), Qt::AlignLeft,
+               QString("Carriage at step %1    Steps %2    Stalls %3")
+                   .arg(s.position)
+                   .arg(s.steps)
+                   .arg(s.stalls));
 }
 
-std::unique_ptr<RigView> open_rig_view(ports::SimRig &rig)
+void RigView::show_beside(const QWidget &panel)
+{
+    if (placed_)
+        return;
+    placed_ = true;
+    move(panel.frameGeometry().topRight() + QPoint(12, 0));
+    show();
+}
+
+std::unique_ptr<RigView> make_rig_view(ports::SimRig &rig)
 {
     const char *setting = std::getenv("STELMO_RIG_VIEW");
     if (setting && std::strcmp(setting, "0") == 0)
         return nullptr;
-    auto view = std::make_unique<RigView>(rig);
-    view->show();
-    return view;
+    return std::make_unique<RigView>(rig);
 }
 
 } // namespace stelmo

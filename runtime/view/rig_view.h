@@ -28,6 +28,10 @@ public:
 
     QSize sizeHint() const override;
 
+    // Shows the view to the right of `panel`, the first time only; later
+    // calls leave it where the operator put it.
+    void show_beside(const QWidget &panel);
+
 protected:
     void paintEvent(QPaintEvent *) override;
 
@@ -38,10 +42,11 @@ private:
     ports::SimRig &rig_;
     // Repaints at most once per frame, however fast the rig steps.
     QTimer frame_;
+    bool placed_ = false;
 };
 
-// Creates and shows the rig view, unless STELMO_RIG_VIEW is 0 (then null).
-// It never takes the keyboard focus from the operator panel.
-std::unique_ptr<RigView> open_rig_view(ports::SimRig &rig);
+// Creates the rig view, hidden, unless STELMO_RIG_VIEW is 0 (then null).
+// Once shown it never takes the keyboard focus from the operator panel.
+std::unique_ptr<RigView> make_rig_view(ports::SimRig &rig);
 
 } // namespace stelmo

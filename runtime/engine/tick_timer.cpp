@@ -1,0 +1,79 @@
+#include "runtime/engine/tick_timer.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+namespace stelmo::engine {
+
+std::unique_ptr<TickTimer> TickTimer::create(int interval_ms, std::function<void()> on_tick,
+                                             std::string &error)
+{
+    const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (fd < 0) {
+        error = std::string("cannot create a timer: ") + std::strerror(errno);
+        return nullptr;
+    }
+    return std::unique_ptr<TickTimer>(new TickTimer(fd, interval_ms, std::move(on_tick)));
+}
+
+TickTimer::TickTimer(int fd, int interval_ms, std::function<void()> on_tick)
+    : fd_(fd), interval_ms_(interval_ms), on_tick_(std::move(on_tick)),
+      notifier_(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read))
+{
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
+                     [this] { expired(); });
+}
+
+TickTimer::~TickTimer()
+{
+    notifier_.reset(); // stop watching before the descriptor goes away
+    ::close(fd_);
+}
+
+void TickTimer::set_enabled(bool on)
+{
+    if (on == enabled_)
+        return; // on while on: the running period keeps its phase
+
+    itimerspec spec{};
+    int flags = 0;
+    if (on) {
+        spec.it_interval.tv_sec = interval_ms_ / 1000;
+        spec.it_interval.tv_nsec = static_cast<long>(interval_ms_ % 1000) * 1000000L;
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        spec.it_value.tv_sec = now.tv_sec + spec.it_interval.tv_sec;
+        spec.it_value.tv_nsec = now.tv_nsec + spec.it_interval.tv_nsec;
+        if (spec.it_value.tv_nsec >= 1000000000L) {
+            spec.it_value.tv_nsec -= 1000000000L;
+            ++spec.it_value.tv_sec;
+        }
+        flags = TFD_TIMER_ABSTIME;
+    }
+    // Disarming (all zero) also clears expirations not yet read, so a timer
+    // switched off inside a callback delivers nothing more.
+    ::timerfd_settime(fd_, flags, &spec, nullptr);
+    enabled_ = on;
+}
+
+void TickTimer::expired()
+{
+    std::uint64_t expirations = 0;
+    if (::read(fd_, &expirations, sizeof expirations) != sizeof expirations)
+        return; // nothing pending (disarmed since the wake-up)
+    if (!enabled_ || expirations == 0)
+        return;
+    // Several periods passed since the last read: the loop was held up. One
+    // tick now, not a burst: the motor cannot follow steps faster than the
+    // period, and a burst would lose them.
+    count_missed(static_cast<long>(expirations - 1));
+    on_tick_();
+}
+
+} // namespace stelmo::engine

@@ -1,0 +1,51 @@
+// The clock behind a timer control: a timerfd on CLOCK_MONOTONIC with
+// absolute, periodic deadlines, watched by the event loop. The kernel keeps
+// the period, so ticks do not drift with the time the callbacks take.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QSocketNotifier;
+
+namespace stelmo::engine {
+
+class TickTimer {
+public:
+    // A switched-off timer with the given period. Null with `error` set when
+    // the kernel refuses a timerfd (e.g. no file descriptors left).
+    static std::unique_ptr<TickTimer> create(int interval_ms, std::function<void()> on_tick,
+                                             std::string &error);
+    ~TickTimer();
+    TickTimer(const TickTimer &) = delete;
+    TickTimer &operator=(const TickTimer &) = delete;
+
+    // Switching on arms the first deadline one period from now. Switching on
+    // a running timer leaves its deadlines where they are; switching off
+    // disarms the timerfd, so it wakes nothing and owes no tick.
+    void set_enabled(bool on);
+    bool enabled() const { return enabled_; }
+    int interval_ms() const { return interval_ms_; }
+
+    // Ticks handed to the callback, and periods that passed without one
+    // (the loop was held up, or a callback was still running).
+    long ticks() const { return ticks_; }
+    long missed() const { return missed_; }
+    void count_tick() { ++ticks_; }
+    void count_missed(long periods) { missed_ += periods; }
+
+private:
+    TickTimer(int fd, int interval_ms, std::function<void()> on_tick);
+    void expired();
+
+    int fd_;
+    int interval_ms_;
+    bool enabled_ = false;
+    long ticks_ = 0;
+    long missed_ = 0;
+    std::function<void()> on_tick_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+} // namespace stelmo::engine

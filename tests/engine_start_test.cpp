@@ -1,0 +1,196 @@
+// InitRuntimeEx: starting without a display, with an X server that does not
+// answer, with a platform Qt cannot load, with a port backend that cannot
+// open, and starting properly. Each case runs in a forked child, since a
+// process can start the engine only once; the child's stderr is collected.
+#include "engine_test_support.h"
+
+#include "runtime/engine/engine.h"
+#include "runtime/ports/ports.h"
+#include "runtime/services.h"
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using engine_test::lines_of;
+
+struct Child {
+    bool exited = false; // ended by exit, not by a signal
+    int code = -1;       // exit status when it exited
+    std::string err;     // what it wrote to stderr
+};
+
+// Runs `body` in a child process with stderr captured; its return value is
+// the child's exit status.
+Child in_child(const std::function<int()> &body)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], STDERR_FILENO);
+        close(fds[0]);
+        close(fds[1]);
+        _exit(body());
+    }
+    close(fds[1]);
+    Child child;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
+        child.err.append(buffer, static_cast<std::size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    child.exited = WIFEXITED(status);
+    child.code = child.exited ? WEXITSTATUS(status) : -WTERMSIG(status);
+    return child;
+}
+
+// The environment of a machine without any display.
+void no_display()
+{
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    unsetenv("QT_QPA_PLATFORM");
+    unsetenv("STELMO_TRACE");
+    setenv("STELMO_IO", "sim", 1);
+}
+
+// Expects exactly one "stelmo:" line that contains each of `words`.
+void expect_one_line(const Child &child, std::initializer_list<const char *> words)
+{
+    const auto lines = lines_of(child.err);
+    ASSERT_EQ(lines.size(), 1u) << child.err;
+    EXPECT_EQ(lines[0].rfind("stelmo: ", 0), 0u) << lines[0];
+    for (const char *word : words)
+        EXPECT_NE(lines[0].find(word), std::string::npos) << word << " in: " << lines[0];
+}
+
+bool x_display_99_exists()
+{
+    struct stat st {};
+    return stat("/tmp/.X11-unix/X99", &st) == 0;
+}
+
+TEST(EngineStartTest, NoDisplayAnywhereIsOneLineAndZero)
+{
+    const Child child = in_child([] {
+        no_display();
+        return InitRuntimeEx(0, nullptr, 0) == 0 && !QCoreApplication::instance() ? 0 : 1;
+    });
+    EXPECT_TRUE(child.exited);
+    EXPECT_EQ(child.code, 0);
+    expect_one_line(child, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+}
+
+TEST(EngineStartTest, UnreachableXServerIsOneLineAndZero)
+{
+    if (x_display_99_exists())
+        GTEST_SKIP() << "an X server listens on :99 here";
+    for (const char *platform : {"", "xcb"}) {
+        const Child child = in_child([platform] {
+            no_display();
+            setenv("DISPLAY", ":99", 1);
+            if (*platform)
+                setenv("QT_QPA_PLATFORM", platform, 1);
+            return InitRuntimeEx(0, nullptr, 0) == 0 ? 0 : 1;
+        });
+        EXPECT_TRUE(child.exited) << platform; // no abort
+        EXPECT_EQ(child.code, 0) << platform;
+        expect_one_line(child, {":99"});
+    }
+}
+
+TEST(EngineStartTest, PlatformQtCannotLoadEndsWithOneLineNotAnAbort)
+{
+    const Child child = in_child([] {
+        no_display();
+        setenv("QT_QPA_PLATFORM", "nosuchplatform", 1);
+        InitRuntimeEx(0, nullptr, 0);
+        return 0; // not reached: Qt cannot go on without a platform
+    });
+    EXPECT_TRUE(child.exited);
+    EXPECT_EQ(child.code, 255);
+    expect_one_line(child, {"nosuchplatform"});
+}
+
+TEST(EngineStartTest, PortBackendThatCannotOpenIsOneLineAndZeroAndCanBeRetried)
+{
+    const Child child = in_child([] {
+        no_display();
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("STELMO_IO", "bogus", 1);
+        if (InitRuntimeEx(0, nullptr, 0) != 0)
+            return 1;
+        if (QCoreApplication::instance() || stelmo::ports::installed())
+            return 2; // nothing may be left half-started
+        // A successful start adds nothing to stderr, not even Qt's note
+        // about a missing XDG_RUNTIME_DIR on a headless machine.
+        unsetenv("XDG_RUNTIME_DIR");
+        setenv("STELMO_IO", "sim", 1);
+        return InitRuntimeEx(0, nullptr, 0) == 1 ? 0 : 3;
+    });
+    EXPECT_TRUE(child.exited);
+    EXPECT_EQ(child.code, 0);
+    expect_one_line(child, {"STELMO_IO=bogus"});
+}
+
+TEST(EngineStartTest, ServicesBeforeStartAreRefused)
+{
+    const Child child = in_child([] {
+        int index = 5;
+        int failures = 0;
+        failures += LoadPanel(0, "stelmo.uir", 1) != ERR_NO_ENGINE;
+        failures += DisplayPanel(1) != ERR_NO_ENGINE;
+        failures += SetCtrlAttribute(1, 9, ATTR_TIMER_ENABLED, 1) != ERR_NO_ENGINE;
+        failures += RunUserInterface() != ERR_NO_ENGINE;
+        failures += QuitUserInterface(0) != ERR_NO_ENGINE;
+        failures += GetCtrlIndex(1, 6, &index) != ERR_NO_ENGINE;
+        failures += SetCtrlVal(1, 5, 1.0) != ERR_NO_ENGINE;
+        failures += index != 5;
+        return failures;
+    });
+    EXPECT_TRUE(child.exited);
+    EXPECT_EQ(child.code, 0);
+    for (const auto &line : lines_of(child.err))
+        EXPECT_EQ(line.rfind("stelmo: ", 0), 0u) << line;
+}
+
+TEST(EngineStartTest, StartsOnceAndLeavesTheProgramsArgumentsAlone)
+{
+    const Child child = in_child([] {
+        no_display();
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // Were these handed to Qt, it would pick a platform that does not
+        // exist and stop the process.
+        static char a0[] = "stelmo", a1[] = "-platform", a2[] = "nosuchplatform";
+        static char *argv[] = {a0, a1, a2, nullptr};
+        if (InitRuntimeEx(0, argv, 0) != 1)
+            return 1;
+        auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
+        if (!app || QCoreApplication::arguments().size() != 1)
+            return 2;
+        if (InitRuntimeEx(0, argv, 0) != 1 || QCoreApplication::instance() != app)
+            return 3;
+        if (QApplication::quitOnLastWindowClosed())
+            return 4;
+        if (stelmo::engine::backend_description() != "simulated rig" ||
+            !stelmo::engine::simulated_rig() || stelmo::ports::installed() == nullptr)
+            return 5;
+        return 0;
+    });
+    EXPECT_TRUE(child.exited);
+    EXPECT_EQ(child.code, 0) << child.err;
+}
+
+} // namespace

@@ -1,0 +1,103 @@
+// Shared by the engine tests: starting the engine offscreen on the simulated
+// rig, capturing stderr, scratch directories, panel documents and the
+// callbacks that panel documents in the tests name.
+#pragma once
+
+#include <QTimer>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace engine_test {
+
+// Directory of the checked-in test panel documents.
+std::string panels_dir();
+
+// Starts the engine once for this process: offscreen platform, simulated rig,
+// no port trace, whatever the caller's environment says.
+void start_engine();
+
+// Runs the event loop until QuitUserInterface or `ms` milliseconds; returns
+// what RunUserInterface returned.
+int run_for(int ms);
+
+// Ends a loop that should have ended by itself with DEADLINE_CODE after `ms`
+// milliseconds, so a fault shows as a failure rather than a hang. Cancelled
+// when it goes out of scope.
+constexpr int DEADLINE_CODE = -99;
+class Deadline {
+public:
+    explicit Deadline(int ms);
+
+private:
+    QTimer timer_;
+};
+
+// Everything written to stderr (fd 2) between construction and text().
+class StderrCapture {
+public:
+    StderrCapture();
+    ~StderrCapture();
+    StderrCapture(const StderrCapture &) = delete;
+    StderrCapture &operator=(const StderrCapture &) = delete;
+    // Stops capturing (once) and returns what was written.
+    std::string text();
+
+private:
+    int saved_ = -1;
+    int file_ = -1;
+    std::string text_;
+};
+
+// The lines of `text`, without their newlines.
+std::vector<std::string> lines_of(const std::string &text);
+
+// A scratch directory, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    // Writes `content` to path()/`name` (creating directories on the way)
+    // and returns the full path.
+    std::string write(const std::string &name, std::string_view content) const;
+
+private:
+    std::string path_;
+};
+
+// A panel document: top-level QWidget "Panel" with stelmoPanel `panel` and
+// `controls` (widget elements) inside.
+std::string panel_document(const std::string &controls, int panel = 1);
+
+// One widget element with the given stelmo properties (empty: left out).
+// `extra` is spliced into the element as is (items, other properties).
+std::string widget(const std::string &cls, const std::string &name, int ctrl,
+                   const std::string &callback = "", int interval = 0,
+                   const std::string &extra = "");
+
+// What the test callbacks saw.
+struct Event {
+    int panel;
+    int control;
+    int event;
+};
+extern std::vector<Event> events;
+// Called by every test callback after it recorded its event; may be empty.
+extern std::function<void(const Event &)> on_event;
+
+} // namespace engine_test
+
+extern "C" {
+// Records the event (commit or tick).
+int engine_test_click(int panel, int control, int event, void *data, int d1, int d2);
+int engine_test_tick(int panel, int control, int event, void *data, int d1, int d2);
+// Asks the loop to quit with code 7 on a commit, then records the event.
+int engine_test_quit(int panel, int control, int event, void *data, int d1, int d2);
+// Not a function: a panel file naming it must be refused.
+extern int engine_test_not_a_function;
+}

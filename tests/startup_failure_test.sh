@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Start-up failures of the real stelmo binary: each ends with exit status 255
+# and exactly one "stelmo:" line on stderr, shows no panel and touches no port.
+#
+#   startup_failure_test.sh <path to the stelmo executable>
+set -uo pipefail
+
+bin=$(realpath "$1")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+# expect_failure <name> <regex the line must match> <command...>
+# The command runs in $work with a fresh trace file $work/<name>.trace.
+expect_failure() {
+    local name=$1 pattern=$2
+    shift 2
+    local err=$work/$name.err
+    (cd "$work" && timeout 10 "$@" </dev/null >/dev/null 2>"$err")
+    local status=$?
+    local lines
+    lines=$(wc -l <"$err")
+    if ((status != 255)); then
+        echo "FAILED $name: exit status $status, expected 255"
+    elif ((lines != 1)); then
+        echo "FAILED $name: $lines lines on stderr, expected 1:"
+        cat "$err"
+    elif ! grep -Eq "^stelmo: .*($pattern)" "$err"; then
+        echo "FAILED $name: unexpected message: $(cat "$err")"
+    elif [[ -s $work/$name.trace ]]; then
+        echo "FAILED $name: the port was touched:"
+        cat "$work/$name.trace"
+    else
+        echo "ok     $name: $(cat "$err")"
+        return
+    fi
+    failures=$((failures + 1))
+}
+
+# A copy of the binary without its panel file beside it.
+mkdir "$work/lonely"
+cp "$bin" "$work/lonely/stelmo"
+
+export QT_QPA_PLATFORM=offscreen STELMO_RIG_VIEW=0
+unset STELMO_IO
+
+expect_failure missing_panel 'stelmo\.uir' \
+    env STELMO_TRACE="$work/missing_panel.trace" "$work/lonely/stelmo"
+
+expect_failure bad_backend 'STELMO_IO' \
+    env STELMO_IO=parport STELMO_TRACE="$work/bad_backend.trace" "$bin"
+
+expect_failure unwritable_trace 'no-such-dir/trace' \
+    env STELMO_TRACE="$work/no-such-dir/trace" "$bin"
+
+expect_failure no_display 'display' \
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+    STELMO_TRACE="$work/no_display.trace" "$bin"
+
+expect_failure unreachable_display 'display|:97' \
+    env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:97 \
+    STELMO_TRACE="$work/unreachable_display.trace" "$bin"
+
+expect_failure missing_device '/no/such/device' \
+    env STELMO_IO=port:/no/such/device STELMO_TRACE="$work/missing_device.trace" "$bin"
+
+((failures == 0))

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The real stelmo binary in a real X server (Xvfb), operated only from the
+# keyboard as an operator would, observed only through the port trace.
+#
+#   xvfb_keyboard_test.sh <path to the stelmo executable>
+#
+# Exit 0: passed; 77: skipped (no Xvfb or xdotool); anything else: failed.
+set -euo pipefail
+
+bin=$(realpath "$1")
+for tool in xvfb-run xdotool; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "skipped: $tool is not installed (scripts/install-deps installs it)"
+        exit 77
+    fi
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cat >"$work/scenario" <<'EOF'
+set -euo pipefail
+bin=$1 work=$2
+trace=$work/trace
+
+fail() { echo "FAILED: $*"; echo "--- trace tail:"; tail -5 "$trace" || true; exit 1; }
+
+# Waits up to $2 seconds for an extended regex $1 to appear in the trace.
+wait_for() {
+    local deadline=$((SECONDS + $2))
+    until grep -Eq "$1" "$trace" 2>/dev/null; do
+        ((SECONDS < deadline)) || fail "no '$1' in the trace after $2 s"
+        sleep 0.05
+    done
+}
+
+# Runs from an unrelated directory: the panel file must be found next to the binary.
+cd "$work"
+STELMO_TRACE=$trace "$bin" 2>"$work/stderr" &
+pid=$!
+
+xdotool search --sync --onlyvisible --name '^stelmo' >/dev/null
+sleep 0.3
+[[ -s $trace ]] && fail "port accessed before Start"
+
+# Alt+S: the reference run homes the carriage, then the drive stands still.
+xdotool key alt+s
+wait_for 'in 0x37a 0x0d' 10
+wait_for 'out 0x378 0x00' 2
+homing=$(grep -m 6 ' out ' "$trace" | awk '{print $4}' | tr '\n' ' ')
+[[ $homing == "0x08 0x04 0x02 0x01 0x08 0x04 " ]] || fail "homing wrote $homing"
+
+# Alt+D, Down: towards the far end; the drive stops with 0 after reading 14.
+xdotool key alt+d Down
+wait_for 'in 0x37a 0x0e' 10
+sleep 0.2
+last=$(tail -1 "$trace" | awk '{print $2, $3, $4}')
+[[ $last == "out 0x378 0x00" ]] || fail "at the far end the last access was '$last'"
+
+# Alt+T: no more port accesses.
+xdotool key alt+t
+sleep 0.2
+before=$(wc -l <"$trace")
+sleep 0.5
+after=$(wc -l <"$trace")
+((before == after)) || fail "$((after - before)) port accesses after Stop"
+
+# Start again, towards home, then Alt+Q: exit 0, nothing written on the way out.
+xdotool key alt+d Up alt+s
+sleep 0.3
+xdotool key alt+q
+status=0
+wait "$pid" || status=$?
+((status == 0)) || fail "exit status $status after Quit"
+lines=$(wc -l <"$trace")
+((lines > after)) || fail "Start after Stop did not move the motor"
+tail -1 "$trace" | grep -Eq ' out 0x378 0x0[1248]$' || fail "last access was not a step: $(tail -1 "$trace")"
+[[ -s $work/stderr ]] && fail "unexpected stderr: $(cat "$work/stderr")"
+echo "passed: $lines port accesses"
+EOF
+
+xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/scenario" "$bin" "$work"
