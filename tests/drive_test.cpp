@@ -45,7 +45,7 @@ void enter(Jog state, float position = 100.0f)
 }
 
 class DriveTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { fake::reset(); }
 };
 
@@ -395,6 +395,45 @@ TEST_F(DriveTest, OnlyCodes13And14AreSwitchCodes)
         fake::idle_switch = static_cast<std::uint8_t>(byte);
         tick();
         ASSERT_EQ(stp, 0) << byte;
+    }
+
+    // A latched state does not read the port, so no byte the switch register
+    // could hold changes the outcome: towards the latched end the drive stands
+    // with the latch kept; away from it, the latch is released and it steps.
+    struct Latched {
+        Jog state;
+        int direction;
+        bool stands;
+    };
+    const Latched latched[] = {
+        {Jog::FarLatched, RISING, true},
+        {Jog::FarLatched, FALLING, false},
+        {Jog::HomeLatched, FALLING, true},
+        {Jog::HomeLatched, RISING, false},
+    };
+    for (const Latched &l : latched) {
+        const int code = l.state == Jog::FarLatched ? CODE_FAR : CODE_HOME;
+        for (int byte = 0; byte < 256; ++byte) {
+            fake::reset();
+            enter(l.state);
+            fake::direction = l.direction;
+            fake::idle_switch = static_cast<std::uint8_t>(byte);
+            tick();
+            SCOPED_TRACE("code " + std::to_string(code) + ", direction " +
+                         std::to_string(l.direction) + ", byte " + std::to_string(byte));
+            ASSERT_TRUE(fake::of(Op::In).empty());
+            ASSERT_EQ(fake::writes().size(), 1u);
+            if (l.stands) {
+                ASSERT_EQ(fake::writes()[0], PATTERN_STOP);
+                ASSERT_EQ(taster, code);
+                ASSERT_EQ(l.state == Jog::FarLatched ? aus : nullpunkt, 1);
+            } else {
+                ASSERT_NE(fake::writes()[0], PATTERN_STOP);
+                ASSERT_EQ(taster, 0);
+                ASSERT_EQ(aus, 0);
+                ASSERT_EQ(nullpunkt, 0);
+            }
+        }
     }
 }
 

@@ -1,0 +1,215 @@
+// The corpus of broken panel files in tests/panel_corpus: each is the
+// operator panel ui/stelmo.uir spoilt in one way a panel file gets spoilt in
+// practice. Every one must be refused with its own code, one "stelmo:" line
+// naming the file and the fault, no window left behind and the port untouched.
+// The real panel file is the control case: it loads, and its controls are
+// bound to the program's own callbacks (linked in here, as in stelmo itself).
+#include "engine_test_support.h"
+
+#include "drive/drive.h"
+#include "panel/stelmo.h"
+#include "runtime/engine/engine.h"
+#include "runtime/engine/engine_qt.h"
+#include "runtime/engine/internal.h"
+#include "runtime/ports/ports.h"
+#include "runtime/services.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+namespace {
+
+using namespace engine_test;
+
+const std::string CORPUS = PANEL_CORPUS;
+const std::string PANEL_FILE = STELMO_PANEL_FILE;
+constexpr long long PANEL_FILE_LIMIT = 4 * 1024 * 1024; // the largest panel file the engine reads
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+int open_descriptors()
+{
+    int count = 0;
+    if (DIR *dir = opendir("/proc/self/fd")) {
+        while (readdir(dir))
+            ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
+// Counts every port access while it is installed, and answers nothing.
+class CountingPort : public stelmo::ports::Backend {
+public:
+    std::uint8_t read(std::uint16_t) override
+    {
+        ++accesses;
+        return stelmo::ports::PORT_NOTHING;
+    }
+    bool write(std::uint16_t, std::uint8_t) override
+    {
+        ++accesses;
+        return true;
+    }
+    long accesses = 0;
+};
+
+class PanelCorpusTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { start_engine(); }
+    void SetUp() override
+    {
+        previous_ = stelmo::ports::installed();
+        stelmo::ports::install(&port);
+    }
+    void TearDown() override { stelmo::ports::install(previous_); }
+
+    CountingPort port;
+    TempDir scratch;
+
+private:
+    stelmo::ports::Backend *previous_ = nullptr;
+};
+
+TEST_F(PanelCorpusTest, EveryBrokenPanelFileIsRefusedCleanly)
+{
+    // Larger than the engine reads: the real panel with a long comment.
+    std::string large = read_file(PANEL_FILE);
+    ASSERT_FALSE(large.empty());
+    const auto after_declaration = large.find("?>\n") + 3;
+    const std::string open = "<!-- ", close = " -->\n";
+    large.insert(
+        after_declaration,
+        open + std::string(PANEL_FILE_LIMIT + 1 - large.size() - open.size() - close.size(), 'x') +
+            close);
+    ASSERT_EQ(static_cast<long long>(large.size()), PANEL_FILE_LIMIT + 1);
+    const std::string large_path = scratch.write("large.uir", large);
+
+    struct Case {
+        std::string path;
+        int code;
+        std::string fault; // in the report line
+    };
+    const Case cases[] = {
+        {CORPUS + "/absent.uir", ERR_PANEL_FILE, "No such file"},
+        {CORPUS + "/empty.uir", ERR_PANEL_FILE, "empty"},
+        {large_path, ERR_PANEL_FILE, "too large"},
+        {CORPUS + "/truncated.uir", ERR_NOT_A_PANEL, "line "},
+        {CORPUS + "/plain_form.uir", ERR_NOT_A_PANEL, "has no stelmoPanel"},
+        {CORPUS + "/not_a_form.uir", ERR_NOT_A_PANEL, "<RCC>"},
+        {CORPUS + "/binary_garbage.uir", ERR_NOT_A_PANEL, "not a panel"},
+        {CORPUS + "/invalid_utf8.uir", ERR_NOT_A_PANEL, "line "},
+        {CORPUS + "/wrong_panel_id.uir", ERR_NO_SUCH_PANEL, "panel 2, not panel 1"},
+        {CORPUS + "/duplicate_id.uir", ERR_BAD_CONTROL,
+         "control 6 \"directionSelector\" appears twice"},
+        {CORPUS + "/unknown_callback.uir", ERR_BAD_CONTROL, "names callback \"Start\""},
+        {CORPUS + "/wrong_kind.uir", ERR_BAD_CONTROL, "QSpinBox, which cannot be a control"},
+    };
+
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path);
+        const auto windows = QApplication::topLevelWidgets().size();
+        const int descriptors = open_descriptors();
+        StderrCapture capture;
+        const int code = LoadPanel(0, c.path.c_str(), PANEL);
+        const std::string said = capture.text();
+        const auto lines = lines_of(said);
+
+        EXPECT_EQ(code, c.code) << said;
+        EXPECT_EQ(lines.size(), 1u) << said;
+        if (!lines.empty()) {
+            EXPECT_EQ(lines[0].rfind("stelmo: ", 0), 0u) << lines[0];
+            EXPECT_NE(lines[0].find(c.path), std::string::npos) << lines[0];
+            EXPECT_NE(lines[0].find(c.fault), std::string::npos) << lines[0];
+        }
+        EXPECT_EQ(QApplication::topLevelWidgets().size(), windows);
+        EXPECT_EQ(open_descriptors(), descriptors);
+        EXPECT_EQ(port.accesses, 0);
+    }
+}
+
+// Loads the real panel file, then operates it as the operator would.
+TEST_F(PanelCorpusTest, RealPanelFileLoadsWithTheProgramsControlsAndCallbacks)
+{
+    using stelmo::engine::control_widget;
+    StderrCapture capture;
+    const int handle = LoadPanel(0, PANEL_FILE.c_str(), PANEL);
+    ASSERT_GE(handle, 0) << capture.text();
+    EXPECT_EQ(capture.text(), "");
+    panelHandle = handle;
+
+    // The controls the program uses, of the kinds its calls need.
+    EXPECT_NE(qobject_cast<QDoubleSpinBox *>(control_widget(handle, PANEL_SCHRITTWEITE)), nullptr);
+    EXPECT_EQ(SetCtrlVal(handle, PANEL_SCHRITTWEITE, POSITION_MAX), 0);
+    for (int selector : {PANEL_ADRESSE, PANEL_RICHT}) {
+        int index = -1;
+        EXPECT_EQ(GetCtrlIndex(handle, selector, &index), 0) << selector;
+        EXPECT_EQ(index, 0) << selector;
+        const auto *combo = qobject_cast<QComboBox *>(control_widget(handle, selector));
+        ASSERT_NE(combo, nullptr) << selector;
+        EXPECT_EQ(combo->count(), 2) << selector;
+    }
+    // The port selector's entries name the ports the drive uses for them.
+    auto *ports = qobject_cast<QComboBox *>(control_widget(handle, PANEL_ADRESSE));
+    EXPECT_EQ(ports->itemText(0).toStdString(),
+              "0x" + QString::number(PORT_FIRST, 16).toStdString());
+    EXPECT_EQ(ports->itemText(1).toStdString(),
+              "0x" + QString::number(PORT_SECOND, 16).toStdString());
+    EXPECT_EQ(SetCtrlAttribute(handle, PANEL_TIMER, ATTR_TIMER_ENABLED, 0), 0);
+
+    // Three buttons, bound to the program's three button callbacks; the
+    // timer control to the tick sequencer.
+    stelmo::engine::Engine *engine = stelmo::engine::current_engine();
+    ASSERT_NE(engine, nullptr);
+    const auto &controls = engine->panels.at(handle)->controls;
+    std::map<CtrlCallbackPtr, QAbstractButton *> buttons;
+    for (const auto &[id, control] : controls) {
+        if (control.kind == stelmo::engine::Kind::button)
+            buttons[control.callback] = qobject_cast<QAbstractButton *>(control.widget.data());
+    }
+    EXPECT_EQ(buttons.size(), 3u);
+    ASSERT_TRUE(buttons.count(&start) && buttons.count(&stop) && buttons.count(&Ende));
+    ASSERT_EQ(controls.count(PANEL_TIMER), 1u);
+    EXPECT_EQ(controls.at(PANEL_TIMER).callback, &timer);
+
+    // Start takes the port from the selector and switches the ticks on.
+    ports->setCurrentIndex(1); // the second port: nothing behind it moves
+    buttons[&start]->click();
+    EXPECT_EQ(adresse, 1);
+    stelmo::engine::TimerCounts counts;
+    ASSERT_TRUE(stelmo::engine::timer_counts(handle, PANEL_TIMER, counts));
+    EXPECT_TRUE(counts.enabled);
+
+    // Each tick the drive reads the switches and writes a pattern.
+    run_for(100);
+    ASSERT_TRUE(stelmo::engine::timer_counts(handle, PANEL_TIMER, counts));
+    EXPECT_GT(counts.ticks, 0);
+    EXPECT_EQ(port.accesses, 2 * counts.ticks);
+
+    buttons[&stop]->click();
+    ASSERT_TRUE(stelmo::engine::timer_counts(handle, PANEL_TIMER, counts));
+    EXPECT_FALSE(counts.enabled);
+
+    // Quit ends the event loop with 0; stopped, the drive touches nothing.
+    const long accesses = port.accesses;
+    QAbstractButton *quit = buttons[&Ende];
+    Deadline deadline(2000);
+    QTimer::singleShot(0, quit, [quit] { quit->click(); });
+    EXPECT_EQ(RunUserInterface(), 0);
+    EXPECT_EQ(port.accesses, accesses);
+}
+
+} // namespace
