@@ -158,6 +158,27 @@ TEST_F(EngineLoadTest, AnyFileNameIsAFormAndAnUntitledPanelIsNamedAfterTheProgra
               QString::fromUtf8("stelmo \u2014 simulated rig"));
 }
 
+TEST_F(EngineLoadTest, FormLoaderWarningsNameThePanelFile)
+{
+    // Two widgets in one cell of a form layout: the loader keeps one and warns.
+    const std::string cell =
+        "<item row=\"0\" column=\"1\"><widget class=\"QLabel\" name=\"%\"/></item>";
+    std::string twice = cell + cell;
+    twice.replace(twice.find('%'), 1, "first");
+    twice.replace(twice.find('%'), 1, "second");
+    std::string document = panel_document("");
+    const std::string layout = "<layout class=\"QFormLayout\" name=\"form\">" + twice + "</layout>";
+    document.insert(document.rfind("</widget>"), layout);
+    const std::string path = dir.write("doubled.ui", document);
+
+    StderrCapture capture;
+    EXPECT_GE(LoadPanel(0, path.c_str(), 1), 1);
+    const auto lines = lines_of(capture.text());
+    ASSERT_FALSE(lines.empty());
+    for (const std::string &line : lines)
+        EXPECT_EQ(line.rfind("stelmo: " + path + ": ", 0), 0u) << line;
+}
+
 // --- failures and their codes ---------------------------------------------
 
 TEST_F(EngineLoadTest, ArgumentsAreChecked)

@@ -45,7 +45,8 @@ constexpr const char *PROP_TIMER_ENABLED = "stelmoTimerEnabled";
 
 // Holds back what Qt says while a form is loaded: the form loader warns on
 // stderr about everything it skips. A failed load then reports its one line
-// and nothing else; a successful load passes the messages on unchanged.
+// and nothing else; a successful load reports the loader's warnings, one
+// line each naming the panel file, since they point at faults in the file.
 class HeldMessages {
 public:
     HeldMessages() : thread_(QThread::currentThread())
@@ -64,10 +65,13 @@ public:
     // The first message held, for a failure the loader gave no reason for.
     QString first() const { return messages_.empty() ? QString() : messages_.front().second; }
 
-    void pass_on()
+    void pass_on(const std::string &path)
     {
-        for (const auto &[type, text] : messages_)
-            emit_to(previous_, type, QMessageLogContext(), text);
+        for (const auto &[type, text] : messages_) {
+            if (type != QtDebugMsg && type != QtInfoMsg)
+                report(shown(std::string_view(path)) + ": " +
+                       shown(text.section(QLatin1Char('\n'), 0, 0)));
+        }
         messages_.clear();
     }
 
@@ -428,7 +432,7 @@ int load_panel(Engine &engine, const char *file, int panel_id)
         if (control.timer)
             control.timer->set_enabled(control.start_on);
     }
-    messages.pass_on();
+    messages.pass_on(path);
     return handle;
 }
 

@@ -127,6 +127,17 @@ void start_handler(QtMsgType type, const QMessageLogContext &, const QString &te
         start_messages.emplace_back(type, text);
 }
 
+// Once the engine runs, Qt's own messages are diagnostics for developers,
+// not faults of the operator's (the offscreen platform, for one, warns about
+// every window it cannot raise). Critical ones become a report line; the
+// rest reach stderr only when Qt's diagnostics were asked for.
+void running_handler(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    static const bool diagnostics = set("QT_LOGGING_RULES") || set("QT_DEBUG_PLUGINS");
+    if (type == QtCriticalMsg || type == QtFatalMsg || diagnostics)
+        report("Qt: " + shown(text.section(QLatin1Char('\n'), 0, 0)));
+}
+
 QApplication *create_application()
 {
     if (auto *existing = qobject_cast<QApplication *>(QCoreApplication::instance()))
@@ -145,18 +156,13 @@ QApplication *create_application()
     static char name[] = "stelmo";
     static char *argv[] = {name, nullptr};
 
-    const QtMessageHandler previous = qInstallMessageHandler(&start_handler);
+    qInstallMessageHandler(&start_handler);
     auto *app = new QApplication(argc, argv);
-    qInstallMessageHandler(previous);
+    qInstallMessageHandler(&running_handler);
     // The start went well, so Qt's notes from it (such as XDG_RUNTIME_DIR
-    // not being set on a headless machine) are no fault of the operator's:
-    // only critical messages reach stderr, unless Qt's own diagnostics were
-    // asked for.
-    const bool diagnostics = set("QT_LOGGING_RULES") || set("QT_DEBUG_PLUGINS");
-    for (const auto &[type, text] : start_messages) {
-        if (previous && (diagnostics || type == QtCriticalMsg))
-            previous(type, QMessageLogContext(), text);
-    }
+    // not being set on a headless machine) are no fault of the operator's.
+    for (const auto &[type, text] : start_messages)
+        running_handler(type, QMessageLogContext(), text);
     start_messages.clear();
     return app;
 }
