@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The real stelmo binary on the hardware backend, pointed at a plain file that
+# stands in for /dev/port, with the first port remapped to 0x300. Operated from
+# the keyboard in Xvfb; the test plays the end switches by writing the switch
+# register's byte in the file and checks what lands at the physical offsets.
+#
+#   xvfb_device_test.sh <path to the stelmo executable>
+#
+# Exit 0: passed; 77: skipped (no Xvfb or xdotool); anything else: failed.
+set -euo pipefail
+
+bin=$(realpath "$1")
+for tool in xvfb-run xdotool; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "skipped: $tool is not installed (scripts/install-deps installs it)"
+        exit 77
+    fi
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cat >"$work/scenario" <<'EOF'
+set -euo pipefail
+bin=$1 work=$2
+trace=$work/trace dev=$work/port
+
+fail() { echo "FAILED: $*"; echo "--- trace tail:"; tail -5 "$trace" || true; exit 1; }
+
+wait_for() {
+    local deadline=$((SECONDS + $2))
+    until grep -Eq "$1" "$trace" 2>/dev/null; do
+        ((SECONDS < deadline)) || fail "no '$1' in the trace after $2 s"
+        sleep 0.05
+    done
+}
+
+# Byte at an offset of the device file, as two hex digits.
+peek() { od -An -tx1 -j "$1" -N1 "$dev" | tr -d ' '; }
+poke() { printf "\\x$2" | dd of="$dev" bs=1 seek="$1" conv=notrunc status=none; }
+
+truncate -s 64K "$dev"
+poke $((0x302)) 0d # home switch closed
+
+cd "$work"
+STELMO_IO="port:$dev,0x378=0x300" STELMO_TRACE=$trace STELMO_RIG_VIEW=0 "$bin" 2>"$work/stderr" &
+pid=$!
+xdotool search --sync --onlyvisible --name '^stelmo — .*0x378→0x300' >/dev/null ||
+    fail "the window title does not name the device and the mapping"
+
+# Reference run: reads 13 at once, writes the stop pattern to 0x300.
+xdotool key alt+s
+wait_for '^[0-9.]+ in 0x37a 0x0d 0x302$' 5
+wait_for '^[0-9.]+ out 0x378 0x00 0x300$' 2
+[[ $(peek $((0x300))) == 00 ]] || fail "0x300 holds $(peek $((0x300))) after homing"
+
+# Switch released, towards the far end: rising patterns land at 0x300.
+poke $((0x302)) 00
+xdotool key alt+d Down
+wait_for ' out 0x378 0x0[1248] 0x300$' 3
+sleep 0.2
+[[ $(peek $((0x300))) =~ ^0[1248]$ ]] || fail "0x300 holds $(peek $((0x300))) while jogging"
+
+# Far switch closed: the drive stops with 0 and stops reading.
+poke $((0x302)) 0e
+wait_for ' in 0x37a 0x0e 0x302$' 3
+sleep 0.2
+[[ $(peek $((0x300))) == 00 ]] || fail "0x300 holds $(peek $((0x300))) at the far end"
+reads=$(grep -c ' in ' "$trace")
+sleep 0.3
+(($(grep -c ' in ' "$trace") == reads)) || fail "the switch register was read while latched"
+
+xdotool key alt+q
+status=0
+wait "$pid" || status=$?
+((status == 0)) || fail "exit status $status after Quit"
+
+# Nothing but the two registers of the mapped port was touched.
+poke $((0x302)) 00
+cmp -s "$dev" <(head -c 65536 /dev/zero) || fail "bytes outside 0x300 and 0x302 changed"
+grep -Eqv ' 0x3(00|02)$' "$trace" && fail "an access did not go to 0x300 or 0x302"
+[[ -s $work/stderr ]] && fail "unexpected stderr: $(cat "$work/stderr")"
+echo "passed: $(wc -l <"$trace") port accesses at 0x300/0x302"
+EOF
+
+xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/scenario" "$bin" "$work"
