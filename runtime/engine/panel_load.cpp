@@ -11,6 +11,7 @@
 // aside and registered only when every control checked out, so a failed load
 // leaves no widget, timer or handle behind.
 #include "runtime/engine/internal.h"
+#include "runtime/ports/printable.h"
 
 #include "runtime/report.h"
 
@@ -147,7 +148,7 @@ Found int_property(const QObject *object, const char *name, int &value)
 
 std::string quoted(const QObject *object)
 {
-    return "\"" + shown(object->objectName()) + "\"";
+    return ports::in_quotes(shown(object->objectName()));
 }
 
 std::string class_of(const QObject *object)
@@ -159,7 +160,7 @@ std::string class_of(const QObject *object)
 std::string shown_value(const QVariant &v)
 {
     if (v.metaType().id() == QMetaType::QString)
-        return "\"" + shown(v.toString()) + "\"";
+        return ports::in_quotes(shown(v.toString()));
     return shown(v.toString());
 }
 
@@ -236,7 +237,7 @@ std::string add_control(Panel &panel, QObject *object)
             return ctrl + " has stelmoCallback " + shown_value(callback_value) +
                    ", which is not a function name";
         const QByteArray callback = callback_value.toString().toUtf8();
-        const std::string callback_shown = "\"" + shown(callback_value.toString()) + "\"";
+        const std::string callback_shown = ports::in_quotes(shown(callback_value.toString()));
         if (control.kind == Kind::display)
             return ctrl + " is a numeric display, which raises no events, but names callback " +
                    callback_shown;

@@ -41,24 +41,24 @@ void TickTimer::set_enabled(bool on)
     if (on == enabled_)
         return; // on while on: the running period keeps its phase
 
-    itimerspec spec{};
+    itimerspec setting{};
     int flags = 0;
     if (on) {
-        spec.it_interval.tv_sec = interval_ms_ / 1000;
-        spec.it_interval.tv_nsec = static_cast<long>(interval_ms_ % 1000) * 1000000L;
+        setting.it_interval.tv_sec = interval_ms_ / 1000;
+        setting.it_interval.tv_nsec = static_cast<long>(interval_ms_ % 1000) * 1000000L;
         timespec now{};
         ::clock_gettime(CLOCK_MONOTONIC, &now);
-        spec.it_value.tv_sec = now.tv_sec + spec.it_interval.tv_sec;
-        spec.it_value.tv_nsec = now.tv_nsec + spec.it_interval.tv_nsec;
-        if (spec.it_value.tv_nsec >= 1000000000L) {
-            spec.it_value.tv_nsec -= 1000000000L;
-            ++spec.it_value.tv_sec;
+        setting.it_value.tv_sec = now.tv_sec + setting.it_interval.tv_sec;
+        setting.it_value.tv_nsec = now.tv_nsec + setting.it_interval.tv_nsec;
+        if (setting.it_value.tv_nsec >= 1000000000L) {
+            setting.it_value.tv_nsec -= 1000000000L;
+            ++setting.it_value.tv_sec;
         }
         flags = TFD_TIMER_ABSTIME;
     }
     // Disarming (all zero) also clears expirations not yet read, so a timer
     // switched off inside a callback delivers nothing more.
-    ::timerfd_settime(fd_, flags, &spec, nullptr);
+    ::timerfd_settime(fd_, flags, &setting, nullptr);
     enabled_ = on;
 }
 

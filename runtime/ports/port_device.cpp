@@ -29,7 +29,7 @@ std::string hex(unsigned value)
 
 std::string quoted(std::string_view text)
 {
-    return "\"" + printable(text) + "\"";
+    return in_quotes(printable(text));
 }
 
 // A port number in hex with a 0x prefix or in decimal, nothing else around it.

@@ -26,4 +26,13 @@ inline std::string printable(std::string_view value)
     return text;
 }
 
+// `text` between double quotes. (Built in place: gcc -O3 warns falsely about
+// the concatenation "\"" + text + "\"".)
+inline std::string in_quotes(std::string text)
+{
+    text.insert(text.begin(), '"');
+    text.push_back('"');
+    return text;
+}
+
 } // namespace stelmo::ports
