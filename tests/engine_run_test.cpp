@@ -374,6 +374,58 @@ TEST_F(EngineRunTest, DisplayShowsValuesWithinItsRange)
     EXPECT_NE(said.find("its range is 0 to 340"), std::string::npos) << said;
 }
 
+TEST_F(EngineRunTest, ValuesSetDuringTicksReachTheDisplayOncePerFrame)
+{
+    auto *spin = qobject_cast<QDoubleSpinBox *>(stelmo::engine::control_widget(handle, POSITION));
+    ASSERT_NE(spin, nullptr);
+    ASSERT_EQ(SetCtrlVal(handle, POSITION, 0.0), 0);
+
+    // Each tick sets a new value; the widget never changes inside a tick.
+    int value_changes = 0;
+    QObject::connect(spin, &QDoubleSpinBox::valueChanged, spin, [&] { ++value_changes; });
+    double last = 0;
+    bool changed_inside_tick = false;
+    on_event = [&](const Event &e) {
+        if (e.event != EVENT_TIMER_TICK || last >= 300)
+            return;
+        const double before = spin->value();
+        last += 1.5;
+        EXPECT_EQ(SetCtrlVal(handle, POSITION, last), 0);
+        changed_inside_tick |= spin->value() != before;
+    };
+    ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
+    run_for(600);
+    ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 0), 0);
+    on_event = nullptr;
+    run_for(100); // the frame after the last tick
+
+    EXPECT_FALSE(changed_inside_tick);
+    EXPECT_GE(ticks(), 20);
+    EXPECT_DOUBLE_EQ(spin->value(), last); // the last value is the one shown
+    // Ticks come every 10 ms, frames about every 16 ms: fewer widget updates
+    // than ticks, but the display kept moving.
+    EXPECT_LT(value_changes, ticks());
+    EXPECT_GE(value_changes, 5);
+
+    // Outside a tick the display shows the value at once, even when a value
+    // from a tick is still waiting for its frame.
+    on_event = [&](const Event &e) {
+        if (e.event == EVENT_TIMER_TICK)
+            SetCtrlVal(handle, POSITION, 200.0);
+    };
+    const long ticks_before = ticks();
+    ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
+    for (int wait = 0; wait < 100 && ticks() == ticks_before; ++wait)
+        run_for(1);
+    ASSERT_GT(ticks(), ticks_before);
+    SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 0);
+    on_event = nullptr;
+    EXPECT_EQ(SetCtrlVal(handle, POSITION, 17.0), 0);
+    EXPECT_DOUBLE_EQ(spin->value(), 17.0);
+    run_for(100);
+    EXPECT_DOUBLE_EQ(spin->value(), 17.0); // the older tick value does not come back
+}
+
 TEST_F(EngineRunTest, CallsThatNameNothingChangeNothing)
 {
     StderrCapture capture;

@@ -102,6 +102,7 @@ void call(Engine &engine, int handle, Control &control, int event)
     if (event == EVENT_TIMER_TICK && control.timer)
         control.timer->count_tick();
     engine.dispatching = true;
+    engine.ticking = event == EVENT_TIMER_TICK;
     try {
         callback(handle, id, event, nullptr, 0, 0);
     } catch (const std::exception &e) {
@@ -112,8 +113,19 @@ void call(Engine &engine, int handle, Control &control, int event)
                     " failed");
     }
     engine.dispatching = false;
+    engine.ticking = false;
     if (!engine.deferred.empty())
         QMetaObject::invokeMethod(engine.app, &run_deferred, Qt::QueuedConnection);
+}
+
+// Hands `value` to a display's widget. Formatting and laying out the text
+// allocates, which is why ticks leave this to the next frame.
+void show_value(Control &control, double value)
+{
+    if (auto *spin = qobject_cast<QDoubleSpinBox *>(control.widget.data()))
+        spin->setValue(value);
+    else if (auto *lcd = qobject_cast<QLCDNumber *>(control.widget.data()))
+        lcd->display(value);
 }
 
 void run_deferred()
@@ -195,6 +207,17 @@ void dispatch(int handle, int control_id, int event)
         return;
     }
     call(*engine, handle, control, event);
+}
+
+void show_waiting_values(Engine &engine)
+{
+    for (auto &[handle, panel] : engine.panels)
+        for (auto &[id, control] : panel->controls)
+            if (control.value_waiting) {
+                control.value_waiting = false;
+                if (control.widget)
+                    show_value(control, control.value);
+            }
 }
 
 void request_quit(Engine &engine, int code)
@@ -401,11 +424,26 @@ extern "C" int SetCtrlVal(int panel, int control, double value)
         if (value < spin->minimum() || value > spin->maximum())
             return refuse(" (its range is " + number(spin->minimum()) + " to " +
                           number(spin->maximum()) + ")");
-        spin->setValue(value);
     } else if (auto *lcd = qobject_cast<QLCDNumber *>(c->widget.data())) {
         if (lcd->checkOverflow(value))
             return refuse(" (more than its " + std::to_string(lcd->digitCount()) + " digits)");
-        lcd->display(value);
     }
+    if (engine->ticking) {
+        // A tick only notes the value; the widget gets it at the end of the
+        // frame, the last value of the frame winning. No one can read faster
+        // than the screen shows, and the tick path stays free of allocation.
+        // A value the program set before changes nothing.
+        if (c->value_set && c->value == value)
+            return 0;
+        c->value = value;
+        c->value_set = true;
+        c->value_waiting = true;
+        engine->displays->mark();
+        return 0;
+    }
+    c->value = value;
+    c->value_set = true;
+    c->value_waiting = false;
+    show_value(*c, value);
     return 0;
 }

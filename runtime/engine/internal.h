@@ -5,6 +5,7 @@
 #include "runtime/engine/engine.h"
 #include "runtime/engine/tick_timer.h"
 #include "runtime/ports/ports.h"
+#include "runtime/view/frame_pacer.h"
 #include "runtime/view/rig_view.h"
 
 #include <QApplication>
@@ -37,6 +38,11 @@ struct Control {
     std::string callback_name;
     std::unique_ptr<TickTimer> timer; // timer controls only
     bool start_on = true;             // timer running once the panel is loaded
+    // Displays only: the value the program last set, and whether it still
+    // waits for the next frame to reach the widget (set during a tick).
+    double value = 0;
+    bool value_set = false;
+    bool value_waiting = false;
 };
 
 struct Panel {
@@ -59,9 +65,12 @@ struct Engine {
     QApplication *app = nullptr;
     ports::Setup setup;                // alive for the whole process: inp/outp use its backend
     std::unique_ptr<RigView> rig_view; // the "Simulated rig" window, when shown
+    // Hands values set during ticks to the displays once per frame.
+    std::unique_ptr<FramePacer> displays;
     std::map<int, std::unique_ptr<Panel>> panels; // by handle
     int next_handle = 1;
     bool dispatching = false; // a callback is running
+    bool ticking = false;     // ... and it was called for a timer tick
     std::deque<Deferred> deferred;
     bool running = false; // RunUserInterface is in the event loop
     bool quit_requested = false;
@@ -94,6 +103,10 @@ Panel *find_panel(Engine &engine, int handle);
 // nesting: a tick that arrives while a callback runs is dropped, any other
 // event runs after that callback.
 void dispatch(int panel, int control, int event);
+
+// Shows on their widgets the display values set during ticks that have not
+// been shown yet.
+void show_waiting_values(Engine &engine);
 
 // Ends the running event loop with `code`, or makes the next one return at
 // once.

@@ -198,6 +198,8 @@ Engine *start_engine()
     // and no invisible process is left driving the motor.
     engine->app->setQuitOnLastWindowClosed(false);
 
+    Engine *self = engine.get();
+    engine->displays = std::make_unique<FramePacer>([self] { show_waiting_values(*self); });
     ports::install(engine->setup.backend.get());
     // Shown beside the first panel displayed (see DisplayPanel).
     if (engine->setup.rig)

@@ -1,8 +1,6 @@
 #include "runtime/view/rig_view.h"
 
-#include <QGuiApplication>
 #include <QPainter>
-#include <QScreen>
 
 #include <cstdlib>
 #include <cstring>
@@ -37,11 +35,6 @@ RigView::RigView(ports::SimRig &rig, QWidget *parent) : QWidget(parent), rig_(ri
     setFocusPolicy(Qt::NoFocus);
     setMinimumSize(sizeHint());
 
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    const double hz = screen && screen->refreshRate() > 1 ? screen->refreshRate() : 60.0;
-    frame_.setSingleShot(true);
-    frame_.setInterval(static_cast<int>(1000.0 / hz));
-    connect(&frame_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
     rig_.set_observer(&RigView::rig_changed, this);
 }
 
@@ -50,13 +43,11 @@ RigView::~RigView()
     rig_.set_observer(nullptr, nullptr);
 }
 
-// Runs on the tick path: only arms the frame timer, which coalesces any
-// number of rig changes into one repaint.
+// Runs on the tick path: only marks the frame, which coalesces any number of
+// rig changes into one repaint.
 void RigView::rig_changed(void *view)
 {
-    auto *self = static_cast<RigView *>(view);
-    if (!self->frame_.isActive())
-        self->frame_.start();
+    static_cast<RigView *>(view)->frame_.mark();
 }
 
 QSize RigView::sizeHint() const

@@ -4,11 +4,11 @@
 #pragma once
 
 #include "runtime/ports/sim_rig.h"
+#include "runtime/view/frame_pacer.h"
 
 #include <memory>
 
 #include <QRectF>
-#include <QTimer>
 #include <QWidget>
 
 namespace stelmo {
@@ -41,7 +41,7 @@ private:
 
     ports::SimRig &rig_;
     // Repaints at most once per frame, however fast the rig steps.
-    QTimer frame_;
+    FramePacer frame_{[this] { update(); }};
     bool placed_ = false;
 };
 
