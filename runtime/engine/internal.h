@@ -3,9 +3,9 @@
 #pragma once
 
 #include "runtime/engine/engine.h"
-#include "runtime/engine/tick_timer.h"
+#include "runtime/clock/tick_timer.h"
 #include "runtime/ports/ports.h"
-#include "runtime/view/frame_pacer.h"
+#include "runtime/clock/frame_pacer.h"
 #include "runtime/view/rig_view.h"
 
 #include <QApplication>

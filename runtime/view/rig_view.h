@@ -4,7 +4,7 @@
 #pragma once
 
 #include "runtime/ports/sim_rig.h"
-#include "runtime/view/frame_pacer.h"
+#include "runtime/clock/frame_pacer.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "runtime/engine/tick_timer.h"
+#include "runtime/clock/tick_timer.h"
 
 #include <QSocketNotifier>
 
@@ -9,7 +9,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
-namespace stelmo::engine {
+namespace stelmo {
 
 std::unique_ptr<TickTimer> TickTimer::create(int interval_ms, std::function<void()> on_tick,
                                              std::string &error)
@@ -76,4 +76,4 @@ void TickTimer::expired()
     on_tick_();
 }
 
-} // namespace stelmo::engine
+} // namespace stelmo

@@ -1,6 +1,7 @@
-// The clock behind a timer control: a timerfd on CLOCK_MONOTONIC with
-// absolute, periodic deadlines, watched by the event loop. The kernel keeps
-// the period, so ticks do not drift with the time the callbacks take.
+// The clock behind a timer control and the frame pacer: a timerfd on
+// CLOCK_MONOTONIC with absolute, periodic deadlines, watched by the event
+// loop. The kernel keeps the period, so ticks do not drift with the time the
+// callbacks take.
 #pragma once
 
 #include <functional>
@@ -9,7 +10,7 @@
 
 class QSocketNotifier;
 
-namespace stelmo::engine {
+namespace stelmo {
 
 class TickTimer {
 public:
@@ -48,4 +49,4 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 
-} // namespace stelmo::engine
+} // namespace stelmo
