@@ -1,9 +1,9 @@
-// The frame pacer refreshes at most once per frame, and only while something
-// changes.
+// The frame pacer refreshes each of its clients at most once per frame, and
+// only while something changes.
 #include "runtime/clock/frame_pacer.h"
 
-#include <QGuiApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 
 #include <gtest/gtest.h>
 
@@ -20,11 +20,12 @@ void run_for(int ms)
 
 TEST(FramePacer, RefreshesOncePerFrameAndStopsWhenQuiet)
 {
+    stelmo::FramePacer pacer;
     int refreshes = 0;
-    stelmo::FramePacer pacer([&refreshes] { ++refreshes; });
+    const auto client = pacer.add([&refreshes] { ++refreshes; });
     ASSERT_GT(pacer.frame_ms(), 0);
     for (int i = 0; i < 100; ++i)
-        pacer.mark();
+        pacer.mark(client);
     EXPECT_EQ(refreshes, 0); // never on the marking path
     EXPECT_TRUE(pacer.running());
     run_for(pacer.frame_ms() * 3 / 2);
@@ -32,7 +33,7 @@ TEST(FramePacer, RefreshesOncePerFrameAndStopsWhenQuiet)
 
     // Marked in every frame: one refresh per frame, never more.
     for (int frame = 0; frame < 5; ++frame) {
-        pacer.mark();
+        pacer.mark(client);
         run_for(pacer.frame_ms() * 3 / 2);
     }
     EXPECT_LE(refreshes, 6);
@@ -44,19 +45,37 @@ TEST(FramePacer, RefreshesOncePerFrameAndStopsWhenQuiet)
     EXPECT_FALSE(pacer.pending());
 }
 
-TEST(FramePacer, FlushRefreshesAtOnceOnlyWhenSomethingChanged)
+TEST(FramePacer, RefreshesOnlyTheClientsThatChanged)
 {
-    int refreshes = 0;
-    stelmo::FramePacer pacer([&refreshes] { ++refreshes; });
-    pacer.flush();
-    EXPECT_EQ(refreshes, 0);
-    pacer.mark();
-    pacer.flush();
-    EXPECT_EQ(refreshes, 1);
+    stelmo::FramePacer pacer;
+    int display = 0;
+    int view = 0;
+    const auto display_client = pacer.add([&display] { ++display; });
+    const auto view_client = pacer.add([&view] { ++view; });
+
+    pacer.mark(view_client);
+    run_for(pacer.frame_ms() * 3 / 2);
+    EXPECT_EQ(display, 0);
+    EXPECT_EQ(view, 1);
+
+    pacer.mark(display_client);
+    pacer.mark(view_client);
+    pacer.flush(); // at once, both
+    EXPECT_EQ(display, 1);
+    EXPECT_EQ(view, 2);
     EXPECT_FALSE(pacer.pending());
-    run_for(pacer.frame_ms() * 3); // the frame that follows has nothing left
-    EXPECT_EQ(refreshes, 1);
+    pacer.flush(); // nothing changed since
+    run_for(pacer.frame_ms() * 3);
+    EXPECT_EQ(display, 1);
+    EXPECT_EQ(view, 2);
     EXPECT_FALSE(pacer.running());
+
+    // A removed client is never refreshed again, even when marked.
+    pacer.mark(view_client);
+    pacer.remove(view_client);
+    pacer.mark(view_client);
+    run_for(pacer.frame_ms() * 3 / 2);
+    EXPECT_EQ(view, 2);
 }
 
 } // namespace

@@ -38,7 +38,8 @@ void move(SimRig &rig, int steps)
 class RigViewTest : public ::testing::Test {
 protected:
     SimRig rig;
-    RigView view{rig};
+    stelmo::FramePacer frames;
+    RigView view{rig, frames};
 
     void SetUp() override { view.resize(view.sizeHint()); }
     QImage shot() { return view.grab().toImage(); }
@@ -127,9 +128,9 @@ TEST_F(RigViewTest, RigChangesScheduleOneRepaintPerFrame)
 TEST_F(RigViewTest, CanBeTurnedOff)
 {
     qputenv("STELMO_RIG_VIEW", "0");
-    EXPECT_EQ(stelmo::make_rig_view(rig), nullptr);
+    EXPECT_EQ(stelmo::make_rig_view(rig, frames), nullptr);
     qputenv("STELMO_RIG_VIEW", "1");
-    auto made = stelmo::make_rig_view(rig);
+    auto made = stelmo::make_rig_view(rig, frames);
     ASSERT_NE(made, nullptr);
     EXPECT_EQ(made->windowTitle(), "Simulated rig");
 }

@@ -10,7 +10,7 @@
 
 namespace stelmo {
 
-FramePacer::FramePacer(std::function<void()> refresh) : refresh_(std::move(refresh))
+FramePacer::FramePacer()
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
     const double hz = screen && screen->refreshRate() > 1 ? screen->refreshRate() : 60.0;
@@ -21,8 +21,23 @@ FramePacer::FramePacer(std::function<void()> refresh) : refresh_(std::move(refre
         frame_ms_, [this] { frame(); }, unused);
 }
 
-void FramePacer::mark()
+FramePacer::Client FramePacer::add(std::function<void()> refresh)
 {
+    clients_.push_back({std::move(refresh), false});
+    return clients_.size() - 1;
+}
+
+void FramePacer::remove(Client client)
+{
+    if (client < clients_.size())
+        clients_[client] = Entry{};
+}
+
+void FramePacer::mark(Client client)
+{
+    if (client >= clients_.size() || !clients_[client].refresh)
+        return;
+    clients_[client].marked = true;
     dirty_ = true;
     if (!clock_)
         flush();
@@ -35,7 +50,13 @@ void FramePacer::flush()
     if (!dirty_)
         return;
     dirty_ = false;
-    refresh_();
+    for (Entry &entry : clients_) {
+        if (!entry.marked)
+            continue;
+        entry.marked = false;
+        if (entry.refresh)
+            entry.refresh();
+    }
 }
 
 void FramePacer::frame()

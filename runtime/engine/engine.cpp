@@ -438,7 +438,7 @@ extern "C" int SetCtrlVal(int panel, int control, double value)
         c->value = value;
         c->value_set = true;
         c->value_waiting = true;
-        engine->displays->mark();
+        engine->frames->mark(engine->displays);
         return 0;
     }
     c->value = value;

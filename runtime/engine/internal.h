@@ -2,10 +2,10 @@
 // controls. Everything here lives on the event-loop thread.
 #pragma once
 
-#include "runtime/engine/engine.h"
-#include "runtime/clock/tick_timer.h"
-#include "runtime/ports/ports.h"
 #include "runtime/clock/frame_pacer.h"
+#include "runtime/clock/tick_timer.h"
+#include "runtime/engine/engine.h"
+#include "runtime/ports/ports.h"
 #include "runtime/view/rig_view.h"
 
 #include <QApplication>
@@ -63,10 +63,12 @@ struct Deferred {
 
 struct Engine {
     QApplication *app = nullptr;
-    ports::Setup setup;                // alive for the whole process: inp/outp use its backend
-    std::unique_ptr<RigView> rig_view; // the "Simulated rig" window, when shown
-    // Hands values set during ticks to the displays once per frame.
-    std::unique_ptr<FramePacer> displays;
+    ports::Setup setup; // alive for the whole process: inp/outp use its backend
+    // Refreshes what ticks changed on screen once per frame: values set on
+    // displays during ticks, and the rig view.
+    std::unique_ptr<FramePacer> frames;
+    FramePacer::Client displays = 0;              // the panels' displays among the frame's clients
+    std::unique_ptr<RigView> rig_view;            // the "Simulated rig" window, when shown
     std::map<int, std::unique_ptr<Panel>> panels; // by handle
     int next_handle = 1;
     bool dispatching = false; // a callback is running

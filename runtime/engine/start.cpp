@@ -199,11 +199,12 @@ Engine *start_engine()
     engine->app->setQuitOnLastWindowClosed(false);
 
     Engine *self = engine.get();
-    engine->displays = std::make_unique<FramePacer>([self] { show_waiting_values(*self); });
+    engine->frames = std::make_unique<FramePacer>();
+    engine->displays = engine->frames->add([self] { show_waiting_values(*self); });
     ports::install(engine->setup.backend.get());
     // Shown beside the first panel displayed (see DisplayPanel).
     if (engine->setup.rig)
-        engine->rig_view = make_rig_view(*engine->setup.rig);
+        engine->rig_view = make_rig_view(*engine->setup.rig, *engine->frames);
     // The engine lives as long as the process: the port backend must outlast
     // every tick, and Qt objects are not torn down safely after main returns.
     Engine *live = engine.release();

@@ -28,7 +28,8 @@ const QColor TRACK(225, 225, 225);
 
 } // namespace
 
-RigView::RigView(ports::SimRig &rig, QWidget *parent) : QWidget(parent), rig_(rig)
+RigView::RigView(ports::SimRig &rig, FramePacer &frames, QWidget *parent)
+    : QWidget(parent), rig_(rig), frames_(frames), client_(frames.add([this] { update(); }))
 {
     setWindowTitle("Simulated rig");
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -41,13 +42,15 @@ RigView::RigView(ports::SimRig &rig, QWidget *parent) : QWidget(parent), rig_(ri
 RigView::~RigView()
 {
     rig_.set_observer(nullptr, nullptr);
+    frames_.remove(client_);
 }
 
 // Runs on the tick path: only marks the frame, which coalesces any number of
 // rig changes into one repaint.
 void RigView::rig_changed(void *view)
 {
-    static_cast<RigView *>(view)->frame_.mark();
+    auto *self = static_cast<RigView *>(view);
+    self->frames_.mark(self->client_);
 }
 
 QSize RigView::sizeHint() const
@@ -144,12 +147,12 @@ void RigView::show_beside(const QWidget &panel)
     show();
 }
 
-std::unique_ptr<RigView> make_rig_view(ports::SimRig &rig)
+std::unique_ptr<RigView> make_rig_view(ports::SimRig &rig, FramePacer &frames)
 {
     const char *setting = std::getenv("STELMO_RIG_VIEW");
     if (setting && std::strcmp(setting, "0") == 0)
         return nullptr;
-    return std::make_unique<RigView>(rig);
+    return std::make_unique<RigView>(rig, frames);
 }
 
 } // namespace stelmo

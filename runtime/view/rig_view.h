@@ -3,8 +3,8 @@
 // with both end switches and hard stops, and the step and stall counters.
 #pragma once
 
-#include "runtime/ports/sim_rig.h"
 #include "runtime/clock/frame_pacer.h"
+#include "runtime/ports/sim_rig.h"
 
 #include <memory>
 
@@ -15,8 +15,9 @@ namespace stelmo {
 
 class RigView : public QWidget {
 public:
-    // Watches `rig`, which must outlive the view.
-    explicit RigView(ports::SimRig &rig, QWidget *parent = nullptr);
+    // Watches `rig` and repaints through `frames`; both must outlive the
+    // view.
+    RigView(ports::SimRig &rig, FramePacer &frames, QWidget *parent = nullptr);
     ~RigView() override;
 
     // Where things are drawn, for the current widget size.
@@ -41,12 +42,13 @@ private:
 
     ports::SimRig &rig_;
     // Repaints at most once per frame, however fast the rig steps.
-    FramePacer frame_{[this] { update(); }};
+    FramePacer &frames_;
+    FramePacer::Client client_;
     bool placed_ = false;
 };
 
 // Creates the rig view, hidden, unless STELMO_RIG_VIEW is 0 (then null).
 // Once shown it never takes the keyboard focus from the operator panel.
-std::unique_ptr<RigView> make_rig_view(ports::SimRig &rig);
+std::unique_ptr<RigView> make_rig_view(ports::SimRig &rig, FramePacer &frames);
 
 } // namespace stelmo
