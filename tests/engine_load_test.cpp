@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -22,23 +21,6 @@
 namespace {
 
 using namespace engine_test;
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-int open_descriptors()
-{
-    int count = 0;
-    if (DIR *dir = opendir("/proc/self/fd")) {
-        while (readdir(dir))
-            ++count;
-        closedir(dir);
-    }
-    return count;
-}
 
 class EngineLoadTest : public ::testing::Test {
 protected:

@@ -8,11 +8,30 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <unistd.h>
 
 namespace engine_test {
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+int open_descriptors()
+{
+    int count = 0;
+    if (DIR *dir = opendir("/proc/self/fd")) {
+        while (readdir(dir))
+            ++count;
+        closedir(dir);
+    }
+    return count;
+}
 
 std::vector<Event> events;
 std::function<void(const Event &)> on_event;

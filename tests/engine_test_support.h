@@ -15,6 +15,12 @@ namespace engine_test {
 // Directory of the checked-in test panel documents.
 std::string panels_dir();
 
+// The whole content of the file at `path` (empty when unreadable).
+std::string read_file(const std::string &path);
+
+// How many file descriptors this process has open, to catch leaks.
+int open_descriptors();
+
 // Starts the engine once for this process: offscreen platform, simulated rig,
 // no port trace, whatever the caller's environment says.
 void start_engine();

@@ -21,7 +21,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -33,23 +32,6 @@ using namespace engine_test;
 const std::string CORPUS = PANEL_CORPUS;
 const std::string PANEL_FILE = STELMO_PANEL_FILE;
 constexpr long long PANEL_FILE_LIMIT = 4 * 1024 * 1024; // the largest panel file the engine reads
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-int open_descriptors()
-{
-    int count = 0;
-    if (DIR *dir = opendir("/proc/self/fd")) {
-        while (readdir(dir))
-            ++count;
-        closedir(dir);
-    }
-    return count;
-}
 
 // Counts every port access while it is installed, and answers nothing.
 class CountingPort : public stelmo::ports::Backend {
