@@ -216,7 +216,7 @@ void show_waiting_values(Engine &engine)
             if (control.value_waiting) {
                 control.value_waiting = false;
                 if (control.widget)
-                    show_value(control, control.value);
+                    show_value(control, *control.value);
             }
 }
 
@@ -428,21 +428,19 @@ extern "C" int SetCtrlVal(int panel, int control, double value)
         if (lcd->checkOverflow(value))
             return refuse(" (more than its " + std::to_string(lcd->digitCount()) + " digits)");
     }
+    const bool repeated = c->value == value;
+    c->value = value;
     if (engine->ticking) {
         // A tick only notes the value; the widget gets it at the end of the
         // frame, the last value of the frame winning. No one can read faster
         // than the screen shows, and the tick path stays free of allocation.
         // A value the program set before changes nothing.
-        if (c->value_set && c->value == value)
-            return 0;
-        c->value = value;
-        c->value_set = true;
-        c->value_waiting = true;
-        engine->frames->mark(engine->displays);
+        if (!repeated) {
+            c->value_waiting = true;
+            engine->frames->mark(engine->displays);
+        }
         return 0;
     }
-    c->value = value;
-    c->value_set = true;
     c->value_waiting = false;
     show_value(*c, value);
     return 0;

@@ -17,6 +17,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,8 +41,7 @@ struct Control {
     bool start_on = true;             // timer running once the panel is loaded
     // Displays only: the value the program last set, and whether it still
     // waits for the next frame to reach the widget (set during a tick).
-    double value = 0;
-    bool value_set = false;
+    std::optional<double> value;
     bool value_waiting = false;
 };
 
