@@ -19,15 +19,22 @@ constexpr int EVENT_TIMER_TICK = 15; // a timer control ticked
 constexpr int ATTR_TIMER_ENABLED = 1271; // 1 switches a timer control on, 0 off
 
 // Failure codes. Every service returns one of these (all negative) when it
-// cannot do what was asked, and then changes nothing.
-constexpr int ERR_PANEL_FILE = -1;     // LoadPanel: file missing or unreadable
+// cannot do what was asked, and then has changed nothing. Why is said in a
+// "stelmo: " line on stderr; a fault that repeats on every tick is said once.
+// The values never change; a new code gets a new number.
+constexpr int ERR_PANEL_FILE = -1;     // LoadPanel: file missing, unreadable, empty or too large
 constexpr int ERR_NOT_A_PANEL = -2;    // LoadPanel: the document is not a panel
-constexpr int ERR_NO_SUCH_PANEL = -3;  // LoadPanel: no panel with that id in the file
-constexpr int ERR_BAD_CONTROL = -4;    // LoadPanel: duplicate id, unknown callback, bad kind
-constexpr int ERR_NO_ENGINE = -5;      // called before InitRuntimeEx succeeded
-constexpr int ERR_BAD_HANDLE = -6;     // no panel with that handle
+constexpr int ERR_NO_SUCH_PANEL = -3;  // LoadPanel: the file holds another panel id
+constexpr int ERR_BAD_CONTROL = -4;    // LoadPanel: a control cannot be made (duplicate id, unknown
+                                       // callback, wrong kind, bad timer, no timer to be had)
+constexpr int ERR_NO_ENGINE = -5;      // before InitRuntimeEx succeeded, or from another thread
+constexpr int ERR_BAD_HANDLE = -6;     // no panel with that handle, or its window is gone
 constexpr int ERR_BAD_CONTROL_ID = -7; // no such control, or not of the kind the call needs
-constexpr int ERR_BAD_ARGUMENT = -8;   // unknown attribute, bad value or pointer
+constexpr int ERR_BAD_ARGUMENT = -8;   // an argument is wrong: unknown attribute, a value a
+                                       // display cannot show, a null pointer, a parent panel
+constexpr int ERR_PORT_IO = -9;        // outp: the byte did not reach the port (a register the
+                                       // backend does not drive, or the device failed)
+constexpr int ERR_LOOP_RUNNING = -10;  // RunUserInterface: the event loop is already running
 
 extern "C" {
 

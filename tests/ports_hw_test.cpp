@@ -278,6 +278,14 @@ TEST_F(PortsHwTest, ControlCharactersInStelmoIoAreShownNotPrinted)
     std::string error;
     EXPECT_FALSE(open_backend("port\n,x", nullptr, setup, error));
     EXPECT_EQ(error.rfind("STELMO_IO=port\\x0a,x: ", 0), 0u) << error;
+
+    // Readable UTF-8 stays; a backslash, a direction override, a stray byte
+    // and an overlong form are shown as bytes; a long value is cut.
+    EXPECT_FALSE(open_backend("port,\xc3\xa4\\\xe2\x80\xae\xff\xc0\xaf", nullptr, setup, error));
+    EXPECT_EQ(error.rfind("STELMO_IO=port,\xc3\xa4\\x5c\\xe2\\x80\\xae\\xff\\xc0\\xaf: ", 0), 0u)
+        << error;
+    EXPECT_FALSE(open_backend(("port," + std::string(300, '7')).c_str(), nullptr, setup, error));
+    EXPECT_EQ(error.rfind("STELMO_IO=port," + std::string(155, '7') + "...: ", 0), 0u) << error;
 }
 
 } // namespace

@@ -11,7 +11,7 @@
 // aside and registered only when every control checked out, so a failed load
 // leaves no widget, timer or handle behind.
 #include "runtime/engine/internal.h"
-#include "runtime/ports/printable.h"
+#include "runtime/text.h"
 
 #include "runtime/report.h"
 
@@ -148,7 +148,7 @@ Found int_property(const QObject *object, const char *name, int &value)
 
 std::string quoted(const QObject *object)
 {
-    return ports::in_quotes(shown(object->objectName()));
+    return in_quotes(object->objectName().toStdString());
 }
 
 std::string class_of(const QObject *object)
@@ -160,7 +160,7 @@ std::string class_of(const QObject *object)
 std::string shown_value(const QVariant &v)
 {
     if (v.metaType().id() == QMetaType::QString)
-        return ports::in_quotes(shown(v.toString()));
+        return in_quotes(v.toString().toStdString());
     return shown(v.toString());
 }
 
@@ -237,7 +237,7 @@ std::string add_control(Panel &panel, QObject *object)
             return ctrl + " has stelmoCallback " + shown_value(callback_value) +
                    ", which is not a function name";
         const QByteArray callback = callback_value.toString().toUtf8();
-        const std::string callback_shown = ports::in_quotes(shown(callback_value.toString()));
+        const std::string callback_shown = in_quotes(callback_value.toString().toStdString());
         if (control.kind == Kind::display)
             return ctrl + " is a numeric display, which raises no events, but names callback " +
                    callback_shown;

@@ -184,7 +184,8 @@ Engine *start_engine()
 
     auto engine = std::make_unique<Engine>();
     std::string error;
-    if (!ports::open_from_environment(engine->setup, error)) {
+    if (!ports::open_backend(std::getenv("STELMO_IO"), std::getenv("STELMO_TRACE"), engine->setup,
+                             error)) {
         report(error);
         return nullptr;
     }

@@ -3,8 +3,8 @@
 // Everything else is parsing, opening and reporting.
 #include "runtime/ports/port_device.h"
 
-#include "runtime/ports/printable.h"
 #include "runtime/report.h"
+#include "runtime/text.h"
 
 #include <cerrno>
 #include <charconv>
@@ -25,11 +25,6 @@ std::string hex(unsigned value)
     char text[16];
     std::snprintf(text, sizeof text, "0x%03x", value);
     return text;
-}
-
-std::string quoted(std::string_view text)
-{
-    return in_quotes(printable(text));
 }
 
 // A port number in hex with a 0x prefix or in decimal, nothing else around it.
@@ -56,7 +51,7 @@ bool parse_mapping(std::string_view item, DeviceConfig &config, bool (&seen)[2],
         return false;
     }
     if (equals == std::string_view::npos) {
-        cause = "missing =PHYSICAL after " + quoted(item);
+        cause = "missing =PHYSICAL after " + in_quotes(item);
         return false;
     }
     const std::string_view logical_text = item.substr(0, equals);
@@ -64,15 +59,15 @@ bool parse_mapping(std::string_view item, DeviceConfig &config, bool (&seen)[2],
     unsigned long logical = 0;
     unsigned long physical = 0;
     if (!parse_number(logical_text, logical)) {
-        cause = quoted(logical_text) + " is not a port number";
+        cause = in_quotes(logical_text) + " is not a port number";
         return false;
     }
     if (physical_text.empty()) {
-        cause = "missing =PHYSICAL after " + quoted(logical_text);
+        cause = "missing =PHYSICAL after " + in_quotes(logical_text);
         return false;
     }
     if (!parse_number(physical_text, physical)) {
-        cause = quoted(physical_text) + " is not a port number";
+        cause = in_quotes(physical_text) + " is not a port number";
         return false;
     }
     int index = -1;
@@ -80,7 +75,7 @@ bool parse_mapping(std::string_view item, DeviceConfig &config, bool (&seen)[2],
         if (logical == LOGICAL_BASES[i])
             index = i;
     if (index < 0) {
-        cause = quoted(logical_text) + " is not a port base the program uses";
+        cause = in_quotes(logical_text) + " is not a port base the program uses";
         return false;
     }
     if (seen[index]) {
@@ -88,8 +83,8 @@ bool parse_mapping(std::string_view item, DeviceConfig &config, bool (&seen)[2],
         return false;
     }
     if (physical > PHYSICAL_BASE_MAX) {
-        cause = "physical base " + quoted(physical_text) + " is above " + hex(PHYSICAL_BASE_MAX) +
-                " (base + 2 must be a port too)";
+        cause = "physical base " + in_quotes(physical_text) + " is above " +
+                hex(PHYSICAL_BASE_MAX) + " (base + 2 must be a port too)";
         return false;
     }
     seen[index] = true;
@@ -301,6 +296,19 @@ void DevicePort::fail(bool writing, int slot, std::uint16_t port, int err)
         where += " (physical " + hex(reach(slot)) + ")";
     report(printable(config_.device) + ": " + (writing ? "writing " : "reading ") + where +
            " failed: " + errno_text(err) + "; further failures there are only counted");
+}
+
+Opened open_device_port(std::string_view value, Setup &setup, std::string &error)
+{
+    DeviceConfig config;
+    if (!parse_device_config(value, config, error))
+        return Opened::bad_value;
+    auto device = DevicePort::open(config, error);
+    if (!device)
+        return Opened::failed;
+    setup.description = device->description();
+    setup.backend = std::move(device);
+    return Opened::ok;
 }
 
 std::string DevicePort::description() const

@@ -91,4 +91,8 @@ private:
     std::bitset<0x10000> refusal_reported_; // per port: refusal already reported
 };
 
+// The registry's opener for STELMO_IO=port...: parses the value, then opens
+// the device.
+Opened open_device_port(std::string_view value, Setup &setup, std::string &error);
+
 } // namespace stelmo::ports

@@ -1,27 +1,62 @@
-// inp() and outp(), the installed backend they route to, and the start-up
-// choice of backend from STELMO_IO and STELMO_TRACE.
+// inp() and outp(), the installed backend they route to, and the backend
+// registry that start-up chooses from.
 #include "runtime/ports/ports.h"
 
 #include "runtime/ports/port_device.h"
-#include "runtime/ports/printable.h"
 #include "runtime/ports/sim_rig.h"
 #include "runtime/ports/trace.h"
 #include "runtime/services.h"
+#include "runtime/text.h"
 
-#include <cstdlib>
-#include <string_view>
+#include <algorithm>
 
 namespace stelmo::ports {
 
 namespace {
 
-// The backend inp() and outp() reach; null until start-up installs one. Only
-// the event-loop thread calls them, so a plain pointer does.
+// --- state ------------------------------------------------------------------
+// The backend inp() and outp() reach: null until start-up installs one (then
+// it lives as long as the process). Only the event-loop thread calls them, so
+// a plain pointer does.
 Backend *current = nullptr;
 
-constexpr const char *SYNTAX = "use STELMO_IO=sim (the default) or "
-                               "STELMO_IO=port[:DEVICE][,0x378=PHYSICAL][,0x278=PHYSICAL] "
-                               "(PHYSICAL in hex with 0x or decimal, at most 0xfffd)";
+// --- the backend registry -----------------------------------------------------
+// A new backend is a file that defines its open function, and one line here.
+// The first entry is the default, used when STELMO_IO is not set.
+constexpr BackendType BACKENDS[] = {
+    {"sim", "sim (the default)", &open_sim_rig},
+    {"port",
+     "port[:DEVICE][,0x378=PHYSICAL][,0x278=PHYSICAL] "
+     "(PHYSICAL in hex with 0x or decimal, at most 0xfffd)",
+     &open_device_port},
+};
+
+// The entry whose prefix starts `value`, alone or followed by ':' or ','.
+const BackendType *backend_type(std::string_view value)
+{
+    if (value.empty())
+        return &BACKENDS[0];
+    for (const BackendType &type : BACKENDS) {
+        const std::string_view rest = value.substr(std::min(type.prefix.size(), value.size()));
+        if (value.substr(0, type.prefix.size()) == type.prefix &&
+            (rest.empty() || rest.front() == ':' || rest.front() == ','))
+            return &type;
+    }
+    return nullptr;
+}
+
+// "use STELMO_IO=<first> or STELMO_IO=<second> ...", from the registry.
+std::string usage()
+{
+    std::string text = "use ";
+    for (const BackendType &type : BACKENDS) {
+        if (&type != &BACKENDS[0])
+            text += " or ";
+        text += "STELMO_IO=";
+        text += type.syntax;
+    }
+    return text;
+}
 
 } // namespace
 
@@ -37,51 +72,34 @@ Backend *installed()
 
 bool open_backend(const char *io, const char *trace, Setup &setup, std::string &error)
 {
-    const std::string_view choice = io ? io : "";
-    std::unique_ptr<Backend> backend;
-    std::string description;
-    SimRig *rig = nullptr;
-
-    if (choice.empty() || choice == "sim") {
-        auto sim = std::make_unique<SimRig>();
-        rig = sim.get();
-        backend = std::move(sim);
-        description = "simulated rig";
-    } else {
-        DeviceConfig config;
-        std::string cause;
-        if (!parse_device_config(choice, config, cause)) {
-            error = "STELMO_IO=" + printable(choice) + ": " + cause + "; " + SYNTAX;
-            return false;
-        }
-        auto device = DevicePort::open(config, error);
-        if (!device)
-            return false;
-        description = device->description();
-        backend = std::move(device);
+    const std::string_view value = io ? io : "";
+    const BackendType *type = backend_type(value);
+    Setup opened;
+    std::string cause = "unknown port backend";
+    switch (type ? type->open(value, opened, cause) : Opened::bad_value) {
+    case Opened::ok:
+        break;
+    case Opened::bad_value:
+        error = "STELMO_IO=" + printable(value) + ": " + cause + "; " + usage();
+        return false;
+    case Opened::failed:
+        error = cause;
+        return false;
     }
 
     if (trace && *trace) {
-        backend = TraceBackend::open(trace, std::move(backend), error);
-        if (!backend)
+        opened.backend = TraceBackend::open(trace, std::move(opened.backend), error);
+        if (!opened.backend)
             return false;
     }
-
-    setup.backend = std::move(backend);
-    setup.description = std::move(description);
-    setup.rig = rig;
+    setup = std::move(opened);
     return true;
-}
-
-bool open_from_environment(Setup &setup, std::string &error)
-{
-    return open_backend(std::getenv("STELMO_IO"), std::getenv("STELMO_TRACE"), setup, error);
 }
 
 } // namespace stelmo::ports
 
 // With no backend installed a read sees nothing behind the port and a write is
-// refused. The program ignores what outp returns; 0 means the write was made.
+// refused. The program ignores what outp returns.
 extern "C" std::uint8_t inp(std::uint16_t port)
 {
     using stelmo::ports::current;
@@ -93,5 +111,5 @@ extern "C" int outp(std::uint16_t port, std::uint8_t value)
     using stelmo::ports::current;
     if (!current)
         return ERR_NO_ENGINE;
-    return current->write(port, value) ? 0 : ERR_BAD_ARGUMENT;
+    return current->write(port, value) ? 0 : ERR_PORT_IO;
 }

@@ -1,12 +1,14 @@
 // Port backends behind inp() and outp(). A backend is a byte-level seam:
 // read one byte from an I/O port, write one byte to one. Which backend runs is
-// chosen at start-up from STELMO_IO; STELMO_TRACE wraps it in the port trace.
-// Nothing here knows about widgets.
+// chosen at start-up by the STELMO_IO setting, through the registry in
+// ports.cpp; the STELMO_TRACE setting wraps it in the port trace. Nothing here
+// knows about widgets.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace stelmo::ports {
 
@@ -38,12 +40,26 @@ struct Setup {
     SimRig *rig = nullptr;            // the simulated rig when it is the backend, else null
 };
 
-// Builds the backend that STELMO_IO and STELMO_TRACE ask for. On failure
-// returns false and sets `error` to one line naming the variable, file or
-// device and the cause (without the "stelmo: " prefix).
-bool open_from_environment(Setup &setup, std::string &error);
+// How a backend's open function ended.
+enum class Opened {
+    ok,        // `setup` holds the backend
+    bad_value, // the STELMO_IO value is wrong; `error` says how
+    failed,    // the backend cannot be had; `error` is the whole line
+};
 
-// The same from given values of STELMO_IO and STELMO_TRACE (null: not set).
+// One entry of the backend registry: a backend STELMO_IO can choose.
+struct BackendType {
+    std::string_view prefix; // first word of the STELMO_IO value, e.g. "port"
+    std::string_view syntax; // the value's form, for the usage line
+    // Opens the backend for the whole STELMO_IO value (prefix included) into
+    // `setup`: backend, description and, for the simulated rig, the rig.
+    Opened (*open)(std::string_view value, Setup &setup, std::string &error);
+};
+
+// Builds the backend that the settings STELMO_IO and STELMO_TRACE ask for
+// (null or empty: not set). On failure returns false and sets `error` to one
+// line naming the setting, file or device and the cause (without the
+// "stelmo: " prefix).
 bool open_backend(const char *io, const char *trace, Setup &setup, std::string &error);
 
 // Routes inp() and outp() to `backend` from now on (null: no backend; inp

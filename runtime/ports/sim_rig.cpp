@@ -95,6 +95,19 @@ bool SimRig::energise(std::uint8_t pattern)
     return true;
 }
 
+Opened open_sim_rig(std::string_view value, Setup &setup, std::string &error)
+{
+    if (!value.empty() && value != "sim") {
+        error = "the simulated rig takes no options";
+        return Opened::bad_value;
+    }
+    auto rig = std::make_unique<SimRig>();
+    setup.rig = rig.get();
+    setup.backend = std::move(rig);
+    setup.description = "simulated rig";
+    return Opened::ok;
+}
+
 void SimRig::set_observer(void (*fn)(void *context), void *context)
 {
     observer_ = fn;

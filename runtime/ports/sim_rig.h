@@ -6,6 +6,8 @@
 #include "runtime/ports/ports.h"
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace stelmo::ports {
 
@@ -51,5 +53,9 @@ private:
     void (*observer_)(void *) = nullptr;
     void *observer_context_ = nullptr;
 };
+
+// The registry's opener for STELMO_IO=sim (or no STELMO_IO at all), which
+// takes no options.
+Opened open_sim_rig(std::string_view value, Setup &setup, std::string &error);
 
 } // namespace stelmo::ports

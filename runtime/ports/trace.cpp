@@ -3,8 +3,8 @@
 // so a crash loses nothing that happened before it.
 #include "runtime/ports/trace.h"
 
-#include "runtime/ports/printable.h"
 #include "runtime/report.h"
+#include "runtime/text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -65,24 +65,12 @@ void TraceBackend::log(bool out, std::uint16_t port, std::uint8_t value)
                                 " 0x%03x", static_cast<unsigned>(reached));
     line[length++] = '\n'; // the longest line is 35 characters; the buffer has room
 
-    const char *p = line;
-    std::size_t left = static_cast<std::size_t>(length);
-    while (left > 0) {
-        const ssize_t n = ::write(fd_, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int cause = n < 0 ? errno : EIO;
-            // Report the first lost line only: at the tick rate a full disk
-            // would otherwise bury stderr. The count keeps the rest.
-            if (lost_++ == 0)
-                report("trace file " + printable(path_) + ": " + std::strerror(cause) +
-                       "; trace lines are being lost (reported once)");
-            return;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    const int cause = write_all(fd_, std::string_view(line, static_cast<std::size_t>(length)));
+    // Report the first lost line only: at the tick rate a full disk would
+    // otherwise bury stderr. The count keeps the rest.
+    if (cause != 0 && lost_++ == 0)
+        report("trace file " + printable(path_) + ": " + std::strerror(cause) +
+               "; trace lines are being lost (reported once)");
 }
 
 } // namespace stelmo::ports
