@@ -309,7 +309,7 @@ TEST_F(EngineRunTest, RunningTheLoopTwiceAtOnceIsRefused)
     inner.start(10);
     const Deadline deadline(2000);
     EXPECT_EQ(RunUserInterface(), 4);
-    EXPECT_EQ(nested, ERR_BAD_ARGUMENT);
+    EXPECT_EQ(nested, ERR_LOOP_RUNNING);
 }
 
 TEST_F(EngineRunTest, ButtonsAndSelectorsRaiseCommitEvents)

@@ -9,6 +9,7 @@
 #include "runtime/services.h"
 
 #include <QApplication>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -191,6 +192,25 @@ TEST(EngineStartTest, StartsOnceAndLeavesTheProgramsArgumentsAlone)
     });
     EXPECT_TRUE(child.exited);
     EXPECT_EQ(child.code, 0) << child.err;
+}
+
+TEST(EngineStartTest, RigWindowOnlyWhenNotSwitchedOff)
+{
+    for (const char *setting : {"0", "1"}) {
+        const Child child = in_child([setting] {
+            no_display();
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            setenv("STELMO_RIG_VIEW", setting, 1);
+            if (InitRuntimeEx(0, nullptr, 0) != 1)
+                return 1;
+            int rig_windows = 0;
+            for (const QWidget *window : QApplication::topLevelWidgets())
+                rig_windows += window->windowTitle() == "Simulated rig";
+            return rig_windows == (*setting == '1' ? 1 : 0) ? 0 : 2;
+        });
+        EXPECT_TRUE(child.exited) << setting;
+        EXPECT_EQ(child.code, 0) << setting << child.err;
+    }
 }
 
 } // namespace

@@ -10,7 +10,6 @@
 #include "panel/stelmo.h"
 #include "runtime/engine/engine.h"
 #include "runtime/engine/engine_qt.h"
-#include "runtime/engine/internal.h"
 #include "runtime/ports/ports.h"
 #include "runtime/services.h"
 
@@ -21,8 +20,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <map>
 
 namespace {
@@ -154,18 +151,15 @@ TEST_F(PanelCorpusTest, RealPanelFileLoadsWithTheProgramsControlsAndCallbacks)
 
     // Three buttons, bound to the program's three button callbacks; the
     // timer control to the tick sequencer.
-    stelmo::engine::Engine *engine = stelmo::engine::current_engine();
-    ASSERT_NE(engine, nullptr);
-    const auto &controls = engine->panels.at(handle)->controls;
+    using stelmo::engine::control_callback;
     std::map<CtrlCallbackPtr, QAbstractButton *> buttons;
-    for (const auto &[id, control] : controls) {
-        if (control.kind == stelmo::engine::Kind::button)
-            buttons[control.callback] = qobject_cast<QAbstractButton *>(control.widget.data());
+    for (const int id : stelmo::engine::control_ids(handle)) {
+        if (auto *button = qobject_cast<QAbstractButton *>(control_widget(handle, id)))
+            buttons[control_callback(handle, id)] = button;
     }
     EXPECT_EQ(buttons.size(), 3u);
     ASSERT_TRUE(buttons.count(&start) && buttons.count(&stop) && buttons.count(&Ende));
-    ASSERT_EQ(controls.count(PANEL_TIMER), 1u);
-    EXPECT_EQ(controls.at(PANEL_TIMER).callback, &timer);
+    EXPECT_EQ(control_callback(handle, PANEL_TIMER), &timer);
 
     // Start takes the port from the selector and switches the ticks on.
     ports->setCurrentIndex(1); // the second port: nothing behind it moves

@@ -125,16 +125,6 @@ TEST_F(RigViewTest, RigChangesScheduleOneRepaintPerFrame)
     EXPECT_EQ(paints, 1);
 }
 
-TEST_F(RigViewTest, CanBeTurnedOff)
-{
-    qputenv("STELMO_RIG_VIEW", "0");
-    EXPECT_EQ(stelmo::make_rig_view(rig, frames), nullptr);
-    qputenv("STELMO_RIG_VIEW", "1");
-    auto made = stelmo::make_rig_view(rig, frames);
-    ASSERT_NE(made, nullptr);
-    EXPECT_EQ(made->windowTitle(), "Simulated rig");
-}
-
 TEST_F(RigViewTest, ShowsBesideThePanelOnceWithoutTakingFocus)
 {
     QWidget panel;

@@ -1,18 +1,17 @@
-// The program's services on the engine: panels, controls, callbacks and the
-// event loop. Every service runs on the thread that started the engine (the
-// event-loop thread); callbacks run there too, one at a time.
+// The program's services on the engine: panels, controls and the event loop,
+// and what engine.h and engine_qt.h offer besides. Every service runs on the
+// thread that started the engine (the event-loop thread); callbacks run there
+// too, one at a time.
 #include "runtime/engine/engine_qt.h"
 #include "runtime/engine/internal.h"
 
 #include "runtime/report.h"
+#include "runtime/text.h"
 
 #include <QComboBox>
-#include <QDoubleSpinBox>
-#include <QLCDNumber>
 #include <QThread>
 
 #include <cmath>
-#include <exception>
 #include <mutex>
 #include <set>
 
@@ -20,212 +19,48 @@ namespace stelmo::engine {
 
 namespace {
 
-// A service that goes wrong once usually goes wrong on every tick; the first
-// report says it, the rest would only bury stderr.
+// --- state ------------------------------------------------------------------
+// The faults report_once has said, at most SAID_MAX of them (then it says no
+// more), and the lock around them: a service called from a wrong thread
+// reports too.
+constexpr std::size_t SAID_MAX = 256;
+std::mutex said_guard;
+std::set<std::string> said;
+
+// The engine, when a service may run: started, and called on the thread that
+// started it.
+Fault serving(Engine *&engine)
+{
+    engine = current_engine();
+    if (!engine)
+        return {ERR_NO_ENGINE, "the engine has not been started (InitRuntimeEx)"};
+    if (QThread::currentThread() != engine->app->thread())
+        return {ERR_NO_ENGINE, "called from a thread other than the one that started the engine"};
+    return {};
+}
+
+// Says `fault` of `service` (once) and returns its code.
+int refuse(const char *service, const Fault &fault)
+{
+    report_once(std::string(service) + ": " + fault.text);
+    return fault.code;
+}
+
+} // namespace
+
 void report_once(const std::string &message)
 {
-    static std::mutex guard; // a service called from a wrong thread reports too
-    static std::set<std::string> said;
-    constexpr std::size_t SAID_MAX = 256;
-    const std::lock_guard lock(guard);
+    const std::lock_guard lock(said_guard);
     if (said.count(message) || said.size() >= SAID_MAX)
         return;
     said.insert(message);
     report(message);
 }
 
-// The engine for a service call from this thread, or null with `code` set.
-Engine *serving(const char *service, int &code)
-{
-    Engine *engine = current_engine();
-    if (!engine) {
-        report_once(std::string(service) + ": the engine has not been started (InitRuntimeEx)");
-        code = ERR_NO_ENGINE;
-        return nullptr;
-    }
-    if (QThread::currentThread() != engine->app->thread()) {
-        report_once(std::string(service) +
-                    ": called from a thread other than the one that started the engine");
-        code = ERR_NO_ENGINE;
-        return nullptr;
-    }
-    return engine;
-}
-
-const char *kind_name(Kind kind)
-{
-    switch (kind) {
-    case Kind::button:
-        return "command button";
-    case Kind::selector:
-        return "selector";
-    case Kind::display:
-        return "numeric display";
-    case Kind::timer:
-        return "timer control";
-    }
-    return "control";
-}
-
-// Control `id` of kind `kind` on the panel with `handle`, or null with `code`
-// set and reported.
-Control *find_control(const char *service, Engine &engine, int handle, int id, Kind kind, int &code)
-{
-    Panel *panel = find_panel(engine, handle);
-    if (!panel) {
-        report_once(std::string(service) + ": no panel with handle " + std::to_string(handle));
-        code = ERR_BAD_HANDLE;
-        return nullptr;
-    }
-    const auto it = panel->controls.find(id);
-    if (it == panel->controls.end() || it->second.kind != kind || !it->second.widget) {
-        report_once(std::string(service) + ": panel " + std::to_string(handle) + " has no " +
-                    kind_name(kind) + " with id " + std::to_string(id));
-        code = ERR_BAD_CONTROL_ID;
-        return nullptr;
-    }
-    return &it->second;
-}
-
-std::string number(double value)
-{
-    return QString::number(value, 'g', 10).toStdString();
-}
-
-void run_deferred();
-
-// Calls a control's callback with the dispatching guard set.
-void call(Engine &engine, int handle, Control &control, int event)
-{
-    const CtrlCallbackPtr callback = control.callback;
-    const int id = control.id;
-    if (event == EVENT_TIMER_TICK && control.timer)
-        control.timer->count_tick();
-    engine.dispatching = true;
-    engine.ticking = event == EVENT_TIMER_TICK;
-    try {
-        callback(handle, id, event, nullptr, 0, 0);
-    } catch (const std::exception &e) {
-        report_once("callback " + control.callback_name + " of control " + std::to_string(id) +
-                    " failed: " + e.what());
-    } catch (...) {
-        report_once("callback " + control.callback_name + " of control " + std::to_string(id) +
-                    " failed");
-    }
-    engine.dispatching = false;
-    engine.ticking = false;
-    if (!engine.deferred.empty())
-        QMetaObject::invokeMethod(engine.app, &run_deferred, Qt::QueuedConnection);
-}
-
-// Hands `value` to a display's widget. Formatting and laying out the text
-// allocates, which is why ticks leave this to the next frame.
-void show_value(Control &control, double value)
-{
-    if (auto *spin = qobject_cast<QDoubleSpinBox *>(control.widget.data()))
-        spin->setValue(value);
-    else if (auto *lcd = qobject_cast<QLCDNumber *>(control.widget.data()))
-        lcd->display(value);
-}
-
-void run_deferred()
-{
-    Engine *engine = current_engine();
-    if (!engine || engine->dispatching)
-        return; // the callback that is running posts again when it ends
-    while (!engine->deferred.empty() && !engine->dispatching) {
-        const Deferred next = engine->deferred.front();
-        engine->deferred.pop_front();
-        dispatch(next.panel, next.control, next.event);
-    }
-}
-
-} // namespace
-
 std::string shown(const QString &text)
 {
-    constexpr int SHOWN_MAX = 160;
-    QString out;
-    int count = 0;
-    for (const char32_t c : text.toUcs4()) {
-        if (++count > SHOWN_MAX) {
-            out += QStringLiteral("...");
-            break;
-        }
-        if (QChar::isPrint(c))
-            out += QString::fromUcs4(&c, 1);
-        else
-            out += QLatin1Char('?');
-    }
-    return out.toStdString();
-}
-
-std::string shown(std::string_view bytes)
-{
-    return shown(QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())));
-}
-
-Panel::~Panel()
-{
-    watcher.reset(); // taking the window down is not the operator closing it
-    for (auto &[id, control] : controls)
-        control.timer.reset();
-    delete root.data();
-}
-
-Panel *find_panel(Engine &engine, int handle)
-{
-    const auto it = engine.panels.find(handle);
-    if (it == engine.panels.end() || !it->second->root)
-        return nullptr;
-    return it->second.get();
-}
-
-void dispatch(int handle, int control_id, int event)
-{
-    Engine *engine = current_engine();
-    if (!engine)
-        return;
-    Panel *panel = find_panel(*engine, handle);
-    if (!panel)
-        return;
-    const auto it = panel->controls.find(control_id);
-    if (it == panel->controls.end() || !it->second.callback)
-        return;
-    Control &control = it->second;
-
-    if (engine->dispatching) {
-        // Something pumped events inside a callback. A tick is dropped (the
-        // next one comes a period later); anything else runs once the
-        // callback has ended, so no operator action is lost.
-        if (event == EVENT_TIMER_TICK) {
-            if (control.timer)
-                control.timer->count_missed(1);
-        } else {
-            engine->deferred.push_back({handle, control_id, event});
-        }
-        return;
-    }
-    call(*engine, handle, control, event);
-}
-
-void show_waiting_values(Engine &engine)
-{
-    for (auto &[handle, panel] : engine.panels)
-        for (auto &[id, control] : panel->controls)
-            if (control.value_waiting) {
-                control.value_waiting = false;
-                if (control.widget)
-                    show_value(control, *control.value);
-            }
-}
-
-void request_quit(Engine &engine, int code)
-{
-    engine.quit_requested = true;
-    engine.quit_code = code;
-    if (engine.running)
-        QCoreApplication::exit(code); // the loop returns once the current event is done
+    const QByteArray utf8 = text.toUtf8();
+    return printable(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
 }
 
 const std::string &backend_description()
@@ -244,41 +79,53 @@ ports::SimRig *simulated_rig()
 bool timer_counts(int panel, int control, TimerCounts &counts)
 {
     Engine *engine = current_engine();
-    if (!engine)
+    const Control *c = engine ? find_control(*engine, panel, control, Kind::timer) : nullptr;
+    if (!c)
         return false;
-    Panel *p = find_panel(*engine, panel);
-    if (!p)
-        return false;
-    const auto it = p->controls.find(control);
-    if (it == p->controls.end() || !it->second.timer)
-        return false;
-    const TickTimer &timer = *it->second.timer;
-    counts.enabled = timer.enabled();
-    counts.interval_ms = timer.interval_ms();
-    counts.ticks = timer.ticks();
-    counts.missed = timer.missed();
+    counts.enabled = c->timer->enabled();
+    counts.interval_ms = c->timer->interval_ms();
+    counts.ticks = c->timer->ticks();
+    counts.missed = c->timer->missed();
     return true;
+}
+
+std::vector<int> control_ids(int panel)
+{
+    Engine *engine = current_engine();
+    const Panel *p = engine ? find_panel(*engine, panel) : nullptr;
+    std::vector<int> ids;
+    if (p) {
+        for (const auto &[id, control] : p->controls)
+            ids.push_back(id);
+    }
+    return ids;
+}
+
+CtrlCallbackPtr control_callback(int panel, int control)
+{
+    Engine *engine = current_engine();
+    const Control *c = engine ? find_control(*engine, panel, control) : nullptr;
+    return c ? c->callback : nullptr;
+}
+
+bool discard_panel(int panel)
+{
+    Engine *engine = current_engine();
+    return engine && engine->panels.erase(panel) == 1;
 }
 
 QWidget *panel_widget(int panel)
 {
     Engine *engine = current_engine();
-    if (!engine)
-        return nullptr;
-    Panel *p = find_panel(*engine, panel);
+    Panel *p = engine ? find_panel(*engine, panel) : nullptr;
     return p ? p->root.data() : nullptr;
 }
 
 QWidget *control_widget(int panel, int control)
 {
     Engine *engine = current_engine();
-    if (!engine)
-        return nullptr;
-    Panel *p = find_panel(*engine, panel);
-    if (!p)
-        return nullptr;
-    const auto it = p->controls.find(control);
-    return it == p->controls.end() ? nullptr : it->second.widget.data();
+    Control *c = engine ? find_control(*engine, panel, control) : nullptr;
+    return c ? c->widget.data() : nullptr;
 }
 
 } // namespace stelmo::engine
@@ -296,33 +143,35 @@ extern "C" int InitRuntimeEx(int, char **, int)
 
 extern "C" int LoadPanel(int parent, const char *file, int panel)
 {
-    int code = 0;
-    Engine *engine = serving("LoadPanel", code);
-    if (!engine)
-        return code;
-    if (parent != 0) {
-        report("LoadPanel: panels have no parent panel (parent " + std::to_string(parent) +
-               " given)");
-        return ERR_BAD_ARGUMENT;
-    }
-    if (!file) {
-        report("LoadPanel: no panel file named (null)");
-        return ERR_BAD_ARGUMENT;
-    }
-    return load_panel(*engine, file, panel);
+    Engine *engine = nullptr;
+    if (Fault fault = serving(engine))
+        return refuse("LoadPanel", fault);
+    Fault fault;
+    int handle = 0;
+    if (parent != 0)
+        fault = {ERR_BAD_ARGUMENT, "LoadPanel: panels have no parent panel (parent " +
+                                       std::to_string(parent) + " given)"};
+    else if (!file)
+        fault = {ERR_BAD_ARGUMENT, "LoadPanel: no panel file named (null)"};
+    else if (!*file)
+        fault = {ERR_BAD_ARGUMENT, "LoadPanel: no panel file named"};
+    else
+        fault = load_panel(*engine, file, panel, handle);
+    if (!fault)
+        return handle;
+    report(fault.text); // each load is its own attempt: every failure is said
+    return fault.code;
 }
 
 extern "C" int DisplayPanel(int panel)
 {
-    int code = 0;
-    Engine *engine = serving("DisplayPanel", code);
-    if (!engine)
-        return code;
-    Panel *p = find_panel(*engine, panel);
-    if (!p) {
-        report_once("DisplayPanel: no panel with handle " + std::to_string(panel));
-        return ERR_BAD_HANDLE;
-    }
+    Engine *engine = nullptr;
+    Panel *p = nullptr;
+    Fault fault = serving(engine);
+    if (!fault)
+        fault = lookup(*engine, panel, p);
+    if (fault)
+        return refuse("DisplayPanel", fault);
     p->root->show();
     p->root->raise();
     p->root->activateWindow();
@@ -333,36 +182,31 @@ extern "C" int DisplayPanel(int panel)
 
 extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value)
 {
-    int code = 0;
-    Engine *engine = serving("SetCtrlAttribute", code);
-    if (!engine)
-        return code;
-    if (!find_panel(*engine, panel)) {
-        report_once("SetCtrlAttribute: no panel with handle " + std::to_string(panel));
-        return ERR_BAD_HANDLE;
-    }
-    if (attribute != ATTR_TIMER_ENABLED) {
-        report_once("SetCtrlAttribute: attribute " + std::to_string(attribute) +
-                    " is not one the engine knows");
-        return ERR_BAD_ARGUMENT;
-    }
-    Control *c = find_control("SetCtrlAttribute", *engine, panel, control, Kind::timer, code);
-    if (!c)
-        return code;
+    Engine *engine = nullptr;
+    Panel *p = nullptr;
+    Control *c = nullptr;
+    Fault fault = serving(engine);
+    if (!fault)
+        fault = lookup(*engine, panel, p);
+    if (!fault && attribute != ATTR_TIMER_ENABLED)
+        fault = {ERR_BAD_ARGUMENT,
+                 "attribute " + std::to_string(attribute) + " is not one the engine knows"};
+    if (!fault)
+        fault = lookup(*engine, panel, control, Kind::timer, c);
+    if (fault)
+        return refuse("SetCtrlAttribute", fault);
     c->timer->set_enabled(value != 0);
     return 0;
 }
 
 extern "C" int RunUserInterface(void)
 {
-    int code = 0;
-    Engine *engine = serving("RunUserInterface", code);
-    if (!engine)
-        return code;
-    if (engine->running) {
-        report("RunUserInterface: the event loop is already running");
-        return ERR_BAD_ARGUMENT;
-    }
+    Engine *engine = nullptr;
+    Fault fault = serving(engine);
+    if (!fault && engine->running)
+        fault = {ERR_LOOP_RUNNING, "the event loop is already running"};
+    if (fault)
+        return refuse("RunUserInterface", fault);
     if (!engine->quit_requested) {
         engine->running = true;
         engine->app->exec();
@@ -378,56 +222,43 @@ extern "C" int RunUserInterface(void)
 
 extern "C" int QuitUserInterface(int code)
 {
-    int failure = 0;
-    Engine *engine = serving("QuitUserInterface", failure);
-    if (!engine)
-        return failure;
+    Engine *engine = nullptr;
+    if (Fault fault = serving(engine))
+        return refuse("QuitUserInterface", fault);
     request_quit(*engine, code);
     return 0;
 }
 
 extern "C" int GetCtrlIndex(int panel, int control, int *index)
 {
-    int code = 0;
-    Engine *engine = serving("GetCtrlIndex", code);
-    if (!engine)
-        return code;
-    Control *c = find_control("GetCtrlIndex", *engine, panel, control, Kind::selector, code);
-    if (!c)
-        return code;
-    if (!index) {
-        report_once("GetCtrlIndex: no place given for the index (null pointer)");
-        return ERR_BAD_ARGUMENT;
-    }
+    Engine *engine = nullptr;
+    Control *c = nullptr;
+    Fault fault = serving(engine);
+    if (!fault)
+        fault = lookup(*engine, panel, control, Kind::selector, c);
+    if (!fault && !index)
+        fault = {ERR_BAD_ARGUMENT, "no place given for the index (null pointer)"};
+    if (fault)
+        return refuse("GetCtrlIndex", fault);
     *index = static_cast<QComboBox *>(c->widget.data())->currentIndex();
     return 0;
 }
 
+// Called on every tick: nothing allocates unless something is wrong.
 extern "C" int SetCtrlVal(int panel, int control, double value)
 {
-    int code = 0;
-    Engine *engine = serving("SetCtrlVal", code);
-    if (!engine)
-        return code;
-    Control *c = find_control("SetCtrlVal", *engine, panel, control, Kind::display, code);
-    if (!c)
-        return code;
-    // Called on every tick: the message is built only when something is wrong.
-    const auto refuse = [&](const std::string &why) {
-        report_once("SetCtrlVal: control " + std::to_string(control) + " of panel " +
-                    std::to_string(panel) + " cannot show " + number(value) + why);
-        return ERR_BAD_ARGUMENT;
-    };
-    if (!std::isfinite(value))
-        return refuse("");
-    if (auto *spin = qobject_cast<QDoubleSpinBox *>(c->widget.data())) {
-        if (value < spin->minimum() || value > spin->maximum())
-            return refuse(" (its range is " + number(spin->minimum()) + " to " +
-                          number(spin->maximum()) + ")");
-    } else if (auto *lcd = qobject_cast<QLCDNumber *>(c->widget.data())) {
-        if (lcd->checkOverflow(value))
-            return refuse(" (more than its " + std::to_string(lcd->digitCount()) + " digits)");
-    }
+    Engine *engine = nullptr;
+    Control *c = nullptr;
+    Fault fault = serving(engine);
+    if (!fault)
+        fault = lookup(*engine, panel, control, Kind::display, c);
+    if (!fault && !(std::isfinite(value) && c->cls->fits(c->widget.data(), value)))
+        fault = {ERR_BAD_ARGUMENT,
+                 "control " + std::to_string(control) + " of panel " + std::to_string(panel) +
+                     " cannot show " + number(value) +
+                     (std::isfinite(value) ? " (" + c->cls->range(c->widget.data()) + ")" : "")};
+    if (fault)
+        return refuse("SetCtrlVal", fault);
     const bool repeated = c->value == value;
     c->value = value;
     if (engine->ticking) {
@@ -442,6 +273,6 @@ extern "C" int SetCtrlVal(int panel, int control, double value)
         return 0;
     }
     c->value_waiting = false;
-    show_value(*c, value);
+    c->cls->show(c->widget.data(), value);
     return 0;
 }

@@ -1,7 +1,8 @@
 // What the engine offers besides the program's services: panel file lookup,
-// callback lookup, the start-up choice of port backend and the timer counts,
-// for the tests and for windows shown next to the panel (the rig view). Like
-// the services, everything here belongs to the event-loop thread.
+// the start-up choice of port backend, what a loaded panel
+// holds and the timer counts, for the tests and for windows shown next to the
+// panel (the rig view). Like the services, everything here belongs to the
+// event-loop thread.
 #pragma once
 
 #include "runtime/services.h"
@@ -29,12 +30,6 @@ std::vector<std::string> panel_file_candidates(std::string_view name, std::strin
 std::string find_panel_file(std::string_view name, std::string_view exe_dir,
                             std::string_view work_dir);
 
-// The program's function called `name`, or null with `why` saying why it
-// cannot be a control callback. Only C-linkage functions of the executable
-// that holds the engine qualify, never library functions or the run-time's
-// own entry points.
-CtrlCallbackPtr find_callback(std::string_view name, std::string &why);
-
 // How the ports are reached, e.g. "simulated rig"; empty before start-up.
 const std::string &backend_description();
 
@@ -52,5 +47,16 @@ struct TimerCounts {
 // The counts of timer control `control` on panel `panel`; false when there
 // is no such timer.
 bool timer_counts(int panel, int control, TimerCounts &counts);
+
+// The control ids of panel `panel`, in order; empty for an unknown handle.
+std::vector<int> control_ids(int panel);
+
+// The program function bound to control `control` of panel `panel`, or null.
+CtrlCallbackPtr control_callback(int panel, int control);
+
+// Takes panel `panel` down: its window, its timers and its handle. False for
+// an unknown handle. The program never does this; tests that load many
+// panels do.
+bool discard_panel(int panel);
 
 } // namespace stelmo::engine

@@ -1,5 +1,13 @@
-// Shared by the engine's sources: the engine state, its panels and their
-// controls. Everything here lives on the event-loop thread.
+// Shared by the engine's sources: its settings and state, its panels and
+// their controls, the table of control kinds, and the steps of loading a
+// panel. Everything here lives on the event-loop thread.
+//
+// Errors. A step that can fail returns a Fault: empty when it succeeded,
+// else the service failure code it ends in (runtime/services.h) and one line
+// saying what went wrong, without the "stelmo: " prefix. What a step makes
+// goes to an out-parameter and is valid only when the Fault is empty; a step
+// that fails keeps nothing it acquired. Steps never report: the services do,
+// one line per fault, and return the fault's code.
 #pragma once
 
 #include "runtime/clock/frame_pacer.h"
@@ -15,6 +23,7 @@
 #include <QWidget>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -23,22 +32,68 @@
 
 namespace stelmo::engine {
 
+// A step's failure; empty when there was none (see the top of this file).
+struct Fault {
+    int code = 0;     // a failure code of runtime/services.h; 0: no fault
+    std::string text; // what went wrong, one line
+    explicit operator bool() const { return code != 0; }
+};
+
+// What start-up is told. Today the environment says it (STELMO_IO,
+// STELMO_TRACE, STELMO_RIG_VIEW); options or config files would fill the same
+// fields.
+struct Settings {
+    std::string io;       // port backend: empty or "sim" the simulated rig, "port..." a device
+    std::string trace;    // port trace file; empty: no trace
+    bool rig_view = true; // open the "Simulated rig" window beside the panel
+};
+
+// --- controls ---------------------------------------------------------------
+
 // What a control is, from its widget class.
 enum class Kind {
-    button,   // QAbstractButton: a click is a commit event
-    selector, // QComboBox: the program reads the current index
-    display,  // QDoubleSpinBox or QLCDNumber: the program shows a number
-    timer,    // plain QWidget with stelmoInterval: ticks at its interval
+    button,   // a click is a commit event
+    selector, // the program reads the current index
+    display,  // the program shows a number
+    timer,    // ticks at its interval; has no face on the panel
 };
+
+// One row of the control table: a widget class that can be a control, and
+// everything the engine does differently for it.
+struct ControlClass {
+    const QMetaObject *meta; // the widget class
+    bool exact;              // that class only, not the classes derived from it
+    Kind kind;
+    const char *kind_name; // the kind in reports, e.g. "numeric display"
+    // Refuses a widget of this class that cannot serve as a control (a
+    // selector without entries); null: every widget can.
+    Fault (*usable)(const QWidget *widget, const std::string &control);
+    // Connects the signal of the operator's action to `commit`; null: the
+    // class raises no events.
+    void (*on_commit)(QWidget *widget, std::function<void()> commit);
+    // Displays: whether `value` can be shown, the range it must be in (for a
+    // report), and showing it. Null for the other kinds.
+    bool (*fits)(const QWidget *widget, double value);
+    std::string (*range)(const QWidget *widget);
+    void (*show)(QWidget *widget, double value);
+};
+
+// The row for `widget`'s class, or null when it can be no control.
+const ControlClass *control_class(const QWidget *widget);
+
+// The name of `kind` in reports, e.g. "command button".
+const char *kind_name(Kind kind);
+
+// `value` as reports show it.
+std::string number(double value);
 
 struct Control {
     int id = 0;
-    Kind kind = Kind::button;
-    QPointer<QWidget> widget; // owned by the panel's widget tree
+    const ControlClass *cls = nullptr; // never null once loaded
+    QPointer<QWidget> widget;          // owned by the panel's widget tree
     CtrlCallbackPtr callback = nullptr;
     std::string callback_name;
     std::unique_ptr<TickTimer> timer; // timer controls only
-    bool start_on = true;             // timer running once the panel is loaded
     // Displays only: the value the program last set, and whether it still
     // waits for the next frame to reach the widget (set during a tick).
     std::optional<double> value;
@@ -54,6 +109,8 @@ struct Panel {
     std::map<int, Control> controls;  // by control id
 };
 
+// --- the engine -------------------------------------------------------------
+
 // An event for a callback that arrived while another callback ran.
 struct Deferred {
     int panel;
@@ -61,45 +118,49 @@ struct Deferred {
     int event;
 };
 
+// Everything the engine changes after start-up. One lives for the whole
+// process once InitRuntimeEx succeeded.
 struct Engine {
     QApplication *app = nullptr;
-    ports::Setup setup; // alive for the whole process: inp/outp use its backend
+    Settings settings;
+    ports::Setup setup; // inp/outp use its backend for the rest of the process
     // Refreshes what ticks changed on screen once per frame: values set on
     // displays during ticks, and the rig view.
     std::unique_ptr<FramePacer> frames;
     FramePacer::Client displays = 0;              // the panels' displays among the frame's clients
     std::unique_ptr<RigView> rig_view;            // the "Simulated rig" window, when shown
-    std::map<int, std::unique_ptr<Panel>> panels; // by handle
-    int next_handle = 1;
-    bool dispatching = false; // a callback is running
-    bool ticking = false;     // ... and it was called for a timer tick
-    std::deque<Deferred> deferred;
-    bool running = false; // RunUserInterface is in the event loop
-    bool quit_requested = false;
-    int quit_code = 0;
+    std::map<int, std::unique_ptr<Panel>> panels; // by handle, from 1
+    int next_handle = 1;                          // the handle of the next panel loaded
+    bool dispatching = false;                     // a callback is running
+    bool ticking = false;                         // ... and it was called for a timer tick
+    std::deque<Deferred> deferred;                // events that wait for the callback to end
+    bool running = false;                         // RunUserInterface is in the event loop
+    bool quit_requested = false;                  // the next or running loop ends ...
+    int quit_code = 0;                            // ... and RunUserInterface returns this
 };
 
 // The engine once InitRuntimeEx succeeded, else null.
 Engine *current_engine();
 
-// Checks the display and the port backend and creates the application.
-// Null after reporting when the engine cannot start.
+// Reads the settings, checks the display and the port backend, and creates
+// the application. Null after reporting when the engine cannot start.
 Engine *start_engine();
 
-// Reads the panel file at `path` whole. False with `error` set to the fault
-// (missing, not a regular file, unreadable, empty, too large).
-bool read_panel_file(const std::string &path, QByteArray &data, std::string &error);
+// --- finding panels and controls -------------------------------------------
 
-// Checks that `data` is a well-formed form document of sane size and depth
-// before the form loader sees it. False with `error` set.
-bool check_form_document(const QByteArray &data, std::string &error);
-
-// Loads panel `panel_id` from `file`: a new handle, or a failure code after
-// one report line. A failure leaves nothing behind.
-int load_panel(Engine &engine, const char *file, int panel_id);
-
-// A loaded panel whose window still exists, or null.
+// The loaded panel with `handle` whose window still exists, or null.
 Panel *find_panel(Engine &engine, int handle);
+
+// Control `id` of that panel, of kind `kind` when one is given and with its
+// widget still there, or null.
+Control *find_control(Engine &engine, int handle, int id, std::optional<Kind> kind = {});
+
+// find_panel and find_control for a service: what it names, or the fault
+// saying what is not there (ERR_BAD_HANDLE or ERR_BAD_CONTROL_ID).
+Fault lookup(Engine &engine, int handle, Panel *&panel);
+Fault lookup(Engine &engine, int handle, int id, Kind kind, Control *&control);
+
+// --- events -------------------------------------------------------------------
 
 // Hands `event` to the callback of control `control` on panel `panel`, never
 // nesting: a tick that arrives while a callback runs is dropped, any other
@@ -114,9 +175,64 @@ void show_waiting_values(Engine &engine);
 // once.
 void request_quit(Engine &engine, int code);
 
-// `text` cut to a sane length with control characters replaced, for a report
-// line.
+// --- loading a panel ----------------------------------------------------------
+
+// The file LoadPanel reads for the name `name` (see panel_file_candidates).
+Fault locate_panel_file(const std::string &name, std::string &path);
+
+// Reads the panel file at `path` whole (ERR_PANEL_FILE: missing, not a
+// regular file, unreadable, empty, too large).
+Fault read_panel_file(const std::string &path, QByteArray &data);
+
+// Checks that `data` is a well-formed form document of sane size and depth
+// before the form loader sees it (ERR_NOT_A_PANEL).
+Fault check_form_document(const QByteArray &data);
+
+// The program's function called `name`, for a control callback. Only
+// C-linkage functions of the executable that holds the engine qualify, never
+// library functions or the run-time's own entry points (ERR_BAD_CONTROL,
+// saying "which ..." is wrong with the name).
+Fault find_callback(std::string_view name, CtrlCallbackPtr &callback);
+
+// What the panel file says about one control, checked. Nothing is acquired
+// for it yet: no timer, no connection.
+struct ControlSpec {
+    const ControlClass *cls = nullptr;
+    QWidget *widget = nullptr;          // in the form's widget tree
+    CtrlCallbackPtr callback = nullptr; // null: the control raises no events
+    std::string callback_name;
+    int interval_ms = 0;  // timers: the tick period, > 0
+    bool start_on = true; // timers: running once the panel is loaded
+};
+
+// A form read into a panel: its widget tree, built but never shown, and its
+// controls by id.
+struct PanelSpec {
+    std::unique_ptr<QWidget> root;
+    std::map<int, ControlSpec> controls;
+};
+
+// Reads the form `root` as panel `panel_id` and checks every control,
+// acquiring nothing. `spec` owns `root` from the call on.
+Fault describe_panel(std::unique_ptr<QWidget> root, int panel_id, PanelSpec &spec);
+
+// Makes a described panel live: creates its timers, wires its signals, sets
+// its title and registers it under a new `handle`. When a timer cannot be
+// had, the panel goes away whole and the engine is as it was.
+Fault activate_panel(Engine &engine, PanelSpec spec, int &handle);
+
+// Loads panel `panel_id` from the panel file named `name`: every step from
+// finding the file to activation.
+Fault load_panel(Engine &engine, const std::string &name, int panel_id, int &handle);
+
+// `text` for a report line (see printable()).
 std::string shown(const QString &text);
-std::string shown(std::string_view bytes);
+
+// `object`'s name between quotes, for a report line.
+std::string name_of(const QObject *object);
+
+// Reports `message` unless it was reported before: a service that goes wrong
+// once usually goes wrong on every tick, and the first line says it.
+void report_once(const std::string &message);
 
 } // namespace stelmo::engine

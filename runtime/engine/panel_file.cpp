@@ -7,10 +7,17 @@
 // live), and well-formed XML.
 #include "runtime/engine/internal.h"
 
+#include "runtime/services.h"
+#include "runtime/text.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
 #include <QXmlStreamReader>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -47,6 +54,39 @@ std::string parent_of(std::string_view dir)
     return std::string(dir.substr(0, slash));
 }
 
+// Reads what `fd` holds, up to one byte past FILE_MAX_BYTES; `size_hint`
+// is what fstat said. The file may change while it is read, so what arrived
+// is judged, not the hint.
+Fault read_bounded(int fd, long long size_hint, QByteArray &data)
+{
+    constexpr qsizetype LIMIT = FILE_MAX_BYTES + 1;
+    data.resize(std::min<qsizetype>(static_cast<qsizetype>(size_hint) + 1, LIMIT));
+    qsizetype got = 0;
+    for (;;) {
+        if (got == data.size()) {
+            if (got == LIMIT)
+                break;
+            data.resize(std::min<qsizetype>(got * 2, LIMIT));
+        }
+        const ssize_t n = ::read(fd, data.data() + got, static_cast<size_t>(data.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return {ERR_PANEL_FILE, std::strerror(errno)};
+        if (n == 0)
+            break;
+        got += n;
+    }
+    data.resize(got);
+    data.squeeze();
+    if (got == 0)
+        return {ERR_PANEL_FILE, "the file is empty"};
+    if (got > FILE_MAX_BYTES)
+        return {ERR_PANEL_FILE, "too large for a panel file (more than " +
+                                    std::to_string(FILE_MAX_BYTES) + " bytes)"};
+    return {};
+}
+
 } // namespace
 
 std::vector<std::string> panel_file_candidates(std::string_view name, std::string_view exe_dir,
@@ -74,67 +114,57 @@ std::string find_panel_file(std::string_view name, std::string_view exe_dir,
     return {};
 }
 
-bool read_panel_file(const std::string &path, QByteArray &data, std::string &error)
+Fault locate_panel_file(const std::string &name, std::string &path)
+{
+    // Where to look: next to the executable, in the installed data directory,
+    // then in the working directory.
+    const std::string exe_dir =
+        QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
+    std::vector<char> buffer(PATH_MAX);
+    const std::string work_dir = ::getcwd(buffer.data(), buffer.size()) ? buffer.data() : ".";
+    path = find_panel_file(name, exe_dir, work_dir);
+    if (!path.empty())
+        return {};
+    const auto tried = panel_file_candidates(name, exe_dir, work_dir);
+    if (tried.size() == 1) {
+        path = tried.front(); // one place only: reading it says what is wrong
+        return {};
+    }
+    std::string places;
+    for (std::size_t i = 0; i < tried.size(); ++i) {
+        if (i > 0)
+            places += i + 1 == tried.size() ? " or " : ", ";
+        places += printable(tried[i]);
+    }
+    return {ERR_PANEL_FILE,
+            "panel file " + in_quotes(name) + " not found (looked for " + places + ")"};
+}
+
+Fault read_panel_file(const std::string &path, QByteArray &data)
 {
     // O_NONBLOCK: opening a FIFO must not wait for a writer. It changes
     // nothing for regular files, the only kind read below.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
+    if (fd < 0)
+        return {ERR_PANEL_FILE, std::strerror(errno)};
     struct stat st {};
-    bool ok = false;
-    if (::fstat(fd, &st) != 0) {
-        error = std::strerror(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-        error = "not a regular file";
-    } else if (st.st_size > FILE_MAX_BYTES) {
-        error = "too large for a panel file (" + std::to_string(st.st_size) + " bytes, at most " +
-                std::to_string(FILE_MAX_BYTES) + ")";
-    } else {
-        // The file may change while it is read: read until its end or one
-        // byte past the limit, and judge what arrived.
-        constexpr qsizetype LIMIT = FILE_MAX_BYTES + 1;
-        data.resize(std::min<qsizetype>(static_cast<qsizetype>(st.st_size) + 1, LIMIT));
-        qsizetype got = 0;
-        ok = true;
-        for (;;) {
-            if (got == data.size()) {
-                if (got == LIMIT)
-                    break;
-                data.resize(std::min<qsizetype>(got * 2, LIMIT));
-            }
-            const ssize_t n = ::read(fd, data.data() + got, static_cast<size_t>(data.size() - got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                error = std::strerror(errno);
-                ok = false;
-                break;
-            }
-            if (n == 0)
-                break;
-            got += n;
-        }
-        data.resize(got);
-        data.squeeze();
-        if (ok && got == 0) {
-            error = "the file is empty";
-            ok = false;
-        } else if (ok && got > FILE_MAX_BYTES) {
-            error = "too large for a panel file (more than " + std::to_string(FILE_MAX_BYTES) +
-                    " bytes)";
-            ok = false;
-        }
-    }
+    Fault fault;
+    if (::fstat(fd, &st) != 0)
+        fault = {ERR_PANEL_FILE, std::strerror(errno)};
+    else if (!S_ISREG(st.st_mode))
+        fault = {ERR_PANEL_FILE, "not a regular file"};
+    else if (st.st_size > FILE_MAX_BYTES)
+        fault = {ERR_PANEL_FILE, "too large for a panel file (" + std::to_string(st.st_size) +
+                                     " bytes, at most " + std::to_string(FILE_MAX_BYTES) + ")"};
+    else
+        fault = read_bounded(fd, st.st_size, data);
     ::close(fd);
-    if (!ok)
+    if (fault)
         data.clear();
-    return ok;
+    return fault;
 }
 
-bool check_form_document(const QByteArray &data, std::string &error)
+Fault check_form_document(const QByteArray &data)
 {
     QXmlStreamReader xml(data);
     int depth = 0;
@@ -148,31 +178,24 @@ bool check_form_document(const QByteArray &data, std::string &error)
     while (!xml.atEnd()) {
         switch (xml.readNext()) {
         case QXmlStreamReader::DTD:
-            error = where() + "a panel file has no document type declaration";
-            return false;
+            return {ERR_NOT_A_PANEL, where() + "a panel file has no document type declaration"};
         case QXmlStreamReader::EntityReference:
-            error = where() + "unknown entity &" + shown(xml.name().toString()) + ";";
-            return false;
+            return {ERR_NOT_A_PANEL,
+                    where() + "unknown entity &" + shown(xml.name().toString()) + ";"};
         case QXmlStreamReader::StartElement:
             ++depth;
-            if (depth == 1 && xml.name() != QLatin1String("ui")) {
-                error = "not a Qt Designer form (the document is <" + shown(xml.name().toString()) +
-                        ">, not <ui>)";
-                return false;
-            }
-            if (depth > NESTING_MAX) {
-                error =
-                    where() + "elements nested more than " + std::to_string(NESTING_MAX) + " deep";
-                return false;
-            }
-            if (++elements > ELEMENTS_MAX) {
-                error = where() + "more than " + std::to_string(ELEMENTS_MAX) + " elements";
-                return false;
-            }
-            if (xml.name() == QLatin1String("widget") && ++widgets > WIDGETS_MAX) {
-                error = where() + "more than " + std::to_string(WIDGETS_MAX) + " widgets";
-                return false;
-            }
+            if (depth == 1 && xml.name() != QLatin1String("ui"))
+                return {ERR_NOT_A_PANEL, "not a Qt Designer form (the document is <" +
+                                             shown(xml.name().toString()) + ">, not <ui>)"};
+            if (depth > NESTING_MAX)
+                return {ERR_NOT_A_PANEL, where() + "elements nested more than " +
+                                             std::to_string(NESTING_MAX) + " deep"};
+            if (++elements > ELEMENTS_MAX)
+                return {ERR_NOT_A_PANEL,
+                        where() + "more than " + std::to_string(ELEMENTS_MAX) + " elements"};
+            if (xml.name() == QLatin1String("widget") && ++widgets > WIDGETS_MAX)
+                return {ERR_NOT_A_PANEL,
+                        where() + "more than " + std::to_string(WIDGETS_MAX) + " widgets"};
             break;
         case QXmlStreamReader::EndElement:
             --depth;
@@ -181,15 +204,11 @@ bool check_form_document(const QByteArray &data, std::string &error)
             break;
         }
     }
-    if (xml.hasError()) {
-        error = where() + shown(xml.errorString());
-        return false;
-    }
-    if (widgets == 0) {
-        error = "the form holds no widget";
-        return false;
-    }
-    return true;
+    if (xml.hasError())
+        return {ERR_NOT_A_PANEL, where() + shown(xml.errorString())};
+    if (widgets == 0)
+        return {ERR_NOT_A_PANEL, "the form holds no widget"};
+    return {};
 }
 
 } // namespace stelmo::engine

@@ -1,11 +1,14 @@
-// Starting the engine: check that a display can be reached and that the port
-// backend opens, then create the application. A failure that can be seen
-// coming ends in InitRuntimeEx returning 0 after one report line. Should Qt
+// Starting the engine: read the settings, check that a display can be
+// reached and that the port backend opens, then create the application. A
+// failure that can be seen coming ends in InitRuntimeEx returning 0 after one
+// report line. Should Qt
 // itself still find no way to start, the process ends with exit status 255
 // after one report line; Qt never aborts it with a screenful of text.
 #include "runtime/engine/internal.h"
 
 #include "runtime/report.h"
+#include "runtime/services.h"
+#include "runtime/text.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -18,12 +21,38 @@ namespace stelmo::engine {
 
 namespace {
 
+// --- state ------------------------------------------------------------------
+// The engine, null until InitRuntimeEx succeeded; from then on it lives as
+// long as the process. Atomic: a service called on a wrong thread reads it.
 std::atomic<Engine *> started{nullptr};
+// Qt's messages while the application is created (at most START_MESSAGES_MAX),
+// held until it is clear whether the start went well.
+constexpr std::size_t START_MESSAGES_MAX = 20;
+std::vector<std::pair<QtMsgType, QString>> start_messages;
+// Qt's diagnostics were asked for (QT_LOGGING_RULES or QT_DEBUG_PLUGINS):
+// then all of Qt's messages reach stderr.
+bool qt_diagnostics = false;
+
+// The value of environment variable `variable`; empty when it is not set.
+std::string environment(const char *variable)
+{
+    const char *value = std::getenv(variable);
+    return value ? value : "";
+}
 
 bool set(const char *variable)
 {
-    const char *value = std::getenv(variable);
-    return value && *value;
+    return !environment(variable).empty();
+}
+
+// The program's settings, in one place.
+Settings read_settings()
+{
+    Settings settings;
+    settings.io = environment("STELMO_IO");
+    settings.trace = environment("STELMO_TRACE");
+    settings.rig_view = environment("STELMO_RIG_VIEW") != "0";
+    return settings;
 }
 
 // The platform Qt will try first: QT_QPA_PLATFORM's first entry (up to any
@@ -31,7 +60,7 @@ bool set(const char *variable)
 bool platform_is_xcb()
 {
     if (set("QT_QPA_PLATFORM")) {
-        std::string first = std::getenv("QT_QPA_PLATFORM");
+        std::string first = environment("QT_QPA_PLATFORM");
         first = first.substr(0, first.find(';'));
         first = first.substr(0, first.find(':'));
         return first == "xcb";
@@ -42,16 +71,15 @@ bool platform_is_xcb()
 // Connects to the X server named by DISPLAY and hangs up again. The xcb
 // library is loaded only for this (the xcb platform loads it anyway), so the
 // engine gains no build dependency.
-bool x_server_reachable(std::string &why)
+Fault x_server_reachable()
 {
-    const char *display = std::getenv("DISPLAY");
-    const std::string name = display ? shown(std::string_view(display)) : "";
+    const std::string display = environment("DISPLAY");
+    const std::string cannot = "cannot open X display " + in_quotes(display);
     void *xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
     if (!xcb) {
         const char *error = ::dlerror();
-        why = "cannot open X display \"" + name +
-              "\": " + shown(std::string_view(error ? error : "libxcb.so.1 cannot be loaded"));
-        return false;
+        return {ERR_NO_ENGINE,
+                cannot + ": " + printable(error ? error : "libxcb.so.1 cannot be loaded")};
     }
     using Connect = void *(*)(const char *, int *);
     using HasError = int (*)(void *);
@@ -61,48 +89,41 @@ bool x_server_reachable(std::string &why)
     const auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
     if (!connect || !has_error || !disconnect) {
         ::dlclose(xcb);
-        why = "cannot open X display \"" + name + "\": libxcb.so.1 lacks xcb_connect";
-        return false;
+        return {ERR_NO_ENGINE, cannot + ": libxcb.so.1 lacks xcb_connect"};
     }
     // xcb_connect always returns a connection object; on failure it carries
     // the error and must still be released with xcb_disconnect.
-    void *connection = connect(display, nullptr);
+    void *connection = connect(display.empty() ? nullptr : display.c_str(), nullptr);
     const int error = connection ? has_error(connection) : 1;
     if (connection)
         disconnect(connection);
     ::dlclose(xcb);
     if (error == 0)
-        return true;
-
-    if (!display || !*display)
-        why = "cannot open an X display: DISPLAY is not set";
-    else if (error == 5) // XCB_CONN_CLOSED_PARSE_ERR
-        why = "cannot open X display \"" + name + "\" (DISPLAY): not a display name";
-    else if (error == 6) // XCB_CONN_CLOSED_INVALID_SCREEN
-        why = "cannot open X display \"" + name + "\" (DISPLAY): no such screen";
-    else
-        why = "cannot open X display \"" + name +
-              "\" (DISPLAY): no X server answers there, or it refused the connection";
-    return false;
+        return {};
+    if (display.empty())
+        return {ERR_NO_ENGINE, "cannot open an X display: DISPLAY is not set"};
+    if (error == 5) // XCB_CONN_CLOSED_PARSE_ERR
+        return {ERR_NO_ENGINE, cannot + " (DISPLAY): not a display name"};
+    if (error == 6) // XCB_CONN_CLOSED_INVALID_SCREEN
+        return {ERR_NO_ENGINE, cannot + " (DISPLAY): no such screen"};
+    return {ERR_NO_ENGINE,
+            cannot + " (DISPLAY): no X server answers there, or it refused the connection"};
 }
 
-bool display_reachable(std::string &why)
+Fault display_reachable()
 {
-    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
-        why = "no display to show the panel on: DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM "
-              "are all unset (QT_QPA_PLATFORM=offscreen runs without one)";
-        return false;
-    }
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM"))
+        return {ERR_NO_ENGINE,
+                "no display to show the panel on: DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM "
+                "are all unset (QT_QPA_PLATFORM=offscreen runs without one)"};
     if (platform_is_xcb())
-        return x_server_reachable(why);
-    return true;
+        return x_server_reachable();
+    return {};
 }
 
-// While the application is created: Qt's messages are held, and a fatal one
-// (no platform plugin could start) becomes one report line and exit status
-// 255 instead of an abort.
-std::vector<std::pair<QtMsgType, QString>> start_messages;
-
+// While the application is created a fatal message from Qt (no platform
+// plugin could start) becomes one report line and exit status 255 instead of
+// an abort.
 [[noreturn]] void start_failed(const QString &fatal)
 {
     std::string causes;
@@ -123,7 +144,7 @@ void start_handler(QtMsgType type, const QMessageLogContext &, const QString &te
 {
     if (type == QtFatalMsg)
         start_failed(text);
-    if (start_messages.size() < 20)
+    if (start_messages.size() < START_MESSAGES_MAX)
         start_messages.emplace_back(type, text);
 }
 
@@ -133,20 +154,28 @@ void start_handler(QtMsgType type, const QMessageLogContext &, const QString &te
 // rest reach stderr only when Qt's diagnostics were asked for.
 void running_handler(QtMsgType type, const QMessageLogContext &, const QString &text)
 {
-    static const bool diagnostics = set("QT_LOGGING_RULES") || set("QT_DEBUG_PLUGINS");
-    if (type == QtCriticalMsg || type == QtFatalMsg || diagnostics)
+    if (type == QtCriticalMsg || type == QtFatalMsg || qt_diagnostics)
         report("Qt: " + shown(text.section(QLatin1Char('\n'), 0, 0)));
 }
 
-QApplication *create_application()
+// The port backend the settings ask for.
+Fault open_ports(Engine &engine)
 {
-    if (auto *existing = qobject_cast<QApplication *>(QCoreApplication::instance()))
-        return existing;
-    if (QCoreApplication::instance()) {
-        report("cannot start the user interface: this process already runs a non-GUI Qt "
-               "application");
-        return nullptr;
-    }
+    std::string error;
+    if (!ports::open_backend(engine.settings.io.c_str(), engine.settings.trace.c_str(),
+                             engine.setup, error))
+        return {ERR_NO_ENGINE, error};
+    return {};
+}
+
+Fault create_application(QApplication *&app)
+{
+    app = qobject_cast<QApplication *>(QCoreApplication::instance());
+    if (app)
+        return {};
+    if (QCoreApplication::instance())
+        return {ERR_NO_ENGINE, "cannot start the user interface: this process already runs a "
+                               "non-GUI Qt application"};
 
     // Qt keeps references to argc and argv for the life of the application.
     // The program's own arguments are not Qt's to interpret (a stray
@@ -156,15 +185,16 @@ QApplication *create_application()
     static char name[] = "stelmo";
     static char *argv[] = {name, nullptr};
 
+    qt_diagnostics = set("QT_LOGGING_RULES") || set("QT_DEBUG_PLUGINS");
     qInstallMessageHandler(&start_handler);
-    auto *app = new QApplication(argc, argv);
+    app = new QApplication(argc, argv);
     qInstallMessageHandler(&running_handler);
     // The start went well, so Qt's notes from it (such as XDG_RUNTIME_DIR
     // not being set on a headless machine) are no fault of the operator's.
     for (const auto &[type, text] : start_messages)
         running_handler(type, QMessageLogContext(), text);
     start_messages.clear();
-    return app;
+    return {};
 }
 
 } // namespace
@@ -176,26 +206,20 @@ Engine *current_engine()
 
 Engine *start_engine()
 {
-    std::string why;
-    if (!display_reachable(why)) {
-        report(why);
-        return nullptr;
-    }
-
     auto engine = std::make_unique<Engine>();
-    std::string error;
-    if (!ports::open_backend(std::getenv("STELMO_IO"), std::getenv("STELMO_TRACE"), engine->setup,
-                             error)) {
-        report(error);
+    engine->settings = read_settings();
+    Fault fault = display_reachable();
+    if (!fault)
+        fault = open_ports(*engine);
+    if (!fault)
+        fault = create_application(engine->app);
+    if (fault) {
+        report(fault.text);
         return nullptr;
     }
-
-    engine->app = create_application();
-    if (!engine->app)
-        return nullptr;
     // The panel window is not the last word on quitting: closing it ends
     // RunUserInterface as QuitUserInterface(0) would (see WindowWatcher in
-    // panel_load.cpp), so the program's own code decides what happens next,
+    // panel_activate.cpp), so the program's own code decides what happens next,
     // and no invisible process is left driving the motor.
     engine->app->setQuitOnLastWindowClosed(false);
 
@@ -204,8 +228,8 @@ Engine *start_engine()
     engine->displays = engine->frames->add([self] { show_waiting_values(*self); });
     ports::install(engine->setup.backend.get());
     // Shown beside the first panel displayed (see DisplayPanel).
-    if (engine->setup.rig)
-        engine->rig_view = make_rig_view(*engine->setup.rig, *engine->frames);
+    if (engine->setup.rig && engine->settings.rig_view)
+        engine->rig_view = std::make_unique<RigView>(*engine->setup.rig, *engine->frames);
     // The engine lives as long as the process: the port backend must outlast
     // every tick, and Qt objects are not torn down safely after main returns.
     Engine *live = engine.release();

@@ -2,9 +2,6 @@
 
 #include <QPainter>
 
-#include <cstdlib>
-#include <cstring>
-
 namespace stelmo {
 
 namespace {
@@ -145,14 +142,6 @@ void RigView::show_beside(const QWidget &panel)
     placed_ = true;
     move(panel.frameGeometry().topRight() + QPoint(12, 0));
     show();
-}
-
-std::unique_ptr<RigView> make_rig_view(ports::SimRig &rig, FramePacer &frames)
-{
-    const char *setting = std::getenv("STELMO_RIG_VIEW");
-    if (setting && std::strcmp(setting, "0") == 0)
-        return nullptr;
-    return std::make_unique<RigView>(rig, frames);
 }
 
 } // namespace stelmo

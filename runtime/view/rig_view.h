@@ -16,7 +16,8 @@ namespace stelmo {
 class RigView : public QWidget {
 public:
     // Watches `rig` and repaints through `frames`; both must outlive the
-    // view.
+    // view. Created hidden; once shown it never takes the keyboard focus
+    // from the operator panel.
     RigView(ports::SimRig &rig, FramePacer &frames, QWidget *parent = nullptr);
     ~RigView() override;
 
@@ -46,9 +47,5 @@ private:
     FramePacer::Client client_;
     bool placed_ = false;
 };
-
-// Creates the rig view, hidden, unless STELMO_RIG_VIEW is 0 (then null).
-// Once shown it never takes the keyboard focus from the operator panel.
-std::unique_ptr<RigView> make_rig_view(ports::SimRig &rig, FramePacer &frames);
 
 } // namespace stelmo

@@ -2,7 +2,7 @@
 // with LoadPanel as the program loads its panel. Whatever the bytes, the load
 // must end in a handle or one of the load failure codes: never a crash, a
 // leak, undefined behaviour or any other code.
-#include "runtime/engine/internal.h"
+#include "runtime/engine/engine.h"
 #include "runtime/services.h"
 
 #include <QCoreApplication>
@@ -84,8 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // A loaded panel is taken down again at once: its widgets, timer and
     // handle would otherwise pile up over millions of inputs.
-    stelmo::engine::Engine *engine = stelmo::engine::current_engine();
-    if (!engine || engine->panels.erase(handle) != 1)
+    if (!stelmo::engine::discard_panel(handle))
         give_up("LoadPanel gave a handle the engine does not hold");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;

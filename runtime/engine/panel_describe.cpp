@@ -1,0 +1,214 @@
+// Reading a loaded form into a panel description, checking every control
+// before anything is acquired for the panel.
+//
+// A panel file is a Qt Designer form. Dynamic properties (which Designer
+// edits like any other) say what the program needs to know:
+//   top-level widget  stelmoPanel (int)         the panel id
+//   each control      stelmoCtrl (int > 0)      the control id
+//                     stelmoCallback (string)   the program function to call
+//   timer control     stelmoInterval (int, ms)  on a plain QWidget
+//                     stelmoTimerEnabled (bool) running after loading (default true)
+// The widget class says what kind of control it is (control_table.cpp).
+// Widgets without stelmo properties are decoration and are left alone.
+#include "runtime/engine/internal.h"
+
+#include "runtime/services.h"
+#include "runtime/text.h"
+
+namespace stelmo::engine {
+
+namespace {
+
+constexpr const char *PROP_PANEL = "stelmoPanel";
+constexpr const char *PROP_CTRL = "stelmoCtrl";
+constexpr const char *PROP_CALLBACK = "stelmoCallback";
+constexpr const char *PROP_INTERVAL = "stelmoInterval";
+constexpr const char *PROP_TIMER_ENABLED = "stelmoTimerEnabled";
+
+enum class Found { absent, ok, wrong_type };
+
+Found int_property(const QObject *object, const char *name, int &value)
+{
+    const QVariant v = object->property(name);
+    if (!v.isValid())
+        return Found::absent;
+    if (v.metaType().id() != QMetaType::Int)
+        return Found::wrong_type;
+    value = v.toInt();
+    return Found::ok;
+}
+
+bool has(const QObject *object, const char *property)
+{
+    return object->property(property).isValid();
+}
+
+std::string class_of(const QObject *object)
+{
+    return object->metaObject()->className();
+}
+
+// A stelmo property's value as a report shows it.
+std::string value_of(const QVariant &v)
+{
+    const std::string text = v.toString().toStdString();
+    return v.metaType().id() == QMetaType::QString ? in_quotes(text) : printable(text);
+}
+
+// The first stelmo property of `object` that is not one a control has (or,
+// on the top-level widget, a panel); empty when there is none.
+QByteArray unknown_property(const QObject *object, bool top_level)
+{
+    for (const QByteArray &property : object->dynamicPropertyNames()) {
+        if (!property.startsWith("stelmo"))
+            continue;
+        const bool known = top_level
+                               ? property == PROP_PANEL
+                               : property == PROP_CTRL || property == PROP_CALLBACK ||
+                                     property == PROP_INTERVAL || property == PROP_TIMER_ENABLED;
+        if (!known)
+            return property;
+    }
+    return {};
+}
+
+// The kind of control `control.widget` is, from the control table.
+Fault classify(ControlSpec &control, const std::string &ctrl)
+{
+    const QWidget *widget = control.widget;
+    control.cls = control_class(widget);
+    if (!control.cls)
+        return {ERR_BAD_CONTROL,
+                ctrl + " is a " + class_of(widget) + ", which cannot be a control"};
+    if (control.cls->kind == Kind::timer && !has(widget, PROP_INTERVAL))
+        return {ERR_BAD_CONTROL,
+                ctrl + " is a plain QWidget without stelmoInterval, so it is no control"};
+    if (control.cls->usable)
+        if (Fault fault = control.cls->usable(widget, ctrl))
+            return fault;
+    if ((has(widget, PROP_INTERVAL) || has(widget, PROP_TIMER_ENABLED)) &&
+        control.cls->kind != Kind::timer)
+        return {ERR_BAD_CONTROL,
+                ctrl + " is a " + class_of(widget) + "; only a plain QWidget can be a timer"};
+    return {};
+}
+
+// The program function that stelmoCallback names, if any.
+Fault bind_callback(ControlSpec &control, const std::string &ctrl, int id)
+{
+    const QVariant value = control.widget->property(PROP_CALLBACK);
+    if (!value.isValid())
+        return {};
+    if (value.metaType().id() != QMetaType::QString)
+        return {ERR_BAD_CONTROL,
+                ctrl + " has stelmoCallback " + value_of(value) + ", which is not a function name"};
+    const std::string name = value.toString().toStdString();
+    if (!control.cls->on_commit && control.cls->kind != Kind::timer)
+        return {ERR_BAD_CONTROL, ctrl + " is a " + control.cls->kind_name +
+                                     ", which raises no events, but names callback " +
+                                     in_quotes(name)};
+    if (Fault fault = find_callback(name, control.callback))
+        return {fault.code, "control " + std::to_string(id) + " names callback " + in_quotes(name) +
+                                ", " + fault.text};
+    control.callback_name = name;
+    return {};
+}
+
+// A timer's interval and whether it runs once the panel is loaded.
+Fault timer_settings(ControlSpec &control, const std::string &ctrl)
+{
+    const QWidget *widget = control.widget;
+    if (int_property(widget, PROP_INTERVAL, control.interval_ms) != Found::ok ||
+        control.interval_ms <= 0)
+        return {ERR_BAD_CONTROL, ctrl + " has stelmoInterval " +
+                                     value_of(widget->property(PROP_INTERVAL)) +
+                                     "; a timer needs a whole number of milliseconds above 0"};
+    const QVariant enabled = widget->property(PROP_TIMER_ENABLED);
+    if (enabled.isValid() && enabled.metaType().id() != QMetaType::Bool)
+        return {ERR_BAD_CONTROL, ctrl + " has stelmoTimerEnabled " + value_of(enabled) +
+                                     "; it must be true or false"};
+    control.start_on = !enabled.isValid() || enabled.toBool();
+    if (!control.callback)
+        return {ERR_BAD_CONTROL, ctrl + " is a timer without a callback"};
+    return {};
+}
+
+// Adds `object` to `spec` when it carries stelmoCtrl.
+Fault describe_control(QObject *object, PanelSpec &spec)
+{
+    const std::string name = name_of(object);
+    if (const QByteArray property = unknown_property(object, false); !property.isEmpty())
+        return {ERR_BAD_CONTROL,
+                name + " has an unknown property " + printable(property.toStdString())};
+
+    int id = 0;
+    const Found found = int_property(object, PROP_CTRL, id);
+    if (found == Found::absent) {
+        if (has(object, PROP_CALLBACK) || has(object, PROP_INTERVAL) ||
+            has(object, PROP_TIMER_ENABLED))
+            return {ERR_BAD_CONTROL, name + " has stelmo properties but no stelmoCtrl"};
+        return {};
+    }
+    if (found == Found::wrong_type || id <= 0)
+        return {ERR_BAD_CONTROL, name + " has stelmoCtrl " +
+                                     (found == Found::ok ? std::to_string(id)
+                                                         : value_of(object->property(PROP_CTRL))) +
+                                     "; a control id is a whole number above 0"};
+
+    const std::string ctrl = "control " + std::to_string(id) + " " + name;
+    if (const auto it = spec.controls.find(id); it != spec.controls.end())
+        return {ERR_BAD_CONTROL, ctrl + " appears twice (also " + name_of(it->second.widget) + ")"};
+    if (!object->isWidgetType())
+        return {ERR_BAD_CONTROL,
+                ctrl + " is a " + class_of(object) + ", which cannot be a control"};
+
+    ControlSpec control;
+    control.widget = static_cast<QWidget *>(object);
+    Fault fault = classify(control, ctrl);
+    if (!fault)
+        fault = bind_callback(control, ctrl, id);
+    if (!fault && control.cls->kind == Kind::timer)
+        fault = timer_settings(control, ctrl);
+    if (!fault)
+        spec.controls.emplace(id, std::move(control));
+    return fault;
+}
+
+} // namespace
+
+std::string name_of(const QObject *object)
+{
+    return in_quotes(object->objectName().toStdString());
+}
+
+Fault describe_panel(std::unique_ptr<QWidget> root, int panel_id, PanelSpec &spec)
+{
+    spec.root = std::move(root);
+    const QWidget *top = spec.root.get();
+    int id = 0;
+    switch (int_property(top, PROP_PANEL, id)) {
+    case Found::absent:
+        return {ERR_NOT_A_PANEL,
+                "not a panel: the top-level widget " + name_of(top) + " has no stelmoPanel"};
+    case Found::wrong_type:
+        return {ERR_NOT_A_PANEL, "not a panel: stelmoPanel of " + name_of(top) + " is " +
+                                     value_of(top->property(PROP_PANEL)) + ", not a whole number"};
+    case Found::ok:
+        break;
+    }
+    if (id != panel_id)
+        return {ERR_NO_SUCH_PANEL,
+                "holds panel " + std::to_string(id) + ", not panel " + std::to_string(panel_id)};
+    if (const QByteArray property = unknown_property(top, true); !property.isEmpty())
+        return {ERR_BAD_CONTROL, "the panel " + name_of(top) + " itself has " +
+                                     printable(property.toStdString()) +
+                                     "; it cannot be a control"};
+
+    for (QObject *object : top->findChildren<QObject *>()) {
+        if (Fault fault = describe_control(object, spec))
+            return fault;
+    }
+    return {};
+}
+
+} // namespace stelmo::engine
