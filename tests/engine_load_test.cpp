@@ -1,7 +1,7 @@
 // LoadPanel: panel files good and bad, where they are looked for, and how
 // callback names are bound. Every failure must give its own code, exactly one
 // "stelmo:" line naming the file and the fault, and leave nothing behind.
-#include "engine_test_support.h"
+#include "engine_support.h"
 
 #include "runtime/engine/engine.h"
 #include "runtime/engine/engine_qt.h"
@@ -20,11 +20,11 @@
 
 namespace {
 
-using namespace engine_test;
+using namespace support;
 
 class EngineLoadTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { start_engine(); }
+    static void SetUpTestSuite() { ASSERT_TRUE(start_engine()); }
     void SetUp() override { events.clear(); }
 
     TempDir dir;
@@ -331,7 +331,7 @@ TEST_F(EngineLoadTest, CallbackNamesOutsideTheProgramAreRefused)
         {"atexit", "names callback \"atexit\", which is not a control callback"},
         {"engine_test_not_a_function",
          "names callback \"engine_test_not_a_function\", which is not a function"},
-        {"_ZN11engine_test12start_engineEv", "which is not a control callback"},
+        {"_ZN7support12start_engineEv", "which is not a control callback"},
         {"engine_test_click(1)", "which is not a C function name"},
         {"", "which is not a C function name"},
     };

@@ -1,7 +1,7 @@
 // The running engine: timer ticks switched on and off, the event loop and
 // quitting it, reading selectors, showing values, and calls that name
 // nothing. Runs the real event loop offscreen.
-#include "engine_test_support.h"
+#include "engine_support.h"
 
 #include "runtime/engine/engine.h"
 #include "runtime/engine/engine_qt.h"
@@ -25,7 +25,7 @@
 
 namespace {
 
-using namespace engine_test;
+using namespace support;
 using Clock = std::chrono::steady_clock;
 
 constexpr int TIMER = 9;     // operator.ui: 10 ms timer, loaded switched off
@@ -69,7 +69,7 @@ TimerFds timer_fds()
 
 class EngineRunTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { start_engine(); }
+    static void SetUpTestSuite() { ASSERT_TRUE(start_engine()); }
 
     void SetUp() override
     {

@@ -2,7 +2,7 @@
 // answer, with a platform Qt cannot load, with a port backend that cannot
 // open, and starting properly. Each case runs in a forked child, since a
 // process can start the engine only once; the child's stderr is collected.
-#include "engine_test_support.h"
+#include "engine_support.h"
 
 #include "runtime/engine/engine.h"
 #include "runtime/ports/ports.h"
@@ -21,7 +21,7 @@
 
 namespace {
 
-using engine_test::lines_of;
+using support::lines_of;
 
 struct Child {
     bool exited = false; // ended by exit, not by a signal

@@ -4,7 +4,7 @@
 // naming the file and the fault, no window left behind and the port untouched.
 // The real panel file is the control case: it loads, and its controls are
 // bound to the program's own callbacks (linked in here, as in stelmo itself).
-#include "engine_test_support.h"
+#include "engine_support.h"
 
 #include "drive/drive.h"
 #include "panel/stelmo.h"
@@ -24,7 +24,7 @@
 
 namespace {
 
-using namespace engine_test;
+using namespace support;
 
 const std::string CORPUS = PANEL_CORPUS;
 const std::string PANEL_FILE = STELMO_PANEL_FILE;
@@ -48,7 +48,7 @@ public:
 
 class PanelCorpusTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { start_engine(); }
+    static void SetUpTestSuite() { ASSERT_TRUE(start_engine()); }
     void SetUp() override
     {
         previous_ = stelmo::ports::installed();

@@ -4,13 +4,11 @@
 #include "drive/drive.h"
 #include "fake_services.h"
 #include "runtime/services.h"
+#include "support/program.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-
-// The program's main, renamed for this test (see tests/CMakeLists.txt).
-int stelmo_main(int argc, char *argv[]);
 
 using fake::Op;
 

@@ -3,8 +3,8 @@
 // STELMO_IO syntax.
 #include "runtime/ports/port_device.h"
 
-#include "ports_temp_dir.h"
 #include "runtime/services.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +57,7 @@ protected:
         EXPECT_TRUE(port) << error;
         return port;
     }
-    PortsTempDir dir;
+    support::TempDir dir;
     std::string device = dir.file("port");
     std::string original;
 };
@@ -74,7 +74,7 @@ TEST_F(PortsHwTest, AccessesLandAtThePortOffsets)
     std::string expected = original;
     expected[0x378] = 0x08;
     expected[0x278] = 0x04;
-    EXPECT_TRUE(slurp(device) == expected);
+    EXPECT_TRUE(support::read_file(device) == expected);
     EXPECT_EQ(port->description(), device);
 }
 
@@ -91,7 +91,7 @@ TEST_F(PortsHwTest, MappingMovesBaseAndSwitchRegister)
     std::string expected = original;
     expected[0xD010] = 0x02;
     expected[0xD020] = 0x01;
-    EXPECT_TRUE(slurp(device) == expected);
+    EXPECT_TRUE(support::read_file(device) == expected);
     EXPECT_EQ(port->description(), device + " (0x378\u2192"
                                             "0xd010, 0x278\u2192"
                                             "0xd020)");
@@ -102,15 +102,15 @@ TEST_F(PortsHwTest, EverythingElseIsRefusedUntouched)
     auto port = open(",0x378=0xd010");
     ASSERT_TRUE(port);
     const std::uint16_t others[] = {0x379, 0x37B, 0x377, 0x279, 0x27B, 0xD010, 0x0000, 0xFFFF};
-    testing::internal::CaptureStderr();
+    support::StderrCapture capture;
     for (int round = 0; round < 2; ++round) {
         for (std::uint16_t p : others) {
             EXPECT_EQ(port->read(p), 0xFF);
             EXPECT_FALSE(port->write(p, 0x55));
         }
     }
-    const std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(slurp(device) == original);
+    const std::string said = capture.text();
+    EXPECT_TRUE(support::read_file(device) == original);
     EXPECT_EQ(port->faults().refused, 4 * static_cast<long>(std::size(others)));
     EXPECT_EQ(count(said, "stelmo: "), std::size(others)); // once per port
     EXPECT_EQ(count(said, "0x37b"), 1u);
@@ -122,12 +122,12 @@ TEST_F(PortsHwTest, ShortReadIsReportedOnceAndCounted)
     ASSERT_EQ(::truncate(device.c_str(), 0x300), 0); // ends before both ports
     auto port = open(",0x278=0x100");
     ASSERT_TRUE(port);
-    testing::internal::CaptureStderr();
+    support::StderrCapture capture;
     EXPECT_EQ(port->read(0x37A), 0xFF);
     EXPECT_EQ(port->read(0x37A), 0xFF);
     EXPECT_EQ(port->read(0x378), 0xFF);
     EXPECT_EQ(port->read(0x27A), seed(0x102)); // mapped inside the file: still fine
-    const std::string said = testing::internal::GetCapturedStderr();
+    const std::string said = capture.text();
     EXPECT_EQ(port->faults().failed_reads, 3);
     EXPECT_EQ(count(said, "stelmo: "), 2u) << said; // one per register
     EXPECT_NE(said.find(device + ": reading port 0x37a"), std::string::npos) << said;
@@ -141,10 +141,10 @@ TEST_F(PortsHwTest, FailedWriteIsReportedOnceAndCounted)
     auto port = DevicePort::open(config, error);
     if (!port)
         GTEST_SKIP() << "no writable /dev/full here: " << error;
-    testing::internal::CaptureStderr();
+    support::StderrCapture capture;
     EXPECT_FALSE(port->write(0x378, 1));
     EXPECT_FALSE(port->write(0x378, 2));
-    const std::string said = testing::internal::GetCapturedStderr();
+    const std::string said = capture.text();
     EXPECT_EQ(port->faults().failed_writes, 2);
     EXPECT_EQ(count(said, "stelmo: "), 1u) << said;
     EXPECT_NE(said.find("/dev/full: writing port 0x378 failed: No space left on device"),
@@ -230,7 +230,7 @@ TEST_F(PortsHwTest, ChosenThroughStelmoIo)
     EXPECT_LT(outp(0x379, 0x08), 0);
     EXPECT_EQ(inp(0x37A), seed(0xD012));
     install(nullptr);
-    EXPECT_EQ(slurp(device)[0xD010], 0x08);
+    EXPECT_EQ(support::read_file(device)[0xD010], 0x08);
 }
 
 struct BadIo {

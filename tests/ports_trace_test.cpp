@@ -2,9 +2,9 @@
 // failure to open the file.
 #include "runtime/ports/trace.h"
 
-#include "ports_temp_dir.h"
 #include "runtime/ports/sim_rig.h"
 #include "runtime/services.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 
@@ -66,7 +66,7 @@ protected:
         EXPECT_TRUE(trace) << error;
         return trace;
     }
-    PortsTempDir dir;
+    support::TempDir dir;
     std::string path = dir.file("ports.trace");
 };
 
@@ -76,10 +76,10 @@ TEST_F(PortsTraceTest, EveryAccessIsOnDiskAsItHappens)
     ASSERT_TRUE(trace);
     std::this_thread::sleep_for(std::chrono::milliseconds(30)); // times count from opening
     EXPECT_EQ(trace->read(0x37A), 0xC4);
-    EXPECT_EQ(lines_of(slurp(path)).size(), 1u);
+    EXPECT_EQ(lines_of(support::read_file(path)).size(), 1u);
     EXPECT_TRUE(trace->write(0x378, 0x08));
     EXPECT_FALSE(trace->write(0x379, 0x0F)); // refused, still recorded
-    const auto lines = lines_of(slurp(path));
+    const auto lines = lines_of(support::read_file(path));
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].direction, "in");
     EXPECT_EQ(lines[0].port, 0x37Au);
@@ -111,7 +111,7 @@ TEST_F(PortsTraceTest, CreatesReadableByAllThenAppendsNeverTruncates)
     auto second = open(std::make_unique<Scripted>());
     ASSERT_TRUE(second);
     second->write(0x378, 2);
-    const auto lines = lines_of(slurp(path));
+    const auto lines = lines_of(support::read_file(path));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].value, 1u);
     EXPECT_EQ(lines[1].value, 2u);
@@ -126,7 +126,7 @@ TEST_F(PortsTraceTest, MappedPortsShowWhereTheyWent)
     ASSERT_TRUE(trace);
     trace->read(0x37A);
     trace->read(0x278);
-    const auto lines = lines_of(slurp(path));
+    const auto lines = lines_of(support::read_file(path));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].port, 0x37Au); // the program's number first
     EXPECT_EQ(lines[0].physical, "0xd012");
@@ -158,7 +158,7 @@ TEST_F(PortsTraceTest, TracedRigThroughInpOutp)
     const std::uint8_t code = inp(0x37A);
     install(nullptr);
     EXPECT_EQ(setup.rig->state().position, RIG_START - 1);
-    const auto lines = lines_of(slurp(path));
+    const auto lines = lines_of(support::read_file(path));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].direction, "out");
     EXPECT_EQ(lines[0].value, 8u);

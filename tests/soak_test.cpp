@@ -27,6 +27,7 @@
 #include "runtime/ports/ports.h"
 #include "runtime/ports/sim_rig.h"
 #include "runtime/services.h"
+#include "support/program.h"
 
 #include <gtest/gtest.h>
 
@@ -42,8 +43,6 @@
 #include <random>
 #include <string>
 #include <unordered_set>
-
-int stelmo_main(int argc, char *argv[]); // the program's main, renamed for the test
 
 using stelmo::ports::RIG_OVERTRAVEL;
 using stelmo::ports::RIG_TRAVEL;

@@ -2,6 +2,8 @@
 // with LoadPanel as the program loads its panel. Whatever the bytes, the load
 // must end in a handle or one of the load failure codes: never a crash, a
 // leak, undefined behaviour or any other code.
+#include "engine_support.h"
+
 #include "runtime/engine/engine.h"
 #include "runtime/services.h"
 
@@ -13,22 +15,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
-std::string panel_file; // rewritten for every input
+std::unique_ptr<support::TempDir> scratch; // holds the panel file; removed at exit
+std::string panel_file;                    // rewritten for every input
 int panel_fd = -1;
-std::string panel_dir;
-
-void remove_panel_file()
-{
-    if (panel_fd >= 0)
-        ::close(panel_fd);
-    ::unlink(panel_file.c_str());
-    ::rmdir(panel_dir.c_str());
-}
 
 [[noreturn]] void give_up(const char *what)
 {
@@ -40,25 +35,19 @@ void remove_panel_file()
 
 // The engine starts once, offscreen, on the simulated rig and without the rig
 // window, as the program would start it.
-extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("STELMO_RIG_VIEW", "0", 1);
-    setenv("STELMO_IO", "sim", 1);
-    unsetenv("STELMO_TRACE");
-    if (InitRuntimeEx(0, *argv, 0) != 1)
+    if (!support::start_engine())
         give_up("the engine did not start");
 
-    const char *tmp = std::getenv("TMPDIR");
-    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/panel_fuzzer_XXXXXX";
-    if (!::mkdtemp(dir.data()))
+    scratch = std::make_unique<support::TempDir>();
+    if (!scratch->ok())
         give_up("cannot make a scratch directory");
-    panel_dir = dir;
-    panel_file = dir + "/panel.uir";
+    panel_file = scratch->file("panel.uir");
     panel_fd = ::open(panel_file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (panel_fd < 0)
         give_up("cannot create the scratch panel file");
-    std::atexit(remove_panel_file);
     return 0;
 }
 

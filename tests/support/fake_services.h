@@ -14,13 +14,13 @@ enum class Op { In, Out, GetIndex, SetVal, Init, Load, Display, SetAttr, Run, Qu
 
 struct Call {
     Op op;
-    int panel = 0;          // GetIndex, SetVal, Display, SetAttr
-    int control = 0;        // GetIndex, SetVal, SetAttr
-    std::uint16_t port = 0; // In, Out
-    std::uint8_t byte = 0;  // In: value returned; Out: value written
-    double number = 0;      // SetVal
-    int attribute = 0;      // SetAttr
-    int value = 0;          // SetAttr: the value; Quit: the code; Load: panel id
+    int panel = 0;              // GetIndex, SetVal, Display, SetAttr
+    int control = 0;            // GetIndex, SetVal, SetAttr
+    std::uint16_t port = 0;     // In, Out
+    std::uint8_t byte = 0;      // In: value returned; Out: value written
+    double number = 0;          // SetVal
+    int attribute = 0;          // SetAttr
+    int value = 0;              // SetAttr: the value; Quit: the code; Load: panel id
     const char *file = nullptr; // Load
 };
 

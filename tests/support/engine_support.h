@@ -1,29 +1,25 @@
-// Shared by the engine tests: starting the engine offscreen on the simulated
-// rig, capturing stderr, scratch directories, panel documents and the
-// callbacks that panel documents in the tests name.
+// For tests that run the real engine: starting it offscreen on the simulated
+// rig, running its event loop for a while, panel documents, and the callbacks
+// that those documents name.
 #pragma once
+
+#include "support.h"
 
 #include <QTimer>
 
 #include <functional>
 #include <string>
-#include <string_view>
 #include <vector>
 
-namespace engine_test {
+namespace support {
 
 // Directory of the checked-in test panel documents.
 std::string panels_dir();
 
-// The whole content of the file at `path` (empty when unreadable).
-std::string read_file(const std::string &path);
-
-// How many file descriptors this process has open, to catch leaks.
-int open_descriptors();
-
 // Starts the engine once for this process: offscreen platform, simulated rig,
-// no port trace, whatever the caller's environment says.
-void start_engine();
+// no port trace, whatever the caller's environment says. False when it did
+// not start.
+bool start_engine();
 
 // Runs the event loop until QuitUserInterface or `ms` milliseconds; returns
 // what RunUserInterface returned.
@@ -39,41 +35,6 @@ public:
 
 private:
     QTimer timer_;
-};
-
-// Everything written to stderr (fd 2) between construction and text().
-class StderrCapture {
-public:
-    StderrCapture();
-    ~StderrCapture();
-    StderrCapture(const StderrCapture &) = delete;
-    StderrCapture &operator=(const StderrCapture &) = delete;
-    // Stops capturing (once) and returns what was written.
-    std::string text();
-
-private:
-    int saved_ = -1;
-    int file_ = -1;
-    std::string text_;
-};
-
-// The lines of `text`, without their newlines.
-std::vector<std::string> lines_of(const std::string &text);
-
-// A scratch directory, removed with everything in it at the end.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    const std::string &path() const { return path_; }
-    // Writes `content` to path()/`name` (creating directories on the way)
-    // and returns the full path.
-    std::string write(const std::string &name, std::string_view content) const;
-
-private:
-    std::string path_;
 };
 
 // A panel document: top-level QWidget "Panel" with stelmoPanel `panel` and
@@ -96,7 +57,7 @@ extern std::vector<Event> events;
 // Called by every test callback after it recorded its event; may be empty.
 extern std::function<void(const Event &)> on_event;
 
-} // namespace engine_test
+} // namespace support
 
 extern "C" {
 // Records the event (commit or tick).

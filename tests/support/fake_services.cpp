@@ -101,9 +101,11 @@ extern "C" int DisplayPanel(int panel)
 
 extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value)
 {
-    fake::calls.push_back(
-        {.op = Op::SetAttr, .panel = panel, .control = control, .attribute = attribute,
-         .value = value});
+    fake::calls.push_back({.op = Op::SetAttr,
+                           .panel = panel,
+                           .control = control,
+                           .attribute = attribute,
+                           .value = value});
     return 0;
 }
 
