@@ -1,5 +1,5 @@
-# Wraps CMake. Every target installs missing Debian packages and configures
-# its build tree once first.
+# Wraps CMake. Every target installs missing Debian packages first, and
+# configures its build tree when it is new or its settings changed.
 #
 #   make            build (build/)
 #   make run        start stelmo on the simulated rig
@@ -9,6 +9,7 @@
 #   make bench      timing and resource benchmark, one table (build-bench/)
 #   make package    a .deb in build/
 #   make install    install under PREFIX (default /usr/local)
+#   make format-check  check the formatting of every C++ source (clang-format)
 
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -19,17 +20,39 @@ GENERATOR := $(if $(shell command -v ninja 2>/dev/null),Ninja,Unix Makefiles)
 CMAKE_FLAGS := -G "$(GENERATOR)" -DSTELMO_WERROR=$(STELMO_WERROR) $(CMAKE_EXTRA_FLAGS)
 JOBS := $(shell nproc)
 
-.PHONY: all deps build test run test-asan fuzz bench package install clean distclean
+# What each build tree is configured with. A tree is configured again
+# whenever its settings differ from those it was last configured with (kept
+# in <tree>/stelmo-settings), so that, say, STELMO_WERROR=ON on an existing
+# tree does take effect.
+SETTINGS := -DSTELMO_WERROR=$(STELMO_WERROR) $(CMAKE_EXTRA_FLAGS)
+BUILD_SETTINGS := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(SETTINGS)
+ASAN_SETTINGS := -DCMAKE_BUILD_TYPE=Debug -DSTELMO_SANITIZE=ON $(SETTINGS)
+FUZZ_SETTINGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTELMO_FUZZ=ON -DSTELMO_TESTS=OFF $(SETTINGS)
+
+# $(call configure,<tree>,<settings>[,<environment>]): configures <tree> when
+# it has no cache yet or its settings changed. The generator is chosen only
+# for a new tree; CMake keeps it after that.
+define configure
+	@mkdir -p $(1)
+	@if ! echo '$(2)' | cmp -s - $(1)/stelmo-settings; then \
+	    if [ -f $(1)/CMakeCache.txt ]; then \
+	        echo "cmake -S . -B $(1) $(2)"; cmake -S . -B $(1) $(2); \
+	    else \
+	        echo "cmake -S . -B $(1) -G \"$(GENERATOR)\" $(2)"; \
+	        $(3) cmake -S . -B $(1) -G "$(GENERATOR)" $(2); \
+	    fi && echo '$(2)' > $(1)/stelmo-settings; \
+	fi
+endef
+
+.PHONY: all deps build test run test-asan fuzz bench package install clean distclean format-check
 
 all: build
 
 deps:
 	@scripts/install-deps
 
-$(BUILD_DIR)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
-
-build: deps $(BUILD_DIR)/CMakeCache.txt
+build: deps
+	$(call configure,$(BUILD_DIR),$(BUILD_SETTINGS))
 	cmake --build $(BUILD_DIR) --parallel
 
 test: build
@@ -38,18 +61,13 @@ test: build
 run: build
 	$(BUILD_DIR)/bin/stelmo
 
-build-asan/CMakeCache.txt: | deps
-	cmake -S . -B build-asan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DSTELMO_SANITIZE=ON
-
-test-asan: deps build-asan/CMakeCache.txt
+test-asan: deps
+	$(call configure,build-asan,$(ASAN_SETTINGS))
 	cmake --build build-asan --parallel
 	cd build-asan && ctest --output-on-failure --parallel $(JOBS)
 
-build-fuzz/CMakeCache.txt: | deps
-	CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DSTELMO_FUZZ=ON -DSTELMO_TESTS=OFF
-
-fuzz: deps build-fuzz/CMakeCache.txt
+fuzz: deps
+	$(call configure,build-fuzz,$(FUZZ_SETTINGS),CXX=clang++)
 	cmake --build build-fuzz --parallel --target panel_fuzzer
 	tests/fuzz/run build-fuzz/bin/panel_fuzzer $(FUZZ_SECONDS)
 
@@ -69,6 +87,10 @@ install: build
 
 clean:
 	@[ ! -d $(BUILD_DIR) ] || cmake --build $(BUILD_DIR) --target clean
+
+# Every C++ source of the tree against .clang-format; changes nothing.
+format-check: deps
+	scripts/check-format
 
 distclean:
 	rm -rf build build-asan build-fuzz build-bench
