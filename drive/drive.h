@@ -9,21 +9,25 @@
 #include <cstdint>
 
 // Drive state. All of it starts at zero when the process starts.
-extern int panelHandle;    // handle of the loaded operator panel
-extern int stp;            // 0 during the reference run, 1 once home was found
-extern int richt;          // direction selector index: 1 rising, other falling
-extern int adresse;        // port selector index: 0 first port, other second
-extern int taster;         // last switch code read, 0 after a latch was released
+extern int panelHandle;    // handle of the loaded operator panel, >= 0 once main loaded it
+extern int stp;            // reference run: 0 while looking for home, 1 once home was found
+extern int richt;          // direction selector index: 1 rising, any other value falling
+extern int adresse;        // port selector index: 0 first port, any other value second
+extern int taster;         // last switch code read (signed byte, -128..127), 0 after a release
 extern int aus;            // far-end latch, 0 or 1
 extern int nullpunkt;      // home-end latch, 0 or 1
 extern int zaehler;        // phase counter, 0..3 between ticks
-extern float schrittweite; // position value, 0..340 in steps of 1.57
+extern float schrittweite; // position value, 0..340, moved in steps of 1.57
 
-// Port bases and register offsets.
+// Port bases and register offsets (I/O port numbers, 16 bits).
 constexpr std::uint16_t PORT_FIRST = 0x378;  // used when adresse is 0
 constexpr std::uint16_t PORT_SECOND = 0x278; // used for any other adresse
-constexpr std::uint16_t REG_PATTERN = 0;     // data register: D0..D3 drive the phases
-constexpr std::uint16_t REG_SWITCH = 2;      // register that reports the end switches
+// Data register, base + 0: the step pattern. DB-25 pins 2-5 are D0-D3, one
+// motor phase each; D4-D7 (pins 6-9) are always written 0.
+constexpr std::uint16_t REG_PATTERN = 0;
+// Switch register, base + 2 (0x37a or 0x27a): read back for the end switches,
+// never written.
+constexpr std::uint16_t REG_SWITCH = 2;
 
 // Switch codes read from the switch register.
 constexpr int CODE_HOME = 13; // home-end switch reached
