@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -294,7 +295,7 @@ TEST_F(EngineLoadTest, BadControlsAreNamed)
              widget("QComboBox", "comboBox_2", 6, "", 0, combo_items),
          "control 6 \"comboBox_2\" appears twice"},
         {widget("QWidget", "tick", 9, "engine_test_tick", 5) + widget("QLabel", "label", 3),
-         "QLabel, which cannot be a control"}, // its timer was built already
+         "QLabel, which cannot be a control"}, // after a good timer
         {widget("QWidget", "tick", 9, "engine_test_tick"), "without stelmoInterval"},
         {widget("QWidget", "tick", 9, "engine_test_tick", -5), "stelmoInterval -5"},
         {widget("QWidget", "tick", 9, "", 10), "timer without a callback"},
@@ -312,6 +313,36 @@ TEST_F(EngineLoadTest, BadControlsAreNamed)
         EXPECT_EQ(failure.code, ERR_BAD_CONTROL) << c.fault;
         EXPECT_TRUE(says(failure, c.fault)) << (failure.lines.empty() ? "" : failure.lines[0]);
     }
+}
+
+TEST_F(EngineLoadTest, TimerThatCannotBeHadTakesTheWholePanelDown)
+{
+    // Room for the file and the first timer's descriptor, not the second's.
+    const std::string path =
+        dir.write("timers.ui", panel_document(widget("QWidget", "t1", 8, "engine_test_tick", 10) +
+                                              widget("QWidget", "t2", 9, "engine_test_tick", 10)));
+    const auto windows = QApplication::topLevelWidgets().size();
+    const int descriptors = open_descriptors();
+    StderrCapture capture;
+    const int first = dup(0), second = dup(0);
+    close(first);
+    close(second);
+    ASSERT_LT(first, second);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(second);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const int code = LoadPanel(0, path.c_str(), 1);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    const auto lines = lines_of(capture.text());
+
+    EXPECT_EQ(code, ERR_BAD_CONTROL);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(path + ": control 9 \"t2\": cannot create a timer"), std::string::npos)
+        << lines[0];
+    EXPECT_EQ(QApplication::topLevelWidgets().size(), windows);
+    EXPECT_EQ(open_descriptors(), descriptors); // the first timer's too
 }
 
 // --- callbacks ------------------------------------------------------------
