@@ -6,8 +6,8 @@
 // else the service failure code it ends in (runtime/services.h) and one line
 // saying what went wrong, without the "stelmo: " prefix. What a step makes
 // goes to an out-parameter and is valid only when the Fault is empty; a step
-// that fails keeps nothing it acquired. Steps never report: the services do,
-// one line per fault, and return the fault's code.
+// that fails keeps nothing it acquired. Steps never report a fault: the
+// services do, one line per fault, and return the fault's code.
 #pragma once
 
 #include "runtime/clock/frame_pacer.h"
