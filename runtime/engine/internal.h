@@ -196,7 +196,7 @@ Fault find_callback(std::string_view name, CtrlCallbackPtr &callback);
 
 // What the panel file says about one control, checked. Nothing is acquired
 // for it yet: no timer, no connection.
-struct ControlSpec {
+struct ControlDescription {
     const ControlClass *cls = nullptr;
     QWidget *widget = nullptr;          // in the form's widget tree
     CtrlCallbackPtr callback = nullptr; // null: the control raises no events
@@ -207,19 +207,19 @@ struct ControlSpec {
 
 // A form read into a panel: its widget tree, built but never shown, and its
 // controls by id.
-struct PanelSpec {
+struct PanelDescription {
     std::unique_ptr<QWidget> root;
-    std::map<int, ControlSpec> controls;
+    std::map<int, ControlDescription> controls;
 };
 
 // Reads the form `root` as panel `panel_id` and checks every control,
-// acquiring nothing. `spec` owns `root` from the call on.
-Fault describe_panel(std::unique_ptr<QWidget> root, int panel_id, PanelSpec &spec);
+// acquiring nothing. `description` owns `root` from the call on.
+Fault describe_panel(std::unique_ptr<QWidget> root, int panel_id, PanelDescription &description);
 
 // Makes a described panel live: creates its timers, wires its signals, sets
 // its title and registers it under a new `handle`. When a timer cannot be
 // had, the panel goes away whole and the engine is as it was.
-Fault activate_panel(Engine &engine, PanelSpec spec, int &handle);
+Fault activate_panel(Engine &engine, PanelDescription description, int &handle);
 
 // Loads panel `panel_id` from the panel file named `name`: every step from
 // finding the file to activation.

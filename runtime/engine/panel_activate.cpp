@@ -35,10 +35,10 @@ private:
 };
 
 // The panel's controls, each timer with its (switched-off) clock.
-Fault make_controls(Panel &panel, PanelSpec &spec)
+Fault make_controls(Panel &panel, PanelDescription &description)
 {
     const int handle = panel.handle;
-    for (auto &[id, described] : spec.controls) {
+    for (auto &[id, described] : description.controls) {
         Control &control = panel.controls[id];
         control.id = id;
         control.cls = described.cls;
@@ -106,12 +106,12 @@ void set_title(QWidget &root, const std::string &backend)
 
 } // namespace
 
-Fault activate_panel(Engine &engine, PanelSpec spec, int &handle)
+Fault activate_panel(Engine &engine, PanelDescription description, int &handle)
 {
     auto panel = std::make_unique<Panel>();
     panel->handle = engine.next_handle;
-    panel->root = spec.root.release(); // deleted with `panel` from here on
-    if (Fault fault = make_controls(*panel, spec))
+    panel->root = description.root.release(); // deleted with `panel` from here on
+    if (Fault fault = make_controls(*panel, description))
         return fault;
 
     wire(*panel);
@@ -123,7 +123,7 @@ Fault activate_panel(Engine &engine, PanelSpec spec, int &handle)
     ++engine.next_handle;
     for (auto &[id, control] : live.controls) {
         if (control.timer)
-            control.timer->set_enabled(spec.controls.at(id).start_on);
+            control.timer->set_enabled(description.controls.at(id).start_on);
     }
     return {};
 }

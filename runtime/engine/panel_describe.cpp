@@ -73,7 +73,7 @@ QByteArray unknown_property(const QObject *object, bool top_level)
 }
 
 // The kind of control `control.widget` is, from the control table.
-Fault classify(ControlSpec &control, const std::string &ctrl)
+Fault classify(ControlDescription &control, const std::string &ctrl)
 {
     const QWidget *widget = control.widget;
     control.cls = control_class(widget);
@@ -94,7 +94,7 @@ Fault classify(ControlSpec &control, const std::string &ctrl)
 }
 
 // The program function that stelmoCallback names, if any.
-Fault bind_callback(ControlSpec &control, const std::string &ctrl, int id)
+Fault bind_callback(ControlDescription &control, const std::string &ctrl, int id)
 {
     const QVariant value = control.widget->property(PROP_CALLBACK);
     if (!value.isValid())
@@ -115,7 +115,7 @@ Fault bind_callback(ControlSpec &control, const std::string &ctrl, int id)
 }
 
 // A timer's interval and whether it runs once the panel is loaded.
-Fault timer_settings(ControlSpec &control, const std::string &ctrl)
+Fault timer_settings(ControlDescription &control, const std::string &ctrl)
 {
     const QWidget *widget = control.widget;
     if (int_property(widget, PROP_INTERVAL, control.interval_ms) != Found::ok ||
@@ -133,8 +133,8 @@ Fault timer_settings(ControlSpec &control, const std::string &ctrl)
     return {};
 }
 
-// Adds `object` to `spec` when it carries stelmoCtrl.
-Fault describe_control(QObject *object, PanelSpec &spec)
+// Adds `object` to `description` when it carries stelmoCtrl.
+Fault describe_control(QObject *object, PanelDescription &description)
 {
     const std::string name = name_of(object);
     if (const QByteArray property = unknown_property(object, false); !property.isEmpty())
@@ -156,13 +156,13 @@ Fault describe_control(QObject *object, PanelSpec &spec)
                                      "; a control id is a whole number above 0"};
 
     const std::string ctrl = "control " + std::to_string(id) + " " + name;
-    if (const auto it = spec.controls.find(id); it != spec.controls.end())
+    if (const auto it = description.controls.find(id); it != description.controls.end())
         return {ERR_BAD_CONTROL, ctrl + " appears twice (also " + name_of(it->second.widget) + ")"};
     if (!object->isWidgetType())
         return {ERR_BAD_CONTROL,
                 ctrl + " is a " + class_of(object) + ", which cannot be a control"};
 
-    ControlSpec control;
+    ControlDescription control;
     control.widget = static_cast<QWidget *>(object);
     Fault fault = classify(control, ctrl);
     if (!fault)
@@ -170,7 +170,7 @@ Fault describe_control(QObject *object, PanelSpec &spec)
     if (!fault && control.cls->kind == Kind::timer)
         fault = timer_settings(control, ctrl);
     if (!fault)
-        spec.controls.emplace(id, std::move(control));
+        description.controls.emplace(id, std::move(control));
     return fault;
 }
 
@@ -181,10 +181,10 @@ std::string name_of(const QObject *object)
     return in_quotes(object->objectName().toStdString());
 }
 
-Fault describe_panel(std::unique_ptr<QWidget> root, int panel_id, PanelSpec &spec)
+Fault describe_panel(std::unique_ptr<QWidget> root, int panel_id, PanelDescription &description)
 {
-    spec.root = std::move(root);
-    const QWidget *top = spec.root.get();
+    description.root = std::move(root);
+    const QWidget *top = description.root.get();
     int id = 0;
     switch (int_property(top, PROP_PANEL, id)) {
     case Found::absent:
@@ -205,7 +205,7 @@ Fault describe_panel(std::unique_ptr<QWidget> root, int panel_id, PanelSpec &spe
                                      "; it cannot be a control"};
 
     for (QObject *object : top->findChildren<QObject *>()) {
-        if (Fault fault = describe_control(object, spec))
+        if (Fault fault = describe_control(object, description))
             return fault;
     }
     return {};

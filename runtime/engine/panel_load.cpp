@@ -117,12 +117,12 @@ Fault load_from(Engine &engine, const std::string &path, int panel_id, int &hand
 
     HeldMessages messages;
     std::unique_ptr<QWidget> root;
-    PanelSpec spec;
+    PanelDescription description;
     Fault fault = build_form(path, data, messages, root);
     if (!fault)
-        fault = describe_panel(std::move(root), panel_id, spec);
+        fault = describe_panel(std::move(root), panel_id, description);
     if (!fault)
-        fault = activate_panel(engine, std::move(spec), handle);
+        fault = activate_panel(engine, std::move(description), handle);
     if (!fault)
         messages.pass_on(path);
     return fault;
