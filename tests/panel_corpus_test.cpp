@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLayout>
 
 #include <gtest/gtest.h>
 
@@ -166,6 +167,19 @@ TEST_F(PanelCorpusTest, RealPanelFileLoadsWithTheProgramsControlsAndCallbacks)
     ASSERT_TRUE(buttons.count(&start) && buttons.count(&stop) && buttons.count(&Ende));
     ASSERT_EQ(controls.count(PANEL_TIMER), 1u);
     EXPECT_EQ(controls.at(PANEL_TIMER).callback, &timer);
+
+    // The timer control takes no room on the panel: it sits in no layout, so
+    // the buttons follow the position display at the layout's spacing. (Kept
+    // in a layout, it made Designer save the window 15 px taller, all of it
+    // above the buttons.)
+    QWidget *display = control_widget(handle, PANEL_SCHRITTWEITE);
+    QWidget *step_timer = control_widget(handle, PANEL_TIMER);
+    QWidget *root = display->window();
+    for (const QLayout *layout : root->findChildren<QLayout *>())
+        EXPECT_LT(layout->indexOf(step_timer), 0) << layout->objectName().toStdString();
+    root->layout()->activate();
+    const int gap = buttons[&start]->geometry().top() - display->geometry().bottom() - 1;
+    EXPECT_LT(gap, 2 * root->layout()->spacing()) << "gap above the buttons";
 
     // Start takes the port from the selector and switches the ticks on.
     ports->setCurrentIndex(1); // the second port: nothing behind it moves
