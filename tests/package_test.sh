@@ -208,8 +208,10 @@ fortifiable=$(comm -12 <(echo "$checked") <(echo "$imports") | tr '\n' ' ')
 fortified=$(grep -E '^__.+_chk$' <<<"$imports" | grep -vx __stack_chk_fail | tr '\n' ' ')
 if [[ -z $checked ]]; then
     bad "no checked functions found in the C library ('$libc')"
-elif [[ -z $fortifiable || -n $fortified ]]; then
-    ok "fortified libc calls: ${fortified:-none needed}"
+elif [[ -n $fortified ]]; then
+    ok "fortified libc calls: ${fortified% }"
+elif [[ -z $fortifiable ]]; then
+    ok "no libc calls that have checked variants"
 else
     bad "usr/bin/stelmo calls ${fortifiable}but none of their checked variants: built without -D_FORTIFY_SOURCE=2"
 fi
