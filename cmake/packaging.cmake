@@ -4,9 +4,15 @@
 #   cd build && cpack -G DEB                    builds stelmo_<version>_<arch>.deb
 #
 # Installed: the stelmo executable, its panel file, the man page, a desktop
-# entry and an icon. Tests and benchmarks carry no install rules and stay in
+# entry with its AppStream metadata, the icon (SVG and PNG), and the copyright
+# and changelog files. Tests and benchmarks carry no install rules and stay in
 # the build tree.
 include(GNUInstallDirs)
+
+# The application's id: the desktop entry's and the AppStream component's
+# name, in reverse-DNS form under the project's homepage.
+set(STELMO_APP_ID org.example.stelmo)
+set(STELMO_HOMEPAGE https://stelmo.example.org/)
 
 # The engine looks for the panel file next to the executable, then in
 # ../share/stelmo relative to it. Installed, it sits in the second place, so
@@ -31,44 +37,104 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 install(TARGETS stelmo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install (CPack's) also drops the compiler's .comment section, as
+# Debian's dh_strip does; plain strip keeps it.
+if(CMAKE_OBJCOPY)
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+  execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/stelmo\")
+endif()")
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/ui/stelmo.uir DESTINATION ${STELMO_PANEL_DIR})
-install(FILES ${PROJECT_SOURCE_DIR}/ui/stelmo.desktop
+install(FILES ${PROJECT_SOURCE_DIR}/ui/${STELMO_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${PROJECT_SOURCE_DIR}/ui/stelmo.svg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${PROJECT_SOURCE_DIR}/ui/${STELMO_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The man page, compressed as Debian wants it: best compression, no name or
-# time stamp inside, so the same page always gives the same bytes.
-set(stelmo_man_source ${PROJECT_SOURCE_DIR}/docs/stelmo.1)
-file(STRINGS ${stelmo_man_source} stelmo_man_title REGEX "^\\.TH ")
-if(NOT stelmo_man_title MATCHES "\"stelmo ${PROJECT_VERSION}\"")
-  message(WARNING "stelmo: docs/stelmo.1 does not name version ${PROJECT_VERSION} in its .TH line")
-endif()
-find_program(STELMO_GZIP gzip)
-if(STELMO_GZIP)
-  set(stelmo_man_dir ${CMAKE_CURRENT_BINARY_DIR}/man)
-  add_custom_command(
-    OUTPUT ${stelmo_man_dir}/stelmo.1.gz
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${stelmo_man_dir}
-    COMMAND ${CMAKE_COMMAND} -E copy ${stelmo_man_source} ${stelmo_man_dir}/stelmo.1
-    COMMAND ${STELMO_GZIP} -9nf ${stelmo_man_dir}/stelmo.1
-    DEPENDS ${stelmo_man_source}
-    COMMENT "Compressing the stelmo(1) man page"
-    VERBATIM)
-  add_custom_target(stelmo_man ALL DEPENDS ${stelmo_man_dir}/stelmo.1.gz)
-  install(FILES ${stelmo_man_dir}/stelmo.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The icon: the SVG, and PNGs drawn from it at build time for desktops and
+# software centres that want fixed sizes. rsvg-convert writes no time stamp,
+# so the same SVG always gives the same PNG bytes.
+set(stelmo_svg ${PROJECT_SOURCE_DIR}/ui/stelmo.svg)
+install(FILES ${stelmo_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+find_program(STELMO_RSVG_CONVERT rsvg-convert)
+if(STELMO_RSVG_CONVERT)
+  set(stelmo_pngs)
+  foreach(size 48 64 128 256)
+    set(png ${CMAKE_CURRENT_BINARY_DIR}/icons/${size}x${size}/stelmo.png)
+    add_custom_command(
+      OUTPUT ${png}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/icons/${size}x${size}
+      COMMAND ${STELMO_RSVG_CONVERT} -w ${size} -h ${size} -o ${png} ${stelmo_svg}
+      DEPENDS ${stelmo_svg}
+      VERBATIM)
+    install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+    list(APPEND stelmo_pngs ${png})
+  endforeach()
+  add_custom_target(stelmo_icons ALL DEPENDS ${stelmo_pngs})
 else()
-  install(FILES ${stelmo_man_source} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  message(WARNING "stelmo: rsvg-convert not found (package librsvg2-bin); "
+                  "the PNG icons are left out, only the SVG is installed")
 endif()
+
+# The man page and the changelog, compressed as Debian wants them: best
+# compression, no name or time stamp inside, so the same file always gives the
+# same bytes. Without gzip they are installed as they are.
+find_program(STELMO_GZIP gzip)
+function(stelmo_install_gzipped source name destination)
+  if(NOT STELMO_GZIP)
+    install(FILES ${source} DESTINATION ${destination} RENAME ${name})
+    return()
+  endif()
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/gzipped)
+  add_custom_command(
+    OUTPUT ${dir}/${name}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${dir}/${name}
+    COMMAND ${STELMO_GZIP} -9nf ${dir}/${name}
+    DEPENDS ${source}
+    COMMENT "Compressing ${name}"
+    VERBATIM)
+  add_custom_target(stelmo_gzip_${name} ALL DEPENDS ${dir}/${name}.gz)
+  install(FILES ${dir}/${name}.gz DESTINATION ${destination})
+endfunction()
+stelmo_install_gzipped(${PROJECT_SOURCE_DIR}/docs/stelmo.1 stelmo.1 ${CMAKE_INSTALL_MANDIR}/man1)
+# The package's version has no Debian revision (the packaging lives in the
+# project itself, a native package in Debian's terms), so the changelog is
+# changelog.gz, not changelog.Debian.gz.
+stelmo_install_gzipped(${PROJECT_SOURCE_DIR}/packaging/changelog changelog ${CMAKE_INSTALL_DOCDIR})
+
+# Every file that names the version, so that a new version misses none.
+function(stelmo_check_version file pattern)
+  file(STRINGS ${PROJECT_SOURCE_DIR}/${file} lines REGEX "${pattern}")
+  if(NOT lines)
+    message(WARNING "stelmo: ${file} does not name version ${PROJECT_VERSION}")
+  endif()
+endfunction()
+string(REPLACE "." "\\." version ${PROJECT_VERSION})
+stelmo_check_version(docs/stelmo.1 "^\\.TH .*\"stelmo ${version}\"")
+stelmo_check_version(packaging/changelog "^stelmo \\(${version}\\) ")
+stelmo_check_version(ui/${STELMO_APP_ID}.metainfo.xml "<release version=\"${version}\"")
 
 # The Debian package.
-set(STELMO_MAINTAINER "stelmo maintainers <stelmo@localhost>"
+set(stelmo_maintainer "stelmo developers <stelmo-dev@lists.example.org>")
+set(STELMO_MAINTAINER ${stelmo_maintainer}
     CACHE STRING "Maintainer named in the Debian package (Name <address>)")
+# Build trees configured before still hold the former placeholder, an address
+# at localhost that lintian refuses.
+if(STELMO_MAINTAINER STREQUAL "stelmo maintainers <stelmo@localhost>")
+  set_property(CACHE STELMO_MAINTAINER PROPERTY VALUE ${stelmo_maintainer})
+endif()
+if(NOT STELMO_MAINTAINER MATCHES "^[^<>@]*[^<>@ ] <[^<>@ ]+@[^<>@ ]+\\.[^<>@ ]+>$")
+  message(FATAL_ERROR "stelmo: STELMO_MAINTAINER is \"${STELMO_MAINTAINER}\"; the Debian "
+                      "package needs a name and a mail address at a real domain: "
+                      "\"Name <user@host.domain>\"")
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME stelmo)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR "stelmo maintainers")
+set(CPACK_PACKAGE_VENDOR "The stelmo developers")
 set(CPACK_PACKAGE_CONTACT ${STELMO_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "drive a camera-alignment stepper motor through the parallel port")
@@ -80,6 +146,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # stelmo_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${STELMO_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${STELMO_HOMEPAGE})
 # The long description under the summary line; CPack indents it and turns
 # the empty line into the paragraph break Debian wants.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

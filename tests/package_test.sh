@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The Debian package as a user gets it: unpacked into a throwaway root, every
-# file where it belongs, the dependencies declared, and the unpacked binary
-# finding its panel in ../share/stelmo from an unrelated working directory.
+# The Debian package as a user gets it: lintian finds nothing to say, every
+# file is where it belongs, the binary is hardened, the desktop metadata
+# validates, the dependencies are declared, and the unpacked binary finds its
+# panel in ../share/stelmo from an unrelated working directory.
 #
 #   package_test.sh <path to stelmo_<version>_<arch>.deb>
 #
@@ -45,16 +46,34 @@ finish() {
     exit
 }
 
+# --- lintian ---------------------------------------------------------------
+
+# Debian's own package checks: not one error or warning.
+if command -v lintian >/dev/null; then
+    if out=$(lintian --fail-on error,warning "$deb" 2>/dev/null) && [[ -z $out ]]; then
+        ok "lintian: nothing to report"
+    else
+        bad "lintian: ${out//$'\n'/; }"
+    fi
+else
+    bad "lintian not installed (scripts/install-deps installs it)"
+fi
+
 root=$work/root
 if ! dpkg-deb -x "$deb" "$root"; then
     bad "dpkg-deb -x $deb"
     finish
 fi
+app_id=org.example.stelmo
 bin=$root/usr/bin/stelmo
 man=$root/usr/share/man/man1/stelmo.1.gz
-desktop=$root/usr/share/applications/stelmo.desktop
-icon=$root/usr/share/icons/hicolor/scalable/apps/stelmo.svg
+desktop=$root/usr/share/applications/$app_id.desktop
+metainfo=$root/usr/share/metainfo/$app_id.metainfo.xml
+icons=$root/usr/share/icons/hicolor
+icon=$icons/scalable/apps/stelmo.svg
+icon_sizes=(48 64 128 256)
 panel=$root/usr/share/stelmo/stelmo.uir
+doc=$root/usr/share/doc/stelmo
 
 # --- Files ---------------------------------------------------------------
 
@@ -79,7 +98,7 @@ fi
 if [[ -f $desktop ]] && grep -qx 'Exec=stelmo' "$desktop" && grep -qx 'Icon=stelmo' "$desktop"; then
     ok "desktop entry runs stelmo with icon stelmo"
 else
-    bad "usr/share/applications/stelmo.desktop missing or not Exec=stelmo, Icon=stelmo"
+    bad "usr/share/applications/$app_id.desktop missing or not Exec=stelmo, Icon=stelmo"
 fi
 if command -v desktop-file-validate >/dev/null; then
     if out=$(desktop-file-validate "$desktop" 2>&1) && [[ -z $out ]]; then
@@ -96,11 +115,63 @@ if [[ -f $icon ]] && grep -q '<svg' "$icon"; then
 else
     bad "usr/share/icons/hicolor/scalable/apps/stelmo.svg missing or not SVG"
 fi
+for size in "${icon_sizes[@]}"; do
+    png=$icons/${size}x$size/apps/stelmo.png
+    if [[ $(file -b "$png" 2>/dev/null) == "PNG image data, $size x $size,"* ]]; then
+        ok "icon ${size}x$size PNG"
+    else
+        bad "${png#"$root"/} missing or not a $size x $size PNG: $(file -b "$png" 2>&1)"
+    fi
+done
+
+# AppStream: the metadata validates, and names the desktop entry that exists
+# (validate-tree checks the two agree).
+if command -v appstreamcli >/dev/null; then
+    if out=$(appstreamcli validate --no-net "$metainfo" 2>&1 &&
+        appstreamcli validate-tree --no-net "$root" 2>&1); then
+        ok "AppStream metadata validates with the desktop entry"
+    else
+        bad "appstreamcli: ${out//$'\n'/ }"
+    fi
+else
+    bad "appstreamcli not installed (package appstream; scripts/install-deps installs it)"
+fi
+
+# One homepage everywhere: control field, AppStream metadata, copyright Source.
+homepage=$(dpkg-deb -f "$deb" Homepage 2>/dev/null)
+if [[ $homepage == https://* ]] &&
+    grep -qF "<url type=\"homepage\">$homepage</url>" "$metainfo" 2>/dev/null &&
+    grep -qE "^Source: ${homepage//./\\.}" "$doc/copyright" 2>/dev/null; then
+    ok "homepage $homepage in the control file, AppStream metadata and copyright"
+else
+    bad "Homepage '$homepage' not the same in the control file, $app_id.metainfo.xml and copyright"
+fi
+
+# The copyright file in Debian's machine-readable format, the changelog
+# naming the package's version.
+if head -1 "$doc/copyright" 2>/dev/null |
+    grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' &&
+    grep -qx 'License: MIT' "$doc/copyright"; then
+    ok "machine-readable copyright file, MIT"
+else
+    bad "usr/share/doc/stelmo/copyright missing or not DEP-5 with License: MIT"
+fi
+if zcat "$doc/changelog.gz" >"$work/changelog" 2>/dev/null &&
+    [[ $(dpkg-parsechangelog -l "$work/changelog" -S Version 2>/dev/null) == "$(dpkg-deb -f "$deb" Version)" ]]; then
+    ok "changelog's latest entry is version $(dpkg-deb -f "$deb" Version)"
+else
+    bad "usr/share/doc/stelmo/changelog.gz missing or its latest entry is not version $(dpkg-deb -f "$deb" Version)"
+fi
 
 # Only the program: no test or benchmark executable, nothing outside /usr.
-extra=$(cd "$root" && find . -type f ! -path ./usr/bin/stelmo ! -path ./usr/share/stelmo/stelmo.uir \
-    ! -path ./usr/share/man/man1/stelmo.1.gz ! -path ./usr/share/applications/stelmo.desktop \
-    ! -path ./usr/share/icons/hicolor/scalable/apps/stelmo.svg)
+expected=(usr/bin/stelmo usr/share/stelmo/stelmo.uir usr/share/man/man1/stelmo.1.gz
+    "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml"
+    usr/share/icons/hicolor/scalable/apps/stelmo.svg
+    usr/share/doc/stelmo/copyright usr/share/doc/stelmo/changelog.gz)
+for size in "${icon_sizes[@]}"; do
+    expected+=("usr/share/icons/hicolor/${size}x$size/apps/stelmo.png")
+done
+extra=$(cd "$root" && find . -type f -printf '%P\n' | grep -vxF -f <(printf '%s\n' "${expected[@]}"))
 [[ -z $extra ]]
 result $? "no other files" \
     "unexpected files: ${extra//$'\n'/ }"
@@ -109,6 +180,40 @@ if readelf -d "$bin" 2>/dev/null | grep -Eq 'RPATH|RUNPATH'; then
     bad "usr/bin/stelmo carries a run-time search path: $(readelf -d "$bin" | grep -E 'RPATH|RUNPATH')"
 else
     ok "no RPATH or RUNPATH in usr/bin/stelmo"
+fi
+
+# --- Hardening ---------------------------------------------------------------
+
+# What Debian's hardening flags leave in a binary: a position-independent
+# executable, full RELRO (a GNU_RELRO segment, every symbol bound at load
+# time), the stack protector's failure handler, and, where it calls libc
+# functions that have checked variants, some of those checked (__*_chk)
+# variants.
+[[ $(readelf -h "$bin" 2>/dev/null) =~ Type:\ +DYN ]]
+result $? "usr/bin/stelmo is position-independent (ELF type DYN)" \
+    "usr/bin/stelmo is not a PIE: $(readelf -h "$bin" 2>&1 | grep Type:)"
+readelf -lW "$bin" 2>/dev/null | grep -q GNU_RELRO
+result $? "GNU_RELRO segment" \
+    "no GNU_RELRO segment in usr/bin/stelmo"
+readelf -d "$bin" 2>/dev/null | grep -Eq 'BIND_NOW|FLAGS_1.* NOW'
+result $? "BIND_NOW (linked with -z now)" \
+    "usr/bin/stelmo is not linked with -z now (no BIND_NOW)"
+imports=$(readelf --dyn-syms -W "$bin" 2>/dev/null | awk '$7 == "UND" { sub(/@.*/, "", $8); print $8 }' | sort -u)
+grep -qx __stack_chk_fail <<<"$imports"
+result $? "stack protector (__stack_chk_fail)" \
+    "usr/bin/stelmo calls no __stack_chk_fail: built without -fstack-protector-strong"
+libc=$(ldd "$bin" 2>/dev/null | awk '$1 == "libc.so.6" { print $3 }')
+checked=$(readelf --dyn-syms -W "$libc" 2>/dev/null | awk '{ print $8 }' | sed -n 's/^__\(.*\)_chk@.*/\1/p' | sort -u)
+fortifiable=$(comm -12 <(echo "$checked") <(echo "$imports") | tr '\n' ' ')
+fortified=$(grep -E '^__.+_chk$' <<<"$imports" | grep -vx __stack_chk_fail | tr '\n' ' ')
+if [[ -z $checked ]]; then
+    bad "no checked functions found in the C library ('$libc')"
+elif [[ -n $fortified ]]; then
+    ok "fortified libc calls: ${fortified% }"
+elif [[ -z $fortifiable ]]; then
+    ok "no libc calls that have checked variants"
+else
+    bad "usr/bin/stelmo calls ${fortifiable}but none of their checked variants: built without -D_FORTIFY_SOURCE=2"
 fi
 
 # --- Control fields --------------------------------------------------------

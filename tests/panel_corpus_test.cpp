@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLayout>
 
 #include <gtest/gtest.h>
 
@@ -160,6 +161,19 @@ TEST_F(PanelCorpusTest, RealPanelFileLoadsWithTheProgramsControlsAndCallbacks)
     EXPECT_EQ(buttons.size(), 3u);
     ASSERT_TRUE(buttons.count(&start) && buttons.count(&stop) && buttons.count(&Ende));
     EXPECT_EQ(control_callback(handle, PANEL_TIMER), &timer);
+
+    // The timer control takes no room on the panel: it sits in no layout, so
+    // the buttons follow the position display at the layout's spacing. (Kept
+    // in a layout, it made Designer save the window 15 px taller, all of it
+    // above the buttons.)
+    QWidget *display = control_widget(handle, PANEL_SCHRITTWEITE);
+    QWidget *step_timer = control_widget(handle, PANEL_TIMER);
+    QWidget *root = display->window();
+    for (const QLayout *layout : root->findChildren<QLayout *>())
+        EXPECT_LT(layout->indexOf(step_timer), 0) << layout->objectName().toStdString();
+    root->layout()->activate();
+    const int gap = buttons[&start]->geometry().top() - display->geometry().bottom() - 1;
+    EXPECT_LT(gap, 2 * root->layout()->spacing()) << "gap above the buttons";
 
     // Start takes the port from the selector and switches the ticks on.
     ports->setCurrentIndex(1); // the second port: nothing behind it moves

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QScreen>
 
 #include <gtest/gtest.h>
 
@@ -137,6 +138,35 @@ TEST_F(RigViewTest, ShowsBesideThePanelOnceWithoutTakingFocus)
     view.move(500, 400); // moved by the operator: stays there
     view.show_beside(panel);
     EXPECT_EQ(view.pos(), QPoint(500, 400));
+}
+
+// A panel near the right edge of the screen (as at 2x scaling, where the
+// screen is half as wide in these device-independent pixels) leaves no room
+// on its right: the view goes to its left, or below a panel as wide as the
+// screen, and always lies within the screen's available area.
+TEST_F(RigViewTest, ShowsBesideThePanelWithinTheScreen)
+{
+    const QRect screen = QApplication::primaryScreen()->availableGeometry();
+    const int bottom = screen.y() + screen.height();
+    struct Case {
+        QRect panel;
+        bool room; // for the view without covering the panel
+    };
+    for (const Case &c : {Case{{screen.right() - 299, screen.y() + 50, 300, 120}, true},
+                          Case{{screen.x(), screen.y(), screen.width(), 120}, true},
+                          Case{{screen.x(), bottom - 100, screen.width(), 100}, false}}) {
+        QWidget panel;
+        panel.setGeometry(c.panel);
+        panel.show();
+        RigView beside{rig, frames};
+        beside.show_beside(panel);
+        const QRect placed = beside.frameGeometry();
+        EXPECT_TRUE(screen.contains(placed)) << placed.x() << "," << placed.y();
+        if (c.room) {
+            EXPECT_FALSE(placed.intersects(panel.frameGeometry()))
+                << placed.x() << "," << placed.y();
+        }
+    }
 }
 
 } // namespace

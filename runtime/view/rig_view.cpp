@@ -1,6 +1,9 @@
 #include "runtime/view/rig_view.h"
 
 #include <QPainter>
+#include <QScreen>
+
+#include <algorithm>
 
 namespace stelmo {
 
@@ -11,6 +14,7 @@ constexpr double LAMP = 22; // lamp diameter
 constexpr double TRACK_TOP = 78;
 constexpr double TRACK_HEIGHT = 22;
 constexpr double CARRIAGE_WIDTH = 14;
+constexpr int GAP = 12; // between the panel and the view, in device-independent pixels
 
 constexpr double FIRST = -ports::RIG_OVERTRAVEL;                   // home hard stop
 constexpr double LAST = ports::RIG_TRAVEL + ports::RIG_OVERTRAVEL; // far hard stop
@@ -22,6 +26,32 @@ const QColor SWITCH_OPEN(150, 150, 150);
 const QColor CARRIAGE(40, 110, 220);
 const QColor HARD_STOP(60, 60, 60);
 const QColor TRACK(225, 225, 225);
+
+// Where a window of outer `size` goes beside the window frame `panel`: to its
+// right, else to its left, else below it, moved as far as needed to lie
+// within `available` (a screen's available area, all in device-independent
+// pixels, so the same at any scale).
+QPoint place_beside(const QRect &panel, QSize size, const QRect &available)
+{
+    const int right = panel.x() + panel.width() + GAP; // just right of the panel
+    const int left = panel.x() - GAP - size.width();   // just left of it
+    const int available_right = available.x() + available.width();
+    const int available_bottom = available.y() + available.height();
+    QPoint at;
+    if (right + size.width() <= available_right)
+        at = {right, panel.y()};
+    else if (left >= available.x())
+        at = {left, panel.y()};
+    else
+        at = {panel.x(), panel.y() + panel.height() + GAP};
+    // Whatever is left over is kept on the screen; a screen too small for
+    // both windows gets the view over the panel rather than off the edge.
+    at.setX(
+        std::clamp(at.x(), available.x(), std::max(available.x(), available_right - size.width())));
+    at.setY(std::clamp(at.y(), available.y(),
+                       std::max(available.y(), available_bottom - size.height())));
+    return at;
+}
 
 } // namespace
 
@@ -140,7 +170,17 @@ void RigView::show_beside(const QWidget &panel)
     if (placed_)
         return;
     placed_ = true;
-    move(panel.frameGeometry().topRight() + QPoint(12, 0));
+    if (!testAttribute(Qt::WA_Resized))
+        adjustSize(); // the size it will be shown at
+    // Not shown yet, the view has no frame; the panel's frame is a fair guess
+    // at what the window manager will add.
+    const QRect outer = panel.frameGeometry();
+    const QSize frame = size() + (outer.size() - panel.geometry().size());
+    const QScreen *screen = panel.screen();
+    if (screen)
+        move(place_beside(outer, frame, screen->availableGeometry()));
+    else
+        move(outer.x() + outer.width() + GAP, outer.y());
     show();
 }
 

@@ -30,7 +30,8 @@ public:
 
     QSize sizeHint() const override;
 
-    // Shows the view to the right of `panel`, the first time only; later
+    // Shows the view beside `panel` (right, else left, else below), within
+    // the available area of the panel's screen, the first time only; later
     // calls leave it where the operator put it.
     void show_beside(const QWidget &panel);
 
