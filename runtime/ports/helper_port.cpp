@@ -130,12 +130,13 @@ bool HelperPort::hello(std::string &error)
             "the port helper " + shown + " " + reap(HELPER_REPLY_TIMEOUT) + " before it answered";
         return false;
     }
-    Hello head{};
-    std::memcpy(&head, message, std::min(sizeof head, static_cast<std::size_t>(n)));
-    const std::string_view text(message + sizeof head,
-                                n > static_cast<ssize_t>(sizeof head) ? n - sizeof head : 0);
-    if (n < static_cast<ssize_t>(sizeof head) || n > static_cast<ssize_t>(HELLO_MAX) ||
-        head.magic != MAGIC || !printable_line(text)) {
+    Hello head{}; // magic 0 unless a greeting of a possible size came
+    std::string_view text;
+    if (n >= static_cast<ssize_t>(sizeof head) && n <= static_cast<ssize_t>(sizeof message)) {
+        std::memcpy(&head, message, sizeof head);
+        text = std::string_view(message + sizeof head, static_cast<std::size_t>(n) - sizeof head);
+    }
+    if (head.magic != MAGIC || !printable_line(text)) {
         error = "the port helper " + shown + " answered with something stelmo does not understand";
         return false;
     }
@@ -146,7 +147,8 @@ bool HelperPort::hello(std::string &error)
         return false;
     }
     if (!head.opened) {
-        error = text;
+        error = text.empty() ? "the port helper " + shown + " failed without saying why"
+                             : std::string(text);
         return false;
     }
     config_.device = text;

@@ -49,6 +49,13 @@ bool drop_capabilities_for_good(std::string &error)
         error = std::string("cannot set no_new_privs: ") + std::strerror(errno);
         return false;
     }
+    // Without capabilities the process would be open to tracing, and its
+    // descriptors to /proc/<pid>/fd, for any process of the same user (root
+    // included, when stelmo runs as root with its capabilities dropped).
+    if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
+        error = std::string("cannot make the process undumpable: ") + std::strerror(errno);
+        return false;
+    }
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct left[_LINUX_CAPABILITY_U32S_3] = {};
     if (::syscall(SYS_capget, &header, left) != 0) {

@@ -14,8 +14,9 @@ namespace stelmo::ports {
 void drop_capabilities();
 
 // The same for good: also sets no_new_privs, so no later exec can gain
-// anything, and checks that every set is empty. False with `error` set
-// (without "stelmo: ") when that did not work.
+// anything, makes the process undumpable, so that nobody without
+// CAP_SYS_PTRACE can trace it or take its descriptors, and checks that every
+// set is empty. False with `error` set (without "stelmo: ") when that did not work.
 bool drop_capabilities_for_good(std::string &error);
 
 } // namespace stelmo::ports
