@@ -421,8 +421,9 @@ TEST_F(TrustedConfTest, WithPrivilegesTheMappingComesFromTheFileAlone)
     }
     options.io = "port,0x278=1";
     EXPECT_FALSE(choose_device(options, true, config, error));
-    EXPECT_NE(error.find("mapping come only from " + conf + " (there: /dev/null (0x378"),
-              std::string::npos)
+    EXPECT_NE(
+        error.find("mapping come only from " + conf + " (there: io=port:/dev/null,0x378=0xd010)"),
+        std::string::npos)
         << error;
     EXPECT_NE(error.find("refusing \"port,0x278=1\""), std::string::npos) << error;
     options.io.clear();

@@ -103,7 +103,7 @@ bool choose_device(const Options &options, bool secure, DeviceConfig &config, st
     }
     const std::string &file = options.config;
     if (secure && options.config_given) {
-        error = std::string(HELPER_NAME) + " runs with privileges and reads only " + file +
+        error = std::string(HELPER_NAME) + " runs with privileges and reads only " + SYSTEM_CONFIG +
                 "; it refuses --config";
         return false;
     }
@@ -115,7 +115,7 @@ bool choose_device(const Options &options, bool secure, DeviceConfig &config, st
     const std::string *io = conf.find("io");
     const std::string spec = io ? *io : std::string(BARE);
     if (!parse_device_config(spec, config, cause)) {
-        error = spec_error(file + ": io=", spec, cause);
+        error = spec_error(printable(file) + ": io=", spec, cause);
         return false;
     }
     DeviceConfig given;
@@ -123,8 +123,9 @@ bool choose_device(const Options &options, bool secure, DeviceConfig &config, st
         (parse_device_config(options.io, given, cause) && same(given, config)))
         return true;
     error = std::string(HELPER_NAME) + " runs with privileges, so the device and port mapping " +
-            "come only from " + file + " (there: " + describe(config) + "); refusing " +
-            in_quotes(printable(options.io));
+            "come only from " + file + " (" +
+            (io ? "there: io=" + printable(*io) : "no io there, so " + describe(config)) +
+            "); refusing " + in_quotes(printable(options.io));
     return false;
 }
 
