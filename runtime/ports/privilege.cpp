@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -39,6 +41,13 @@ void drop_capabilities()
     std::string error;
     if (!empty_sets(error))
         report(error);
+    // Capabilities belong to threads: those already running keep theirs.
+    std::error_code failed;
+    const auto tasks = std::filesystem::directory_iterator("/proc/self/task", failed);
+    const auto threads = failed ? 1 : std::distance(tasks, std::filesystem::directory_iterator());
+    if (threads > 1)
+        report("capabilities dropped in one of " + std::to_string(threads) +
+               " threads; the others keep theirs (drop them before any thread starts)");
 }
 
 bool drop_capabilities_for_good(std::string &error)

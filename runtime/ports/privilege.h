@@ -8,9 +8,10 @@
 namespace stelmo::ports {
 
 // Empties this process's effective, permitted and inheritable capability sets
-// and its ambient set, even as root. Does not set no_new_privs, so the port
-// helper started later still gains its file capability (or root's). Reports
-// one line when the capabilities stay.
+// and its ambient set, even as root. Capabilities belong to threads, so call
+// it before any thread starts. Does not set no_new_privs, so the port helper
+// started later still gains its file capability (or root's). Reports one line
+// when capabilities stay.
 void drop_capabilities();
 
 // The same for good: also sets no_new_privs, so no later exec can gain
