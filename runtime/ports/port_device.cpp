@@ -195,6 +195,44 @@ std::string open_failure(const std::string &device, int err, const char *lockdow
     return line;
 }
 
+bool program_register(std::uint16_t port)
+{
+    for (const std::uint16_t base : LOGICAL_BASES)
+        if (port == base + PORT_DATA || port == base + PORT_SWITCHES)
+            return true;
+    return false;
+}
+
+std::uint16_t physical_port(const DeviceConfig &config, std::uint16_t port)
+{
+    for (int i = 0; i < 2; ++i)
+        if (port == LOGICAL_BASES[i] + PORT_DATA || port == LOGICAL_BASES[i] + PORT_SWITCHES)
+            return static_cast<std::uint16_t>(config.physical[i] + (port - LOGICAL_BASES[i]));
+    return port;
+}
+
+std::string describe(const DeviceConfig &config)
+{
+    std::string text = printable(config.device);
+    std::string mappings;
+    for (int i = 0; i < 2; ++i) {
+        if (config.physical[i] == LOGICAL_BASES[i])
+            continue;
+        if (!mappings.empty())
+            mappings += ", ";
+        mappings += hex(LOGICAL_BASES[i]) + ARROW + hex(config.physical[i]);
+    }
+    if (!mappings.empty())
+        text += " (" + mappings + ")";
+    return text;
+}
+
+std::string refusal_message(const std::string &device, std::uint16_t port)
+{
+    return printable(device) + ": port " + hex(port) +
+           " is not a register the program drives; access refused";
+}
+
 DevicePort::DevicePort(const DeviceConfig &config, int fd) : config_(config), fd_(fd) {}
 
 DevicePort::~DevicePort()
@@ -232,8 +270,7 @@ std::uint16_t DevicePort::reach(int slot) const
 
 std::uint16_t DevicePort::physical(std::uint16_t port) const
 {
-    const int s = slot(port);
-    return s < 0 ? port : reach(s);
+    return physical_port(config_, port);
 }
 
 std::uint8_t DevicePort::read(std::uint16_t port)
@@ -280,8 +317,7 @@ void DevicePort::refuse(std::uint16_t port)
     if (refusal_reported_.test(port))
         return;
     refusal_reported_.set(port);
-    report(printable(config_.device) + ": port " + hex(port) +
-           " is not a register the program drives; access refused");
+    report(refusal_message(config_.device, port));
 }
 
 void DevicePort::fail(bool writing, int slot, std::uint16_t port, int err)
@@ -309,22 +345,6 @@ Opened open_device_port(std::string_view value, Setup &setup, std::string &error
     setup.description = device->description();
     setup.backend = std::move(device);
     return Opened::ok;
-}
-
-std::string DevicePort::description() const
-{
-    std::string text = printable(config_.device);
-    std::string mappings;
-    for (int i = 0; i < 2; ++i) {
-        if (config_.physical[i] == LOGICAL_BASES[i])
-            continue;
-        if (!mappings.empty())
-            mappings += ", ";
-        mappings += hex(LOGICAL_BASES[i]) + ARROW + hex(config_.physical[i]);
-    }
-    if (!mappings.empty())
-        text += " (" + mappings + ")";
-    return text;
 }
 
 } // namespace stelmo::ports

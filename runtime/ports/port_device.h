@@ -44,6 +44,21 @@ bool lockdown_active(const char *lockdown_file = LOCKDOWN_FILE, std::string *mod
 std::string open_failure(const std::string &device, int err,
                          const char *lockdown_file = LOCKDOWN_FILE);
 
+// True for the four registers the program uses: data register and switch
+// register of each of LOGICAL_BASES (program's port numbers).
+bool program_register(std::uint16_t port);
+
+// The physical port that `port` reaches under `config` (`port` itself when it
+// is not one of the program's registers).
+std::uint16_t physical_port(const DeviceConfig &config, std::uint16_t port);
+
+// For the window title: the device and the mappings that move a base,
+// e.g. "/dev/port (0x378→0xd010, 0x278→0xd020)".
+std::string describe(const DeviceConfig &config);
+
+// The line reported when an access to `port` on `device` is refused.
+std::string refusal_message(const std::string &device, std::uint16_t port);
+
 // Failed or refused accesses since the device was opened.
 struct DeviceFaults {
     long failed_reads = 0;  // reads that returned no byte (the program got 0xFF)
@@ -69,9 +84,9 @@ public:
     std::uint16_t physical(std::uint16_t port) const override;
 
     const DeviceFaults &faults() const { return faults_; }
-    // For the window title: the device and the mappings that move a base,
-    // e.g. "/dev/port (0x378→0xd010, 0x278→0xd020)".
-    std::string description() const;
+    // For the window title: describe() of the configuration.
+    std::string description() const { return describe(config_); }
+    const DeviceConfig &config() const { return config_; }
 
 private:
     DevicePort(const DeviceConfig &config, int fd);

@@ -1,0 +1,41 @@
+// The port helper stelmo-port: the one process that holds a port device. The
+// engine starts it with its end of a socketpair on HELPER_SOCKET. It opens the
+// device, gives up every capability, and then serves the four registers the
+// program uses, over the protocol in runtime/ports/helper_protocol.h, until
+// the engine closes its end.
+#pragma once
+
+#include "runtime/ports/conf_file.h"
+#include "runtime/ports/port_device.h"
+
+#include <string>
+
+namespace stelmo::ports::helper {
+
+// What the helper is told.
+struct Options {
+    std::string io;                     // --io SPEC, else STELMO_IO; empty: not given
+    std::string config = SYSTEM_CONFIG; // --config PATH: another file, only without privileges
+    bool config_given = false;
+};
+
+// Reads `argv` (and STELMO_IO when there is no --io). False with `error` on an
+// unknown or incomplete argument.
+bool parse_options(int argc, char **argv, Options &options, std::string &error);
+
+// Decides the device and mapping. Without privileges (`secure` false) a given
+// spec wins, else the configuration file's io. With privileges (the helper got
+// them from its file capability or set-user-ID bit) they come from the
+// configuration file alone, which only root may be able to change, and a
+// given spec other than a bare "port" must say the same. False with `error`.
+bool choose_device(const Options &options, bool secure, DeviceConfig &config, std::string &error);
+
+// Serves requests on `socket` with `device` until the engine closes its end:
+// 0 then. A malformed request or a broken socket ends it at once, reported,
+// with 1; no access is made for it.
+int serve(int socket, DevicePort &device);
+
+// The helper from start to end; the exit status.
+int helper_main(int argc, char **argv);
+
+} // namespace stelmo::ports::helper

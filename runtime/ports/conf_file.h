@@ -1,0 +1,45 @@
+// Configuration files of key=value lines, such as /etc/stelmo/stelmo.conf:
+//
+//   # the motor is on the card at 0xd010
+//   io = port,0x378=0xd010
+//
+// One setting per line; blanks around key and value are dropped; lines that
+// start with # and blank lines are ignored. No Qt: the port helper reads
+// these too.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace stelmo::ports {
+
+// The system configuration file; with privileges the port helper reads the
+// device and mapping from here alone.
+constexpr const char *SYSTEM_CONFIG = "/etc/stelmo/stelmo.conf";
+// Largest configuration file read, in bytes.
+constexpr std::size_t CONF_MAX = 64 * 1024;
+
+struct ConfFile {
+    bool found = false;                                       // the file exists
+    std::vector<std::pair<std::string, std::string>> entries; // in file order
+    // The value of `key`, null when the file does not set it.
+    const std::string *find(std::string_view key) const;
+};
+
+// Parses the text of a configuration file; `name` is the file named in
+// errors. On a bad line returns false with `error` naming file, line and cause.
+bool parse_conf(std::string_view text, std::string_view name, ConfFile &conf, std::string &error);
+
+// Reads and parses `path`. A missing file is no error: `conf.found` stays false.
+bool read_conf(const std::string &path, ConfFile &conf, std::string &error);
+
+// True when nobody but root can change what `path` holds: the file and every
+// directory above it (also through symlinks) belong to root and are not
+// writable by group or others, and a symlink on the way belongs to root. A
+// missing file passes when the directories that exist do. Else false with
+// `error` naming the path at fault.
+bool only_root_can_change(const std::string &path, std::string &error);
+
+} // namespace stelmo::ports

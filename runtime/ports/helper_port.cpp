@@ -1,0 +1,323 @@
+// Starting the port helper and forwarding accesses to it. A tick costs one
+// round trip: the read waits for its reply, the write that follows does not.
+#include "runtime/ports/helper_port.h"
+
+#include "runtime/ports/helper_protocol.h"
+#include "runtime/report.h"
+#include "runtime/text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace stelmo::ports {
+
+using namespace helper;
+
+namespace {
+
+void set_timeouts(int socket, std::chrono::seconds timeout)
+{
+    const timeval tv{static_cast<time_t>(timeout.count()), 0};
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+// In the child between fork and exec: only async-signal-safe calls. A failed
+// exec is told to the parent as the bare errno on the socket.
+[[noreturn]] void exec_helper(int end, char *const argv[])
+{
+    if (end == HELPER_SOCKET ? ::fcntl(end, F_SETFD, 0) != 0 : ::dup2(end, HELPER_SOCKET) < 0)
+        ::_exit(127);
+    if (::close_range(HELPER_SOCKET + 1, ~0U, 0) != 0)
+        for (int fd = HELPER_SOCKET + 1; fd < 1024; ++fd)
+            ::close(fd);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(argv[0], argv, environ);
+    const int err = errno;
+    ::send(HELPER_SOCKET, &err, sizeof err, MSG_NOSIGNAL);
+    ::_exit(127);
+}
+
+bool printable_line(std::string_view text)
+{
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return false;
+    return true;
+}
+
+} // namespace
+
+HelperPort::HelperPort(std::string helper, int socket, pid_t pid)
+    : helper_(std::move(helper)), socket_(socket), pid_(pid)
+{
+}
+
+HelperPort::~HelperPort()
+{
+    if (socket_ >= 0)
+        ::close(socket_);
+    socket_ = -1;
+    reap(HELPER_REPLY_TIMEOUT);
+}
+
+std::unique_ptr<HelperPort> HelperPort::start(const std::string &helper, std::string_view io_spec,
+                                              std::string &error)
+{
+    const std::string shown = printable(helper);
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
+        error = "cannot start the port helper " + shown + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    std::string path = helper;
+    std::string option = "--io";
+    std::string spec(io_spec);
+    char *argv[] = {path.data(), option.data(), spec.data(), nullptr};
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        exec_helper(ends[1], argv);
+    const int err = errno;
+    ::close(ends[1]);
+    if (pid < 0) {
+        ::close(ends[0]);
+        error = "cannot start the port helper " + shown + ": " + std::strerror(err);
+        return nullptr;
+    }
+    std::unique_ptr<HelperPort> port(new HelperPort(helper, ends[0], pid));
+    if (!port->hello(error))
+        return nullptr; // the destructor ends and reaps the helper
+    return port;
+}
+
+bool HelperPort::hello(std::string &error)
+{
+    const std::string shown = printable(helper_);
+    set_timeouts(socket_, HELPER_START_TIMEOUT);
+    char message[HELLO_MAX];
+    ssize_t n;
+    do
+        n = ::recv(socket_, message, sizeof message, MSG_TRUNC);
+    while (n < 0 && errno == EINTR);
+    if (n == EXEC_FAILED_SIZE) {
+        int err = 0;
+        std::memcpy(&err, message, sizeof err);
+        error = "cannot start the port helper " + shown + ": " + std::strerror(err);
+        return false;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        ::kill(pid_, SIGKILL);
+        error = "the port helper " + shown + " did not answer within " +
+                std::to_string(HELPER_START_TIMEOUT.count()) + " s";
+        return false;
+    }
+    if (n <= 0) {
+        error =
+            "the port helper " + shown + " " + reap(HELPER_REPLY_TIMEOUT) + " before it answered";
+        return false;
+    }
+    Hello head{}; // magic 0 unless a greeting of a possible size came
+    std::string_view text;
+    if (n >= static_cast<ssize_t>(sizeof head) && n <= static_cast<ssize_t>(sizeof message)) {
+        std::memcpy(&head, message, sizeof head);
+        text = std::string_view(message + sizeof head, static_cast<std::size_t>(n) - sizeof head);
+    }
+    if (head.magic != MAGIC || !printable_line(text)) {
+        error = "the port helper " + shown + " answered with something stelmo does not understand";
+        return false;
+    }
+    if (head.version != VERSION) {
+        error = "the port helper " + shown + " speaks protocol version " +
+                std::to_string(head.version) + ", this stelmo " + std::to_string(VERSION) +
+                "; install a matching stelmo-port";
+        return false;
+    }
+    if (!head.opened) {
+        error = text.empty() ? "the port helper " + shown + " failed without saying why"
+                             : std::string(text);
+        return false;
+    }
+    config_.device = text;
+    config_.physical[0] = head.physical[0];
+    config_.physical[1] = head.physical[1];
+    set_timeouts(socket_, HELPER_REPLY_TIMEOUT);
+    return true;
+}
+
+std::uint16_t HelperPort::physical(std::uint16_t port) const
+{
+    return physical_port(config_, port);
+}
+
+std::uint8_t HelperPort::read(std::uint16_t port)
+{
+    if (!program_register(port)) {
+        refuse(port);
+        return PORT_NOTHING;
+    }
+    std::uint8_t status = FAILED;
+    std::uint8_t value = PORT_NOTHING;
+    if (!ask(OP_READ, port, status, value) || status == FAILED) {
+        ++faults_.failed_reads;
+        return PORT_NOTHING;
+    }
+    if (status == REFUSED) {
+        ++faults_.refused;
+        return PORT_NOTHING;
+    }
+    return value;
+}
+
+bool HelperPort::write(std::uint16_t port, std::uint8_t value)
+{
+    if (!program_register(port)) {
+        refuse(port);
+        return false;
+    }
+    if (send_request(OP_WRITE, port, value))
+        return true;
+    ++faults_.failed_writes;
+    return false;
+}
+
+bool HelperPort::sync()
+{
+    std::uint8_t status = 0;
+    std::uint8_t value = 0;
+    return ask(OP_SYNC, 0, status, value);
+}
+
+bool HelperPort::send_request(std::uint8_t op, std::uint16_t port, std::uint8_t value)
+{
+    if (socket_ < 0)
+        return false;
+    const Request request{op, value, port, ++seq_};
+    ssize_t n;
+    do
+        n = ::send(socket_, &request, sizeof request, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    if (n == sizeof request)
+        return true;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        lose("took no request for " + std::to_string(HELPER_REPLY_TIMEOUT.count()) + " s", true);
+    else
+        lose(reap(HELPER_REPLY_TIMEOUT), false);
+    return false;
+}
+
+bool HelperPort::ask(std::uint8_t op, std::uint16_t port, std::uint8_t &status, std::uint8_t &value)
+{
+    if (!send_request(op, port, 0))
+        return false;
+    Reply reply{};
+    ssize_t n;
+    do
+        n = ::recv(socket_, &reply, sizeof reply, MSG_TRUNC);
+    while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        lose("did not answer within " + std::to_string(HELPER_REPLY_TIMEOUT.count()) + " s", true);
+        return false;
+    }
+    if (n <= 0) {
+        lose(reap(HELPER_REPLY_TIMEOUT), false);
+        return false;
+    }
+    if (n != sizeof reply || reply.seq != seq_ || reply.status > REFUSED) {
+        lose("answered with something stelmo does not understand", true);
+        return false;
+    }
+    faults_.failed_writes += reply.failed_writes;
+    faults_.refused += reply.refused_writes;
+    status = reply.status;
+    value = reply.status == DONE ? reply.value : PORT_NOTHING;
+    return true;
+}
+
+void HelperPort::lose(const std::string &why, bool kill_first)
+{
+    if (socket_ < 0)
+        return;
+    ::close(socket_);
+    socket_ = -1;
+    if (kill_first && pid_ > 0)
+        ::kill(pid_, SIGKILL);
+    reap(HELPER_REPLY_TIMEOUT);
+    report("port helper " + printable(helper_) + " " + why + "; accesses to " + description() +
+           " fail from now on");
+}
+
+std::string HelperPort::reap(std::chrono::milliseconds wait)
+{
+    if (pid_ <= 0)
+        return "ended";
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    int status = 0;
+    pid_t got;
+    while ((got = ::waitpid(pid_, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        const timespec pause{0, 1'000'000};
+        ::nanosleep(&pause, nullptr);
+    }
+    if (got == 0) {
+        ::kill(pid_, SIGKILL);
+        got = ::waitpid(pid_, &status, 0);
+    }
+    pid_ = 0;
+    if (got < 0)
+        return "ended";
+    if (WIFSIGNALED(status))
+        return "was killed by signal " + std::to_string(WTERMSIG(status)) + " (" +
+               strsignal(WTERMSIG(status)) + ")";
+    return "exited with status " + std::to_string(WEXITSTATUS(status));
+}
+
+void HelperPort::refuse(std::uint16_t port)
+{
+    ++faults_.refused;
+    if (refusal_reported_.test(port))
+        return;
+    refusal_reported_.set(port);
+    report(refusal_message(config_.device, port));
+}
+
+std::string find_helper(std::string &error)
+{
+    char exe[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) {
+        error = std::string("cannot find the port helper: /proc/self/exe: ") + std::strerror(errno);
+        return {};
+    }
+    const std::filesystem::path dir =
+        std::filesystem::path(std::string(exe, static_cast<std::size_t>(n))).parent_path();
+    const std::filesystem::path places[] = {
+        dir / HELPER_NAME, (dir / ".." / "libexec" / "stelmo" / HELPER_NAME).lexically_normal()};
+    for (const auto &place : places)
+        if (::access(place.c_str(), X_OK) == 0)
+            return place;
+    error = "cannot find the port helper: neither " + printable(places[0].string()) + " nor " +
+            printable(places[1].string()) + " is an executable; reinstall stelmo";
+    return {};
+}
+
+std::unique_ptr<HelperPort> open_helper_port(std::string_view io_spec, std::string &error)
+{
+    const std::string helper = find_helper(error);
+    return helper.empty() ? nullptr : HelperPort::start(helper, io_spec, error);
+}
+
+} // namespace stelmo::ports

@@ -1,0 +1,84 @@
+// The hardware backend through the port helper stelmo-port: the helper holds
+// the device and the privilege to open it; this process holds neither and
+// forwards each access over a socket (see helper_protocol.h).
+#pragma once
+
+#include "runtime/ports/port_device.h"
+
+#include <bitset>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace stelmo::ports {
+
+// How long stelmo waits for the helper to open the device, and for any reply.
+constexpr std::chrono::seconds HELPER_START_TIMEOUT{5};
+constexpr std::chrono::seconds HELPER_REPLY_TIMEOUT{1};
+
+class HelperPort : public Backend {
+public:
+    // Starts the helper at `helper` for `io_spec` (port[:DEVICE][,...]) and
+    // waits until it has opened the device. Null with `error` set to one line
+    // (the helper's reason, e.g. the device and why it cannot be opened).
+    static std::unique_ptr<HelperPort> start(const std::string &helper, std::string_view io_spec,
+                                             std::string &error);
+    // Closes the socket, so the helper ends; kills it if it does not.
+    ~HelperPort() override;
+
+    HelperPort(const HelperPort &) = delete;
+    HelperPort &operator=(const HelperPort &) = delete;
+
+    // One round trip. 0xFF when the read failed, was refused or the helper is lost.
+    std::uint8_t read(std::uint16_t port) override;
+    // Sent without waiting; false at once for a port outside the four registers
+    // or a lost helper. A failure in the device is reported by the helper and
+    // counted when the next reply brings it.
+    bool write(std::uint16_t port, std::uint8_t value) override;
+    std::uint16_t physical(std::uint16_t port) const override;
+
+    // Collects the results of the writes sent since the last reply; false
+    // when the helper is lost.
+    bool sync();
+    // Failed and refused accesses, as far as the replies have told so far.
+    const DeviceFaults &faults() const { return faults_; }
+    // For the window title, as DevicePort::description().
+    std::string description() const { return describe(config_); }
+    // The helper's process id, 0 once it is gone.
+    pid_t helper_pid() const { return pid_; }
+
+private:
+    HelperPort(std::string helper, int socket, pid_t pid);
+    bool hello(std::string &error);
+    // Sends a read or a sync and takes its reply; false when the helper is lost.
+    bool ask(std::uint8_t op, std::uint16_t port, std::uint8_t &status, std::uint8_t &value);
+    bool send_request(std::uint8_t op, std::uint16_t port, std::uint8_t value);
+    // Gives up on the helper: reports `why` once, ends and reaps the process.
+    void lose(const std::string &why, bool kill_first);
+    // How the helper ended, after waiting up to `wait` for it (killed after that).
+    std::string reap(std::chrono::milliseconds wait);
+    void refuse(std::uint16_t port);
+
+    std::string helper_;    // path of the helper executable
+    int socket_;            // -1 once the helper is lost
+    pid_t pid_;             // 0 once reaped
+    std::uint32_t seq_ = 0; // of the last request sent
+    DeviceConfig config_;   // what the helper opened
+    DeviceFaults faults_;
+    std::bitset<0x10000> refusal_reported_; // per port: refusal already reported
+};
+
+// Where stelmo-port is: next to this executable, else in
+// <its directory>/../libexec/stelmo/. Never searched in PATH. Empty with
+// `error` set when neither holds an executable helper.
+std::string find_helper(std::string &error);
+
+// The hardware backend through the helper found by find_helper(), for an
+// io spec such as "port" or "port:/dev/port,0x378=0xd010". Null with `error`
+// set to one line (without "stelmo: ") when it cannot start or open the device.
+std::unique_ptr<HelperPort> open_helper_port(std::string_view io_spec, std::string &error);
+
+} // namespace stelmo::ports

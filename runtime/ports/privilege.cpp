@@ -1,0 +1,83 @@
+// Capabilities through the raw capget/capset calls, so nothing needs libcap.
+#include "runtime/ports/privilege.h"
+
+#include "runtime/report.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace stelmo::ports {
+
+namespace {
+
+// Empties effective, permitted, inheritable and ambient sets.
+bool empty_sets(std::string &error)
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capset, &header, none) != 0) {
+        error = std::string("cannot drop capabilities: ") + std::strerror(errno);
+        return false;
+    }
+    // Kernels before 4.3 have no ambient set, and with nothing permitted it
+    // would be empty anyway.
+    if (::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 && errno != EINVAL) {
+        error = std::string("cannot clear the ambient capabilities: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void drop_capabilities()
+{
+    std::string error;
+    if (!empty_sets(error))
+        report(error);
+    // Capabilities belong to threads: those already running keep theirs.
+    std::error_code failed;
+    const auto tasks = std::filesystem::directory_iterator("/proc/self/task", failed);
+    const auto threads = failed ? 1 : std::distance(tasks, std::filesystem::directory_iterator());
+    if (threads > 1)
+        report("capabilities dropped in one of " + std::to_string(threads) +
+               " threads; the others keep theirs (drop them before any thread starts)");
+}
+
+bool drop_capabilities_for_good(std::string &error)
+{
+    if (!empty_sets(error))
+        return false;
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
+        error = std::string("cannot set no_new_privs: ") + std::strerror(errno);
+        return false;
+    }
+    // Without capabilities the process would be open to tracing, and its
+    // descriptors to /proc/<pid>/fd, for any process of the same user (root
+    // included, when stelmo runs as root with its capabilities dropped).
+    if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
+        error = std::string("cannot make the process undumpable: ") + std::strerror(errno);
+        return false;
+    }
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct left[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &header, left) != 0) {
+        error = std::string("cannot check the capabilities left: ") + std::strerror(errno);
+        return false;
+    }
+    for (const auto &set : left) {
+        if (set.effective || set.permitted || set.inheritable) {
+            error = "capabilities are left after dropping them all";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace stelmo::ports
