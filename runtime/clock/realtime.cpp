@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <link.h>
 #include <linux/capability.h>
 #include <mutex>
 #include <sched.h>
@@ -142,6 +143,25 @@ bool rtkit_make_realtime(pid_t tid, int priority, int &granted, std::string &why
     return true;
 }
 
+// Bytes of thread-local storage that every thread keeps at the top of its
+// stack: the TLS blocks of the program and the libraries loaded with it, and
+// some room for libraries loaded later. A sanitizer's runtime alone can take
+// most of a megabyte here.
+std::size_t static_tls_size()
+{
+    std::size_t total = 0;
+    ::dl_iterate_phdr(
+        [](dl_phdr_info *info, std::size_t, void *sum) {
+            for (int i = 0; i < info->dlpi_phnum; ++i)
+                if (info->dlpi_phdr[i].p_type == PT_TLS)
+                    *static_cast<std::size_t *>(sum) += info->dlpi_phdr[i].p_memsz;
+            return 0;
+        },
+        &total);
+    constexpr std::size_t SURPLUS = 16 * 1024; // glibc's reserve for later libraries, and more
+    return total + SURPLUS;
+}
+
 } // namespace
 
 Scheduling make_realtime(pthread_t thread, pid_t tid, int priority, std::string &text)
@@ -197,7 +217,7 @@ bool lock_all_memory(std::string &why_not)
 ThreadStack::ThreadStack(std::size_t size, bool lock)
 {
     const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    size_ = (size + page - 1) / page * page;
+    size_ = (size + static_tls_size() + page - 1) / page * page;
     mapping_size_ = size_ + page;
     // MAP_POPULATE faults every page in now, not on the tick path.
     void *mapping = ::mmap(nullptr, mapping_size_, PROT_READ | PROT_WRITE,

@@ -38,7 +38,9 @@ bool lock_all_memory(std::string &why_not);
 // page below it. Locked into memory unless told the whole process already is.
 class ThreadStack {
 public:
-    // `size` is rounded up to whole pages. Check mapped() after.
+    // `size` bytes for the thread's calls, plus room for its thread-local
+    // storage (which glibc places at the top of the stack), rounded up to
+    // whole pages. Check mapped() after.
     ThreadStack(std::size_t size, bool lock);
     ~ThreadStack();
     ThreadStack(const ThreadStack &) = delete;
