@@ -67,7 +67,15 @@ bool rtkit_call(QDBusConnection &bus, const QDBusMessage &message, const QDeadli
     }
     reply = bus.call(message, QDBus::Block, static_cast<int>(left));
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        why = "RealtimeKit: " + reply.errorMessage().toStdString();
+        // The two usual answers in words of one line; anything else as
+        // the bus or RealtimeKit put it.
+        const QString name = reply.errorName();
+        if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown"))
+            why = "RealtimeKit is not running";
+        else if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply"))
+            why = "RealtimeKit did not answer within " + std::to_string(RTKIT_BUDGET_MS) + " ms";
+        else
+            why = "RealtimeKit: " + reply.errorMessage().toStdString();
         return false;
     }
     return true;
