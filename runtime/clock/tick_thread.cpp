@@ -1,0 +1,231 @@
+// The tick loop sleeps on a condition variable bound to CLOCK_MONOTONIC
+// (pthread_cond_timedwait with an absolute deadline): one wait serves the
+// deadline and every wake-up for switching on, switching off and stopping,
+// with no signals and no extra descriptor. Its mutex inherits priority like
+// the CallbackLock, so the event-loop thread holding it for the few
+// instructions of set_enabled() cannot keep a real-time tick waiting behind
+// ordinary processes.
+#include "runtime/clock/tick_thread.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace stelmo {
+
+namespace {
+
+timespec to_timespec(TickThread::Clock::time_point at)
+{
+    const auto since = at.time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
+    return {static_cast<time_t>(seconds.count()),
+            static_cast<long>(std::chrono::nanoseconds(since - seconds).count())};
+}
+
+// A call that would wait forever: better a message and an end than a hang.
+[[noreturn]] void fatal(const char *message)
+{
+    std::fprintf(stderr, "stelmo: %s\n", message);
+    std::abort();
+}
+
+} // namespace
+
+std::unique_ptr<TickThread> TickThread::create(std::chrono::nanoseconds period, CallbackLock &lock,
+                                               std::function<void()> tick, std::string &error)
+{
+    if (period < MIN_PERIOD) {
+        error = "timer period " + std::to_string(period.count()) +
+                " ns is below the shortest allowed, " + std::to_string(MIN_PERIOD.count()) + " ns";
+        return nullptr;
+    }
+    std::unique_ptr<TickThread> timer(new TickThread(period, lock, std::move(tick)));
+    if (!timer->start(error))
+        return nullptr;
+    return timer;
+}
+
+TickThread::TickThread(std::chrono::nanoseconds period, CallbackLock &lock,
+                       std::function<void()> tick)
+    : period_(period), tolerance_(period / 10), lock_(lock), tick_(std::move(tick))
+{
+    pthread_mutexattr_t mutex_attributes;
+    pthread_mutexattr_init(&mutex_attributes);
+    pthread_mutexattr_setprotocol(&mutex_attributes, PTHREAD_PRIO_INHERIT);
+    pthread_mutex_init(&state_, &mutex_attributes);
+    pthread_mutexattr_destroy(&mutex_attributes);
+
+    pthread_condattr_t cond_attributes;
+    pthread_condattr_init(&cond_attributes);
+    pthread_condattr_setclock(&cond_attributes, CLOCK_MONOTONIC);
+    pthread_cond_init(&wake_, &cond_attributes);
+    pthread_condattr_destroy(&cond_attributes);
+}
+
+TickThread::~TickThread()
+{
+    stop();
+    pthread_cond_destroy(&wake_);
+    pthread_mutex_destroy(&state_);
+}
+
+bool TickThread::start(std::string &error)
+{
+    std::string memory;
+    std::string why_not;
+    const bool all_locked = lock_all_memory(why_not);
+    stack_ = std::make_unique<ThreadStack>(STACK_SIZE, !all_locked);
+    if (!stack_->mapped()) {
+        error = "cannot start a timer thread: " + stack_->error();
+        return false;
+    }
+    if (all_locked)
+        memory = "memory locked";
+    else if (stack_->locked())
+        memory = "tick stack locked";
+    else
+        memory = "memory not locked: " + why_not + ", " + stack_->error();
+
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstack(&attributes, stack_->base(), stack_->size());
+    const int failed = pthread_create(&thread_, &attributes, &TickThread::run, this);
+    pthread_attr_destroy(&attributes);
+    if (failed != 0) {
+        error = std::string("cannot start a timer thread: ") + std::strerror(failed);
+        return false;
+    }
+    running_ = true;
+
+    pthread_mutex_lock(&state_);
+    while (tid_ == 0)
+        pthread_cond_wait(&wake_, &state_);
+    const pid_t tid = tid_;
+    pthread_mutex_unlock(&state_);
+
+    // Settled before the loop begins, so the first tick already runs as
+    // scheduled here.
+    std::string scheduling;
+    const Scheduling got = make_realtime(thread_, tid, PRIORITY, scheduling);
+    status_ = scheduling + ", " + memory;
+
+    pthread_mutex_lock(&state_);
+    scheduling_ = got;
+    released_ = true;
+    pthread_cond_broadcast(&wake_);
+    pthread_mutex_unlock(&state_);
+    return true;
+}
+
+void *TickThread::run(void *self) noexcept
+{
+    static_cast<TickThread *>(self)->loop();
+    return nullptr;
+}
+
+void TickThread::loop()
+{
+    pthread_mutex_lock(&state_);
+    tid_ = ::gettid();
+    pthread_cond_broadcast(&wake_);
+    while (!released_ && !stopping_)
+        pthread_cond_wait(&wake_, &state_);
+    // A real-time thread's timers never wait for slack; an ordinary one's
+    // wait up to 50 us by default, which is jitter on every tick.
+    if (scheduling_ == Scheduling::normal)
+        ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+
+    while (!stopping_) {
+        if (!enabled_.load(std::memory_order_relaxed)) {
+            pthread_cond_wait(&wake_, &state_);
+            continue;
+        }
+        const Clock::time_point due = deadline_;
+        if (Clock::now() < due) {
+            const timespec at = to_timespec(due);
+            pthread_cond_timedwait(&wake_, &state_, &at);
+            continue; // due now, or woken for a change: look again
+        }
+        pthread_mutex_unlock(&state_);
+        deliver(due);
+        pthread_mutex_lock(&state_);
+    }
+    pthread_mutex_unlock(&state_);
+}
+
+// One tick: at most two uncontended lock operations, a clock read and the
+// call. Nothing here allocates.
+void TickThread::deliver(Clock::time_point due)
+{
+    lock_.lock();
+    pthread_mutex_lock(&state_);
+    // Switched off while this thread waited for the lock, or off and on
+    // again, which moved the deadline: the tick is no longer owed.
+    const bool owed = !stopping_ && enabled_.load(std::memory_order_relaxed) && deadline_ == due;
+    const Clock::time_point start = Clock::now();
+    if (owed) {
+        const auto late = start - due;
+        if (late > tolerance_) {
+            // Held up: start the schedule again from this tick instead of
+            // catching up, which would put the next steps closer together
+            // than the motor can follow.
+            deadline_ = start + period_;
+            missed_.fetch_add(static_cast<long>(late / period_), std::memory_order_relaxed);
+        } else {
+            // On time: keep the phase. The next tick is then at least
+            // period - tolerance after this one.
+            deadline_ = due + period_;
+        }
+    }
+    pthread_mutex_unlock(&state_);
+    if (owed) {
+        ticks_.fetch_add(1, std::memory_order_relaxed);
+        tick_();
+    }
+    lock_.unlock();
+}
+
+void TickThread::set_enabled(bool on)
+{
+    pthread_mutex_lock(&state_);
+    if (on != enabled_.load(std::memory_order_relaxed)) {
+        if (on)
+            deadline_ = Clock::now() + period_;
+        enabled_.store(on, std::memory_order_relaxed);
+        pthread_cond_signal(&wake_);
+    }
+    pthread_mutex_unlock(&state_);
+}
+
+TickThread::Clock::time_point TickThread::next_tick() const
+{
+    pthread_mutex_lock(&state_);
+    const Clock::time_point due = deadline_;
+    pthread_mutex_unlock(&state_);
+    return due;
+}
+
+void TickThread::stop()
+{
+    if (!running_)
+        return;
+    if (pthread_equal(pthread_self(), thread_))
+        fatal("a timer thread was told to stop from its own tick; it would wait for itself "
+              "forever");
+    if (lock_.held_by_caller())
+        fatal("a timer thread was stopped with the callback lock held; it may be waiting for "
+              "that lock and would never end");
+    pthread_mutex_lock(&state_);
+    stopping_ = true;
+    pthread_cond_broadcast(&wake_);
+    pthread_mutex_unlock(&state_);
+    pthread_join(thread_, nullptr);
+    running_ = false;
+}
+
+} // namespace stelmo

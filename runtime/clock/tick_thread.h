@@ -1,0 +1,123 @@
+// A timer control's clock on a thread of its own. The thread sleeps until
+// absolute deadlines on CLOCK_MONOTONIC and calls the tick function with the
+// CallbackLock held, so a tick never overlaps a button callback or another
+// timer's tick. It asks for real-time scheduling and keeps its stack (or the
+// whole process) locked in memory, so a loaded machine holds a tick up as
+// little as the system allows.
+//
+// Step spacing: two ticks never start closer than 0.9 periods apart, because
+// a stepper fed two steps a fraction of a period apart loses steps. A tick
+// that starts more than a tenth of a period late moves the schedule: the next
+// deadline is one period after that tick's start. Periods that passed without
+// a tick are counted, not made up for in a burst.
+//
+// Threads: the owner (the engine's event-loop thread) creates and destroys
+// it; set_enabled() is called with the CallbackLock held, from any thread;
+// the counters and enabled() may be read from any thread.
+#pragma once
+
+#include "runtime/clock/callback_lock.h"
+#include "runtime/clock/realtime.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <pthread.h>
+#include <string>
+
+namespace stelmo {
+
+class TickThread {
+public:
+    using Clock = std::chrono::steady_clock; // CLOCK_MONOTONIC
+
+    // The shortest period accepted; a panel asking for less is refused.
+    static constexpr std::chrono::nanoseconds MIN_PERIOD = std::chrono::microseconds(100);
+    // The SCHED_FIFO priority asked for: above ordinary threads, below the
+    // kernel's interrupt threads (50), within RealtimeKit's default limit.
+    static constexpr int PRIORITY = 20;
+    // The tick thread's stack (bytes): enough for one call into the program
+    // and the services it uses, small enough to lock under the default
+    // 8 MiB RLIMIT_MEMLOCK.
+    static constexpr std::size_t STACK_SIZE = 256 * 1024;
+
+    // A switched-off timer with the given period whose thread is running and
+    // scheduled as the process allows. `tick` runs on the tick thread with
+    // `lock` held; it must not throw, and must not take `lock` again.
+    // Null with `error` set when the period is below MIN_PERIOD or no thread
+    // can be started. Call on the event-loop thread: asking RealtimeKit for
+    // real-time scheduling may block it for up to a second.
+    static std::unique_ptr<TickThread> create(std::chrono::nanoseconds period, CallbackLock &lock,
+                                              std::function<void()> tick, std::string &error);
+    // Stops the thread; see stop().
+    ~TickThread();
+    TickThread(const TickThread &) = delete;
+    TickThread &operator=(const TickThread &) = delete;
+
+    // Call with the CallbackLock held (from a button callback or a tick).
+    // Switching on arms the first tick one period from now; switching on a
+    // running timer keeps its phase. Switching off means no further tick:
+    // the thread checks again under the lock right before each tick. Never
+    // blocks for long and allocates nothing.
+    void set_enabled(bool on);
+    bool enabled() const { return enabled_.load(std::memory_order_relaxed); }
+    std::chrono::nanoseconds period() const { return period_; }
+    // When the next tick is due (meaningful while enabled). Stable while the
+    // caller holds the CallbackLock.
+    Clock::time_point next_tick() const;
+
+    // Ticks delivered, and periods that passed without one (the thread was
+    // held up: the CallbackLock was held, the machine was loaded, the process
+    // was stopped).
+    long ticks() const { return ticks_.load(std::memory_order_relaxed); }
+    long missed() const { return missed_.load(std::memory_order_relaxed); }
+
+    // How the thread is scheduled, and a one-line description of that and of
+    // the memory locking, e.g. "real-time (SCHED_FIFO 20), memory locked".
+    Scheduling scheduling() const { return scheduling_; }
+    const std::string &status() const { return status_; }
+
+    // Ends and joins the thread; waits for a tick in progress. No tick is
+    // delivered once it returns. Call on the owner's thread without the
+    // CallbackLock (the thread may be waiting for it): calling it with the
+    // lock held, or from a tick, would wait forever and so ends the process
+    // with a message instead.
+    void stop();
+
+private:
+    TickThread(std::chrono::nanoseconds period, CallbackLock &lock, std::function<void()> tick);
+    bool start(std::string &error);
+    static void *run(void *self) noexcept;
+    void loop();
+    void deliver(Clock::time_point due);
+
+    const std::chrono::nanoseconds period_;
+    // Lateness up to which a tick keeps the schedule: a tenth of the period.
+    const std::chrono::nanoseconds tolerance_;
+    CallbackLock &lock_;
+    const std::function<void()> tick_;
+
+    // Guards the fields below it; priority inheriting, like the
+    // CallbackLock. `wake_` wakes the thread for a change or for stopping.
+    mutable pthread_mutex_t state_;
+    pthread_cond_t wake_;
+    // Changed only with the CallbackLock held as well.
+    std::atomic<bool> enabled_{false};
+    Clock::time_point deadline_{}; // next tick due
+    bool stopping_ = false;
+    bool released_ = false; // scheduling settled; the loop may begin
+    pid_t tid_ = 0;         // the thread's kernel id, 0 until it runs
+
+    std::atomic<long> ticks_{0};
+    std::atomic<long> missed_{0};
+
+    Scheduling scheduling_ = Scheduling::normal;
+    std::string status_;
+    std::unique_ptr<ThreadStack> stack_;
+    pthread_t thread_{};
+    bool running_ = false; // thread_ started and not yet joined
+};
+
+} // namespace stelmo
