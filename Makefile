@@ -54,10 +54,12 @@ fuzz: deps build-fuzz/CMakeCache.txt
 	tests/fuzz/run build-fuzz/bin/panel_fuzzer $(FUZZ_SECONDS)
 
 build-bench/CMakeCache.txt: | deps
+	@scripts/install-deps --bench
 	cmake -S . -B build-bench $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DSTELMO_BENCH=ON \
 	    -DSTELMO_TESTS=OFF
 
 bench: deps build-bench/CMakeCache.txt
+	@scripts/install-deps --bench
 	cmake --build build-bench --parallel
 	bench/run build-bench
 
