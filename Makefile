@@ -71,13 +71,16 @@ fuzz: deps
 	cmake --build build-fuzz --parallel --target panel_fuzzer
 	tests/fuzz/run build-fuzz/bin/panel_fuzzer $(FUZZ_SECONDS)
 
+# The bench's table is all it prints on stdout; the build talks on stderr.
 build-bench/CMakeCache.txt: | deps
-	cmake -S . -B build-bench $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DSTELMO_BENCH=ON \
-	    -DSTELMO_TESTS=OFF
+	@scripts/install-deps --bench >&2
+	@cmake -S . -B build-bench $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DSTELMO_BENCH=ON \
+	    -DSTELMO_TESTS=OFF >&2
 
 bench: deps build-bench/CMakeCache.txt
-	cmake --build build-bench --parallel
-	bench/run build-bench
+	@scripts/install-deps --bench >&2
+	@cmake --build build-bench --parallel >&2
+	@bench/run build-bench
 
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
