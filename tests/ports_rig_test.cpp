@@ -67,25 +67,25 @@ TEST_F(PortsRigTest, SameNoOppositeOrSeveralPhasesHoldAndUpperBitsDoNotCount)
     drive({0xF2, 0, 0x34}); // the rotor keeps D1 while unpowered
     EXPECT_EQ(rig.state().position, RIG_START + 2);
     EXPECT_EQ(rig.state().steps, 2);
-    EXPECT_EQ(rig.read(DATA), 0x34);
+    EXPECT_EQ(rig.read_byte(DATA), 0x34);
 }
 
 TEST_F(PortsRigTest, SwitchRegisterAlongTheTravel)
 {
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_NEUTRAL);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_NEUTRAL);
     steps(RIG_START - 1, false);
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_NEUTRAL);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_NEUTRAL);
     steps(1, false);
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_HOME);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_HOME);
     EXPECT_TRUE(rig.state().home_closed);
     steps(3, false);
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_HOME);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_HOME);
     steps(RIG_TRAVEL + 2, true);
     EXPECT_EQ(rig.state().position, RIG_TRAVEL - 1);
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_NEUTRAL);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_NEUTRAL);
     EXPECT_FALSE(rig.state().home_closed);
     steps(1, true);
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_FAR);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_FAR);
     EXPECT_TRUE(rig.state().far_closed);
 }
 
@@ -94,25 +94,29 @@ TEST_F(PortsRigTest, HardStopsStallBothEnds)
     steps(RIG_START + RIG_OVERTRAVEL + 3, false);
     EXPECT_EQ(rig.state().position, -RIG_OVERTRAVEL);
     EXPECT_EQ(rig.state().stalls, 3);
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_HOME);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_HOME);
     steps(1, true); // leaves the stop at once
     EXPECT_EQ(rig.state().position, -RIG_OVERTRAVEL + 1);
     steps(RIG_TRAVEL + 2 * RIG_OVERTRAVEL + 1, true);
     EXPECT_EQ(rig.state().position, RIG_TRAVEL + RIG_OVERTRAVEL);
     EXPECT_EQ(rig.state().stalls, 5);
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_FAR);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_FAR);
     EXPECT_EQ(rig.state().steps,
               (RIG_START + RIG_OVERTRAVEL) + 1 + (RIG_TRAVEL + 2 * RIG_OVERTRAVEL - 1));
 }
 
 TEST_F(PortsRigTest, OnlyTheFirstPortIsWired)
 {
+    std::uint8_t value = 0;
     for (std::uint16_t port : {0x278, 0x27A}) {
-        EXPECT_EQ(rig.read(port), 0xFF);
+        EXPECT_TRUE(rig.read(port, value)); // nothing behind it, as on an idle port
+        EXPECT_EQ(value, 0xFF);
         EXPECT_TRUE(rig.write(port, 2));
     }
     for (std::uint16_t port : {0x379, 0x37B, 0x279, 0x000, 0xFFFF}) {
-        EXPECT_EQ(rig.read(port), 0xFF);
+        value = 0;
+        EXPECT_FALSE(rig.read(port, value)); // no such register
+        EXPECT_EQ(value, 0xFF);
         EXPECT_FALSE(rig.write(port, 2));
     }
     EXPECT_EQ(rig.state().position, RIG_START);
@@ -123,7 +127,7 @@ TEST_F(PortsRigTest, ObserverHearsChangesOnly)
 {
     int calls = 0;
     rig.set_observer([](void *n) { ++*static_cast<int *>(n); }, &calls);
-    rig.read(SWITCHES);
+    rig.read_byte(SWITCHES);
     drive({0, 0});
     EXPECT_EQ(calls, 0);
     drive({2, 2, 0x12, 0});

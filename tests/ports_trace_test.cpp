@@ -23,7 +23,11 @@ struct Scripted : Backend {
     std::uint8_t answer = 0xC4;
     std::uint16_t refused = 0x379;
     std::uint16_t mapped = 0, to = 0;
-    std::uint8_t read(std::uint16_t) override { return answer; }
+    bool read(std::uint16_t, std::uint8_t &value) override
+    {
+        value = answer;
+        return true;
+    }
     bool write(std::uint16_t port, std::uint8_t) override { return port != refused; }
     std::uint16_t physical(std::uint16_t port) const override { return port == mapped ? to : port; }
 };
@@ -75,7 +79,7 @@ TEST_F(PortsTraceTest, EveryAccessIsOnDiskAsItHappens)
     auto trace = open(std::make_unique<Scripted>());
     ASSERT_TRUE(trace);
     std::this_thread::sleep_for(std::chrono::milliseconds(30)); // times count from opening
-    EXPECT_EQ(trace->read(0x37A), 0xC4);
+    EXPECT_EQ(trace->read_byte(0x37A), 0xC4);
     EXPECT_EQ(lines_of(support::read_file(path)).size(), 1u);
     EXPECT_TRUE(trace->write(0x378, 0x08));
     EXPECT_FALSE(trace->write(0x379, 0x0F)); // refused, still recorded
@@ -124,8 +128,8 @@ TEST_F(PortsTraceTest, MappedPortsShowWhereTheyWent)
     inner->to = 0xD012;
     auto trace = open(std::move(inner));
     ASSERT_TRUE(trace);
-    trace->read(0x37A);
-    trace->read(0x278);
+    trace->read_byte(0x37A);
+    trace->read_byte(0x278);
     const auto lines = lines_of(support::read_file(path));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].port, 0x37Au); // the program's number first

@@ -160,11 +160,8 @@ int serve(int socket, DevicePort &device)
         }
         Reply reply{request.seq, DONE, PORT_NOTHING, 0, failed, refused};
         if (request.op == OP_READ) {
-            reply.value = device.read(request.port);
-            if (device.faults().refused != before.refused)
-                reply.status = REFUSED;
-            else if (device.faults().failed_reads != before.failed_reads)
-                reply.status = FAILED;
+            if (!device.read(request.port, reply.value))
+                reply.status = device.faults().refused != before.refused ? REFUSED : FAILED;
         }
         failed = refused = 0;
         if (::send(socket, &reply, sizeof reply, MSG_NOSIGNAL) != sizeof reply) {

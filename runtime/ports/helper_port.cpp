@@ -163,23 +163,24 @@ std::uint16_t HelperPort::physical(std::uint16_t port) const
     return physical_port(config_, port);
 }
 
-std::uint8_t HelperPort::read(std::uint16_t port)
+bool HelperPort::read(std::uint16_t port, std::uint8_t &value)
 {
+    value = PORT_NOTHING;
     if (!program_register(port)) {
         refuse(port);
-        return PORT_NOTHING;
+        return false;
     }
     std::uint8_t status = FAILED;
-    std::uint8_t value = PORT_NOTHING;
     if (!ask(OP_READ, port, status, value) || status == FAILED) {
         ++faults_.failed_reads;
-        return PORT_NOTHING;
+        value = PORT_NOTHING;
+        return false;
     }
     if (status == REFUSED) {
         ++faults_.refused;
-        return PORT_NOTHING;
+        return false;
     }
-    return value;
+    return true;
 }
 
 bool HelperPort::write(std::uint16_t port, std::uint8_t value)

@@ -32,8 +32,9 @@ public:
     HelperPort(const HelperPort &) = delete;
     HelperPort &operator=(const HelperPort &) = delete;
 
-    // One round trip. 0xFF when the read failed, was refused or the helper is lost.
-    std::uint8_t read(std::uint16_t port) override;
+    // One round trip. False (and 0xFF) when the read failed, was refused or
+    // the helper is lost.
+    bool read(std::uint16_t port, std::uint8_t &value) override;
     // Sent without waiting; false at once for a port outside the four registers
     // or a lost helper. A failure in the device is reported by the helper and
     // counted when the next reply brings it.

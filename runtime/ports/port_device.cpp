@@ -273,22 +273,25 @@ std::uint16_t DevicePort::physical(std::uint16_t port) const
     return physical_port(config_, port);
 }
 
-std::uint8_t DevicePort::read(std::uint16_t port)
+bool DevicePort::read(std::uint16_t port, std::uint8_t &value)
 {
+    value = PORT_NOTHING;
     const int s = slot(port);
     if (s < 0) {
         refuse(port);
-        return PORT_NOTHING;
+        return false;
     }
     std::uint8_t byte = 0;
     ssize_t n;
     do
         n = ::pread(fd_, &byte, 1, reach(s));
     while (n < 0 && errno == EINTR);
-    if (n == 1)
-        return byte;
+    if (n == 1) {
+        value = byte;
+        return true;
+    }
     fail(false, s, port, n < 0 ? errno : 0);
-    return PORT_NOTHING;
+    return false;
 }
 
 bool DevicePort::write(std::uint16_t port, std::uint8_t value)

@@ -79,7 +79,7 @@ public:
 
     // Only the four registers the program uses are reached: data and switch
     // register of each base, after mapping. Anything else is refused untouched.
-    std::uint8_t read(std::uint16_t port) override;
+    bool read(std::uint16_t port, std::uint8_t &value) override;
     bool write(std::uint16_t port, std::uint8_t value) override;
     std::uint16_t physical(std::uint16_t port) const override;
 

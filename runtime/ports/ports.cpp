@@ -99,11 +99,12 @@ bool open_backend(const char *io, const char *trace, Setup &setup, std::string &
 } // namespace stelmo::ports
 
 // With no backend installed a read sees nothing behind the port and a write is
-// refused. The program ignores what outp returns.
+// refused. A failed read gives 0xFF, which is neither switch code. The program
+// ignores what outp returns.
 extern "C" std::uint8_t inp(std::uint16_t port)
 {
     using stelmo::ports::current;
-    return current ? current->read(port) : stelmo::ports::PORT_NOTHING;
+    return current ? current->read_byte(port) : stelmo::ports::PORT_NOTHING;
 }
 
 extern "C" int outp(std::uint16_t port, std::uint8_t value)

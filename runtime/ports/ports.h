@@ -25,12 +25,22 @@ constexpr std::uint8_t PORT_NOTHING = 0xFF;       // what a read returns with no
 class Backend {
 public:
     virtual ~Backend() = default;
-    // Reads one byte from `port` (the program's port number).
-    virtual std::uint8_t read(std::uint16_t port) = 0;
+    // Reads one byte from `port` (the program's port number) into `value`.
+    // False when the access failed or was refused; `value` is PORT_NOTHING then.
+    virtual bool read(std::uint16_t port, std::uint8_t &value) = 0;
     // Writes one byte to `port`; false when the access failed or was refused.
     virtual bool write(std::uint16_t port, std::uint8_t value) = 0;
     // The physical port that `port` reaches (differs only where a mapping applies).
     virtual std::uint16_t physical(std::uint16_t port) const { return port; }
+
+    // The byte read() gives, PORT_NOTHING when it failed: for callers that
+    // need only the byte, as inp() does.
+    std::uint8_t read_byte(std::uint16_t port)
+    {
+        std::uint8_t value = PORT_NOTHING;
+        read(port, value);
+        return value;
+    }
 };
 
 // What start-up chose.

@@ -37,11 +37,11 @@ std::unique_ptr<TraceBackend> TraceBackend::open(const std::string &path,
     return std::unique_ptr<TraceBackend>(new TraceBackend(std::move(inner), fd, path));
 }
 
-std::uint8_t TraceBackend::read(std::uint16_t port)
+bool TraceBackend::read(std::uint16_t port, std::uint8_t &value)
 {
-    const std::uint8_t value = inner_->read(port);
+    const bool done = inner_->read(port, value);
     log(false, port, value);
-    return value;
+    return done;
 }
 
 bool TraceBackend::write(std::uint16_t port, std::uint8_t value)

@@ -25,7 +25,7 @@ public:
     TraceBackend(const TraceBackend &) = delete;
     TraceBackend &operator=(const TraceBackend &) = delete;
 
-    std::uint8_t read(std::uint16_t port) override;
+    bool read(std::uint16_t port, std::uint8_t &value) override;
     bool write(std::uint16_t port, std::uint8_t value) override;
     std::uint16_t physical(std::uint16_t port) const override { return inner_->physical(port); }
 
