@@ -152,6 +152,7 @@ bool HelperPort::hello(std::string &error)
         return false;
     }
     config_.device = text;
+    shown_ = printable(config_.device);
     config_.physical[0] = head.physical[0];
     config_.physical[1] = head.physical[1];
     set_timeouts(socket_, HELPER_REPLY_TIMEOUT);
@@ -289,10 +290,7 @@ std::string HelperPort::reap(std::chrono::milliseconds wait)
 void HelperPort::refuse(std::uint16_t port)
 {
     ++faults_.refused;
-    if (refusal_reported_.test(port))
-        return;
-    refusal_reported_.set(port);
-    report(refusal_message(config_.device, port));
+    count_refusal(config_.device, shown_, port);
 }
 
 std::string find_helper(std::string &error)

@@ -5,7 +5,6 @@
 
 #include "runtime/ports/port_device.h"
 
-#include <bitset>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -68,8 +67,8 @@ private:
     pid_t pid_;             // 0 once reaped
     std::uint32_t seq_ = 0; // of the last request sent
     DeviceConfig config_;   // what the helper opened
+    std::string shown_;     // printable(config_.device), for the fault kinds
     DeviceFaults faults_;
-    std::bitset<0x10000> refusal_reported_; // per port: refusal already reported
 };
 
 // Where stelmo-port is: next to this executable, else in
