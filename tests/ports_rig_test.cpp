@@ -1,8 +1,9 @@
 // The simulated rig: motor, carriage, hard stops and switches, alone and
-// driven by the tick sequencer through inp/outp.
+// driven by the tick sequencer through inp/outp; the port monitor on it.
 #include "runtime/ports/sim_rig.h"
 
 #include "drive/drive.h"
+#include "runtime/ports/monitor.h"
 #include "runtime/services.h"
 
 #include <gtest/gtest.h>
@@ -187,8 +188,63 @@ TEST_F(PortsRigTest, InpOutpRouteToTheChosenBackend)
         std::string error;
         ASSERT_TRUE(open_backend(io, nullptr, setup, error)) << error;
         EXPECT_EQ(setup.description, "simulated rig");
-        EXPECT_EQ(static_cast<Backend *>(setup.rig), setup.backend.get());
+        ASSERT_NE(setup.monitor, nullptr); // inp/outp → monitor → rig
+        EXPECT_EQ(static_cast<Backend *>(setup.monitor), setup.backend.get());
+        EXPECT_EQ(static_cast<Backend *>(setup.rig), &setup.monitor->inner());
+        EXPECT_EQ(setup.trace, nullptr);
     }
+}
+
+// The monitor keeps the last data write and switch read of either port, and
+// whether they failed, and calls its observer when that changes.
+TEST_F(PortsRigTest, MonitorShowsTheLastDataWriteAndSwitchRead)
+{
+    stelmo::ports::Setup setup;
+    std::string error;
+    ASSERT_TRUE(open_backend("sim", nullptr, setup, error)) << error;
+    int calls = 0;
+    setup.monitor->set_observer([](void *n) { ++*static_cast<int *>(n); }, &calls);
+    install(setup.backend.get());
+    outp(DATA, 8);
+    inp(SWITCHES);
+    inp(SWITCHES);  // the same again: no change
+    outp(0x37A, 1); // not a data register
+    inp(DATA);      // not a switch register
+    outp(0x279, 1); // refused, and no register of the monitor's
+    PortActivity seen = setup.monitor->snapshot();
+    EXPECT_EQ(seen.data_port, DATA);
+    EXPECT_EQ(seen.data_value, 8);
+    EXPECT_FALSE(seen.data_failed);
+    EXPECT_EQ(seen.switch_port, SWITCHES);
+    EXPECT_EQ(seen.switch_value, RIG_CODE_NEUTRAL);
+    EXPECT_FALSE(seen.switch_failed);
+    EXPECT_EQ(seen.changes, 2u);
+    outp(0x278, 0);
+    inp(0x27A);
+    install(nullptr);
+    seen = setup.monitor->snapshot();
+    EXPECT_EQ(seen.data_port, 0x278);
+    EXPECT_EQ(seen.switch_value, 0xFF);
+    EXPECT_FALSE(seen.switch_failed); // nothing behind it is no failure
+    EXPECT_EQ(seen.changes, 4u);
+    EXPECT_EQ(calls, 4);
+
+    struct Dead : Backend {
+        bool read(std::uint16_t, std::uint8_t &value) override
+        {
+            value = 0xFF;
+            return false;
+        }
+        bool write(std::uint16_t, std::uint8_t) override { return false; }
+    };
+    Monitor dead(std::make_unique<Dead>());
+    dead.write(DATA, 8);
+    dead.read_byte(SWITCHES);
+    seen = dead.snapshot();
+    EXPECT_TRUE(seen.data_failed);
+    EXPECT_EQ(seen.data_value, 8); // what the program tried to write
+    EXPECT_TRUE(seen.switch_failed);
+    EXPECT_EQ(seen.switch_value, 0xFF);
 }
 
 } // namespace

@@ -12,7 +12,9 @@
 
 namespace stelmo::ports {
 
+class Monitor;
 class SimRig;
+class TraceBackend;
 
 // The program's two port bases and the registers it uses on each.
 constexpr std::uint16_t PORT_BASE_FIRST = 0x378;  // first port; the simulated rig sits here
@@ -43,11 +45,15 @@ public:
     }
 };
 
-// What start-up chose.
+// What start-up chose. open_backend() chains the chosen backend, the port
+// monitor on it and, when STELMO_TRACE is set, the port trace on top:
+// inp/outp → [trace →] monitor → backend.
 struct Setup {
-    std::unique_ptr<Backend> backend; // trace included, when STELMO_TRACE is set
+    std::unique_ptr<Backend> backend; // the top of the chain, what inp/outp reach
     std::string description;          // for the window title, e.g. "simulated rig"
     SimRig *rig = nullptr;            // the simulated rig when it is the backend, else null
+    Monitor *monitor = nullptr;       // the port monitor in the chain (set by open_backend)
+    TraceBackend *trace = nullptr;    // the port trace in the chain, null without STELMO_TRACE
 };
 
 // How a backend's open function ended.
