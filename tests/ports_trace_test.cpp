@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <regex>
 #include <sstream>
@@ -310,7 +312,7 @@ TEST_F(PortsTraceTest, FullDiskCutsThePartLineAndNotesTheGap)
 
 // Only a regular file, a pipe or FIFO, or a terminal takes the trace; a device
 // is refused before it is opened, and a FIFO without a reader at once.
-TEST_F(PortsTraceTest, DevicesAndUnreadFifosAreRefusedAtOnce)
+TEST_F(PortsTraceTest, OnlyFilesPipesAndTerminalsAreTaken)
 {
     struct stat null {};
     ASSERT_EQ(::stat("/dev/null", &null), 0);
@@ -351,6 +353,18 @@ TEST_F(PortsTraceTest, DevicesAndUnreadFifosAreRefusedAtOnce)
     EXPECT_GT(::read(reader, text, sizeof text - 1), 0);
     EXPECT_NE(std::string(text).find("\n0."), std::string::npos) << text;
     ::close(reader);
+
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(::grantpt(terminal) | ::unlockpt(terminal), 0);
+    auto traced = TraceBackend::open(::ptsname(terminal), std::make_unique<Scripted>(), error);
+    ASSERT_TRUE(traced) << error;
+    traced->read_byte(0x37A);
+    std::string shown(256, '\0');
+    shown.resize(
+        static_cast<std::size_t>(std::max<ssize_t>(0, ::read(terminal, shown.data(), 256))));
+    EXPECT_NE(shown.find(" in 0x37a 0xc4"), std::string::npos) << shown;
+    ::close(terminal);
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // Port backends behind inp() and outp(). A backend is a byte-level seam:
 // read one byte from an I/O port, write one byte to one. Which backend runs is
 // chosen at start-up by the STELMO_IO setting, through the registry in
-// ports.cpp; the STELMO_TRACE setting wraps it in the port trace. Nothing here
-// knows about widgets.
+// ports.cpp; the port monitor always wraps it, and the STELMO_TRACE setting
+// wraps that in the port trace. Nothing here knows about widgets.
 #pragma once
 
 #include <cstdint>

@@ -145,6 +145,8 @@ std::unique_ptr<TraceBackend> TraceBackend::open(const std::string &path,
             error = "cannot open " + where + ": ";
             if (err == ENXIO && to == Destination::pipe)
                 error += "no process is reading the FIFO; start its reader first";
+            else if (err == ENXIO && to == Destination::terminal)
+                error += "no such terminal (stelmo has no controlling terminal)";
             else if (err == EEXIST)
                 error += "it is a symbolic link to nothing, or keeps appearing";
             else
