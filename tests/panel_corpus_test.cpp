@@ -34,10 +34,11 @@ constexpr long long PANEL_FILE_LIMIT = 4 * 1024 * 1024; // the largest panel fil
 // Counts every port access while it is installed, and answers nothing.
 class CountingPort : public stelmo::ports::Backend {
 public:
-    std::uint8_t read(std::uint16_t) override
+    bool read(std::uint16_t, std::uint8_t &value) override
     {
         ++accesses;
-        return stelmo::ports::PORT_NOTHING;
+        value = stelmo::ports::PORT_NOTHING;
+        return true;
     }
     bool write(std::uint16_t, std::uint8_t) override
     {

@@ -69,8 +69,8 @@ TEST_F(PortsHwTest, AccessesLandAtThePortOffsets)
     EXPECT_TRUE(port->write(0x378, 0x08));
     EXPECT_TRUE(port->write(0x278, 0x04));
     for (std::uint16_t p : {0x37A, 0x27A})
-        EXPECT_EQ(port->read(p), seed(p));
-    EXPECT_EQ(port->read(0x378), 0x08);
+        EXPECT_EQ(port->read_byte(p), seed(p));
+    EXPECT_EQ(port->read_byte(0x378), 0x08);
     std::string expected = original;
     expected[0x378] = 0x08;
     expected[0x278] = 0x04;
@@ -84,8 +84,8 @@ TEST_F(PortsHwTest, MappingMovesBaseAndSwitchRegister)
     ASSERT_TRUE(port);
     EXPECT_TRUE(port->write(0x378, 0x02));
     EXPECT_TRUE(port->write(0x278, 0x01));
-    EXPECT_EQ(port->read(0x37A), seed(0xD012));
-    EXPECT_EQ(port->read(0x27A), seed(0xD022));
+    EXPECT_EQ(port->read_byte(0x37A), seed(0xD012));
+    EXPECT_EQ(port->read_byte(0x27A), seed(0xD022));
     EXPECT_EQ(port->physical(0x37A), 0xD012);
     EXPECT_EQ(port->physical(0x278), 0xD020);
     std::string expected = original;
@@ -105,7 +105,7 @@ TEST_F(PortsHwTest, EverythingElseIsRefusedUntouched)
     support::StderrCapture capture;
     for (int round = 0; round < 2; ++round) {
         for (std::uint16_t p : others) {
-            EXPECT_EQ(port->read(p), 0xFF);
+            EXPECT_EQ(port->read_byte(p), 0xFF);
             EXPECT_FALSE(port->write(p, 0x55));
         }
     }
@@ -123,10 +123,13 @@ TEST_F(PortsHwTest, ShortReadIsReportedOnceAndCounted)
     auto port = open(",0x278=0x100");
     ASSERT_TRUE(port);
     support::StderrCapture capture;
-    EXPECT_EQ(port->read(0x37A), 0xFF);
-    EXPECT_EQ(port->read(0x37A), 0xFF);
-    EXPECT_EQ(port->read(0x378), 0xFF);
-    EXPECT_EQ(port->read(0x27A), seed(0x102)); // mapped inside the file: still fine
+    std::uint8_t value = 0;
+    EXPECT_FALSE(port->read(0x37A, value));
+    EXPECT_EQ(value, 0xFF);
+    EXPECT_EQ(port->read_byte(0x37A), 0xFF);
+    EXPECT_EQ(port->read_byte(0x378), 0xFF);
+    EXPECT_TRUE(port->read(0x27A, value)); // mapped inside the file: still fine
+    EXPECT_EQ(value, seed(0x102));
     const std::string said = capture.text();
     EXPECT_EQ(port->faults().failed_reads, 3);
     EXPECT_EQ(count(said, "stelmo: "), 2u) << said; // one per register

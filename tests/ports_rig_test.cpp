@@ -1,8 +1,9 @@
 // The simulated rig: motor, carriage, hard stops and switches, alone and
-// driven by the tick sequencer through inp/outp.
+// driven by the tick sequencer through inp/outp; the port monitor on it.
 #include "runtime/ports/sim_rig.h"
 
 #include "drive/drive.h"
+#include "runtime/ports/monitor.h"
 #include "runtime/services.h"
 
 #include <gtest/gtest.h>
@@ -67,25 +68,25 @@ TEST_F(PortsRigTest, SameNoOppositeOrSeveralPhasesHoldAndUpperBitsDoNotCount)
     drive({0xF2, 0, 0x34}); // the rotor keeps D1 while unpowered
     EXPECT_EQ(rig.state().position, RIG_START + 2);
     EXPECT_EQ(rig.state().steps, 2);
-    EXPECT_EQ(rig.read(DATA), 0x34);
+    EXPECT_EQ(rig.read_byte(DATA), 0x34);
 }
 
 TEST_F(PortsRigTest, SwitchRegisterAlongTheTravel)
 {
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_NEUTRAL);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_NEUTRAL);
     steps(RIG_START - 1, false);
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_NEUTRAL);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_NEUTRAL);
     steps(1, false);
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_HOME);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_HOME);
     EXPECT_TRUE(rig.state().home_closed);
     steps(3, false);
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_HOME);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_HOME);
     steps(RIG_TRAVEL + 2, true);
     EXPECT_EQ(rig.state().position, RIG_TRAVEL - 1);
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_NEUTRAL);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_NEUTRAL);
     EXPECT_FALSE(rig.state().home_closed);
     steps(1, true);
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_FAR);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_FAR);
     EXPECT_TRUE(rig.state().far_closed);
 }
 
@@ -94,25 +95,29 @@ TEST_F(PortsRigTest, HardStopsStallBothEnds)
     steps(RIG_START + RIG_OVERTRAVEL + 3, false);
     EXPECT_EQ(rig.state().position, -RIG_OVERTRAVEL);
     EXPECT_EQ(rig.state().stalls, 3);
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_HOME);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_HOME);
     steps(1, true); // leaves the stop at once
     EXPECT_EQ(rig.state().position, -RIG_OVERTRAVEL + 1);
     steps(RIG_TRAVEL + 2 * RIG_OVERTRAVEL + 1, true);
     EXPECT_EQ(rig.state().position, RIG_TRAVEL + RIG_OVERTRAVEL);
     EXPECT_EQ(rig.state().stalls, 5);
-    EXPECT_EQ(rig.read(SWITCHES), RIG_CODE_FAR);
+    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_FAR);
     EXPECT_EQ(rig.state().steps,
               (RIG_START + RIG_OVERTRAVEL) + 1 + (RIG_TRAVEL + 2 * RIG_OVERTRAVEL - 1));
 }
 
 TEST_F(PortsRigTest, OnlyTheFirstPortIsWired)
 {
+    std::uint8_t value = 0;
     for (std::uint16_t port : {0x278, 0x27A}) {
-        EXPECT_EQ(rig.read(port), 0xFF);
+        EXPECT_TRUE(rig.read(port, value)); // nothing behind it, as on an idle port
+        EXPECT_EQ(value, 0xFF);
         EXPECT_TRUE(rig.write(port, 2));
     }
     for (std::uint16_t port : {0x379, 0x37B, 0x279, 0x000, 0xFFFF}) {
-        EXPECT_EQ(rig.read(port), 0xFF);
+        value = 0;
+        EXPECT_FALSE(rig.read(port, value)); // no such register
+        EXPECT_EQ(value, 0xFF);
         EXPECT_FALSE(rig.write(port, 2));
     }
     EXPECT_EQ(rig.state().position, RIG_START);
@@ -123,7 +128,7 @@ TEST_F(PortsRigTest, ObserverHearsChangesOnly)
 {
     int calls = 0;
     rig.set_observer([](void *n) { ++*static_cast<int *>(n); }, &calls);
-    rig.read(SWITCHES);
+    rig.read_byte(SWITCHES);
     drive({0, 0});
     EXPECT_EQ(calls, 0);
     drive({2, 2, 0x12, 0});
@@ -183,8 +188,54 @@ TEST_F(PortsRigTest, InpOutpRouteToTheChosenBackend)
         std::string error;
         ASSERT_TRUE(open_backend(io, nullptr, setup, error)) << error;
         EXPECT_EQ(setup.description, "simulated rig");
-        EXPECT_EQ(static_cast<Backend *>(setup.rig), setup.backend.get());
+        ASSERT_NE(setup.monitor, nullptr); // inp/outp → monitor → rig
+        EXPECT_EQ(static_cast<Backend *>(setup.monitor), setup.backend.get());
+        EXPECT_EQ(static_cast<Backend *>(setup.rig), &setup.monitor->inner());
+        EXPECT_EQ(setup.trace, nullptr);
     }
+}
+
+// The monitor keeps the last data write and switch read of either port, and
+// whether they failed, and calls its observer when that changes.
+TEST_F(PortsRigTest, MonitorShowsTheLastDataWriteAndSwitchRead)
+{
+    stelmo::ports::Setup setup;
+    std::string error;
+    ASSERT_TRUE(open_backend("sim", nullptr, setup, error)) << error;
+    int calls = 0;
+    setup.monitor->set_observer([](void *n) { ++*static_cast<int *>(n); }, &calls);
+    install(setup.backend.get());
+    outp(DATA, 8);
+    inp(SWITCHES);
+    inp(SWITCHES);  // the same again: no change
+    outp(0x37A, 1); // not a data register
+    inp(DATA);      // not a switch register
+    const PortActivity seen = setup.monitor->snapshot();
+    outp(0x278, 0);
+    install(nullptr);
+    EXPECT_EQ(seen.data_port, DATA);
+    EXPECT_EQ(seen.data_value, 8);
+    EXPECT_EQ(seen.switch_port, SWITCHES);
+    EXPECT_EQ(seen.switch_value, RIG_CODE_NEUTRAL);
+    EXPECT_FALSE(seen.data_failed || seen.switch_failed);
+    EXPECT_EQ(seen.changes, 2u);
+    EXPECT_EQ(setup.monitor->snapshot().data_port, 0x278);
+    EXPECT_EQ(calls, 3);
+
+    struct Dead : Backend {
+        bool read(std::uint16_t, std::uint8_t &value) override
+        {
+            value = 0xFF;
+            return false;
+        }
+        bool write(std::uint16_t, std::uint8_t) override { return false; }
+    };
+    Monitor failing(std::make_unique<Dead>());
+    failing.write(DATA, 8);
+    failing.read_byte(SWITCHES);
+    EXPECT_TRUE(failing.snapshot().data_failed);
+    EXPECT_EQ(failing.snapshot().data_value, 8); // what the program tried to write
+    EXPECT_TRUE(failing.snapshot().switch_failed);
 }
 
 } // namespace

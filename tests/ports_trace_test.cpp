@@ -1,5 +1,6 @@
-// The port trace: line format, appending, a line on disk per access, and
-// failure to open the file.
+// The port trace: line format, failed accesses, the header of each run,
+// appending, a line on disk per access, lost lines and the gap they leave,
+// and which destinations are taken.
 #include "runtime/ports/trace.h"
 
 #include "runtime/ports/sim_rig.h"
@@ -8,22 +9,35 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <regex>
 #include <sstream>
+#include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace stelmo::ports;
 
 namespace {
 
-// Answers reads with `answer`, refuses writes to `refused`, maps `mapped` to `to`.
+// Answers reads with `answer` (failing when `read_fails`), refuses writes to
+// `refused`, maps `mapped` to `to`.
 struct Scripted : Backend {
     std::uint8_t answer = 0xC4;
+    bool read_fails = false;
     std::uint16_t refused = 0x379;
     std::uint16_t mapped = 0, to = 0;
-    std::uint8_t read(std::uint16_t) override { return answer; }
+    bool read(std::uint16_t, std::uint8_t &value) override
+    {
+        value = read_fails ? PORT_NOTHING : answer;
+        return !read_fails;
+    }
     bool write(std::uint16_t port, std::uint8_t) override { return port != refused; }
     std::uint16_t physical(std::uint16_t port) const override { return port == mapped ? to : port; }
 };
@@ -33,17 +47,21 @@ struct Line {
     std::string direction;
     unsigned port, value;
     std::string physical; // "" when no mapping applied
+    bool failed;
 };
 
+// The data lines of a trace; comment lines are left out, anything else fails.
 std::vector<Line> lines_of(const std::string &text)
 {
     static const std::regex format(
-        R"(^(\d+\.\d{6}) (in|out) 0x([0-9a-f]{3,4}) 0x([0-9a-f]{2})( 0x[0-9a-f]{3,4})?$)");
+        R"(^(\d+\.\d{6}) (in|out) 0x([0-9a-f]{3,4}) 0x([0-9a-f]{2})( 0x[0-9a-f]{3,4})?( failed)?$)");
     std::vector<Line> lines;
     std::istringstream in(text);
     std::string text_line;
     while (std::getline(in, text_line)) {
         std::smatch m;
+        if (text_line.rfind('#', 0) == 0)
+            continue;
         if (!std::regex_match(text_line, m, format)) {
             ADD_FAILURE() << "badly formed trace line: " << text_line;
             continue;
@@ -51,9 +69,28 @@ std::vector<Line> lines_of(const std::string &text)
         lines.push_back({std::stod(m[1]), m[2],
                          static_cast<unsigned>(std::stoul(m[3], nullptr, 16)),
                          static_cast<unsigned>(std::stoul(m[4], nullptr, 16)),
-                         m[5].matched ? m[5].str().substr(1) : ""});
+                         m[5].matched ? m[5].str().substr(1) : "", m[6].matched});
     }
     return lines;
+}
+
+// Everything that can be read from `fd` now, without waiting.
+std::string drain(int fd)
+{
+    ::fcntl(fd, F_SETFL, O_NONBLOCK);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    return text;
+}
+
+std::size_t count(const std::string &text, const std::string &word)
+{
+    std::size_t n = 0;
+    for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+        ++n;
+    return n;
 }
 
 class PortsTraceTest : public ::testing::Test {
@@ -75,12 +112,15 @@ TEST_F(PortsTraceTest, EveryAccessIsOnDiskAsItHappens)
     auto trace = open(std::make_unique<Scripted>());
     ASSERT_TRUE(trace);
     std::this_thread::sleep_for(std::chrono::milliseconds(30)); // times count from opening
-    EXPECT_EQ(trace->read(0x37A), 0xC4);
+    EXPECT_EQ(trace->read_byte(0x37A), 0xC4);
     EXPECT_EQ(lines_of(support::read_file(path)).size(), 1u);
     EXPECT_TRUE(trace->write(0x378, 0x08));
     EXPECT_FALSE(trace->write(0x379, 0x0F)); // refused, still recorded
     const auto lines = lines_of(support::read_file(path));
     ASSERT_EQ(lines.size(), 3u);
+    EXPECT_FALSE(lines[0].failed);
+    EXPECT_FALSE(lines[1].failed);
+    EXPECT_TRUE(lines[2].failed);
     EXPECT_EQ(lines[0].direction, "in");
     EXPECT_EQ(lines[0].port, 0x37Au);
     EXPECT_EQ(lines[0].value, 0xC4u);
@@ -97,7 +137,7 @@ TEST_F(PortsTraceTest, EveryAccessIsOnDiskAsItHappens)
         EXPECT_EQ(l.physical, "");
 }
 
-TEST_F(PortsTraceTest, CreatesReadableByAllThenAppendsNeverTruncates)
+TEST_F(PortsTraceTest, CreatesReadableByAllThenAppendsEachRunAfterItsHeader)
 {
     const mode_t umask = ::umask(0);
     auto first = open(std::make_unique<Scripted>());
@@ -106,15 +146,32 @@ TEST_F(PortsTraceTest, CreatesReadableByAllThenAppendsNeverTruncates)
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
+    first->set_run_info("simulated rig", "10 ms");
+    EXPECT_EQ(st.st_size, 0); // the header waits for the first access
     first->write(0x378, 1);
+    first->write(0x378, 2);
     first.reset();
-    auto second = open(std::make_unique<Scripted>());
-    ASSERT_TRUE(second);
-    second->write(0x378, 2);
-    const auto lines = lines_of(support::read_file(path));
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].value, 1u);
-    EXPECT_EQ(lines[1].value, 2u);
+    open(std::make_unique<Scripted>()).reset(); // a run without an access writes nothing
+    auto third = open(std::make_unique<Scripted>());
+    ASSERT_TRUE(third);
+    third->write(0x378, 3);
+    third->set_run_info("too late", "1 ms"); // the header is out
+    third->write(0x378, 4);
+
+    const std::string text = support::read_file(path);
+    const auto all = support::lines_of(text);
+    ASSERT_EQ(all.size(), 6u) << text;
+    EXPECT_TRUE(std::regex_match(all[0], std::regex(R"(# stelmo \d+\.\d+\.\d+ \d{4}-\d\d-\d\d )"
+                                                    R"(\d\d:\d\d:\d\d [+-]\d{4} · simulated rig · )"
+                                                    R"(tick interval 10 ms)")))
+        << all[0];
+    EXPECT_EQ(all[3].rfind("# stelmo ", 0), 0u) << all[3]; // the next run's, before its lines
+    EXPECT_EQ(all[3].find("·"), std::string::npos) << all[3];
+    const auto lines = lines_of(text);
+    ASSERT_EQ(lines.size(), 4u);
+    for (unsigned i = 0; i < 4; ++i)
+        EXPECT_EQ(lines[i].value, i + 1);
+    EXPECT_LT(lines[2].seconds, lines[1].seconds + 1.0); // times restart with the run
 }
 
 TEST_F(PortsTraceTest, MappedPortsShowWhereTheyWent)
@@ -124,13 +181,19 @@ TEST_F(PortsTraceTest, MappedPortsShowWhereTheyWent)
     inner->to = 0xD012;
     auto trace = open(std::move(inner));
     ASSERT_TRUE(trace);
-    trace->read(0x37A);
-    trace->read(0x278);
-    const auto lines = lines_of(support::read_file(path));
-    ASSERT_EQ(lines.size(), 2u);
+    trace->read_byte(0x37A);
+    trace->read_byte(0x278);
+    static_cast<Scripted &>(trace->inner()).read_fails = true;
+    std::uint8_t value = 0;
+    EXPECT_FALSE(trace->read(0x37A, value));
+    EXPECT_EQ(value, 0xFF);
+    const std::string text = support::read_file(path);
+    const auto lines = lines_of(text);
+    ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].port, 0x37Au); // the program's number first
     EXPECT_EQ(lines[0].physical, "0xd012");
     EXPECT_EQ(lines[1].physical, "");
+    EXPECT_NE(text.find(" in 0x37a 0xff 0xd012 failed\n"), std::string::npos) << text;
 }
 
 TEST_F(PortsTraceTest, UnwritableFileFailsStartUp)
@@ -164,6 +227,127 @@ TEST_F(PortsTraceTest, TracedRigThroughInpOutp)
     EXPECT_EQ(lines[0].value, 8u);
     EXPECT_EQ(lines[1].direction, "in");
     EXPECT_EQ(lines[1].value, code);
+}
+
+// A reader that falls behind costs lines, never a wait: they are counted,
+// said once on stderr, and noted in the trace once it takes lines again.
+TEST_F(PortsTraceTest, FullPipeLosesLinesThenNotesTheGap)
+{
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    ::fcntl(pipe_ends[1], F_SETPIPE_SZ, 4096);
+    const std::string through = "/proc/self/fd/" + std::to_string(pipe_ends[1]);
+    std::string error;
+    auto trace = TraceBackend::open(through, std::make_unique<Scripted>(), error);
+    ASSERT_TRUE(trace) << error;
+
+    support::StderrCapture capture;
+    int accesses = 0;
+    for (; trace->lost_lines() == 0 && accesses < 100000; ++accesses)
+        trace->write(0x378, 0x08); // returns at once however full the pipe is
+    for (int i = 0; i < 10; ++i)
+        trace->write(0x378, 0x04);
+    const long lost = trace->lost_lines();
+    EXPECT_EQ(lost, 11);
+    std::string text = drain(pipe_ends[0]);
+    trace->write(0x378, 0x02);
+    text += drain(pipe_ends[0]);
+    EXPECT_EQ(lines_of(text).size(), static_cast<std::size_t>(accesses + 11 - lost));
+    EXPECT_TRUE(
+        std::regex_search(text, std::regex(R"(\n# lost 11 lines\n[0-9.]+ out 0x378 0x02\n$)")))
+        << text; // the note once the pipe takes lines again, before the next line
+
+    // The reader gone: lines are lost again, counted under the same fault.
+    std::signal(SIGPIPE, SIG_IGN); // as stelmo runs
+    ::close(pipe_ends[0]);
+    trace->write(0x378, 0x01);
+    std::signal(SIGPIPE, SIG_DFL);
+    EXPECT_EQ(trace->lost_lines(), lost + 1);
+    const std::string said = capture.text();
+    EXPECT_EQ(count(said, "stelmo: "), 1u) << said;
+    EXPECT_NE(said.find("stelmo: trace file " + through + ": the reader does not keep up; "),
+              std::string::npos)
+        << said;
+    ::close(pipe_ends[1]);
+}
+
+// A full disk (here a file size limit): the line that did not fit is cut off
+// again, so the file never holds part of a line, and the gap is noted.
+TEST_F(PortsTraceTest, FullDiskCutsThePartLineAndNotesTheGap)
+{
+    auto trace = open(std::make_unique<Scripted>());
+    ASSERT_TRUE(trace);
+    for (int i = 0; i < 100; ++i) // more than the stderr capture will hold
+        trace->write(0x378, 0x08);
+    const std::string before = support::read_file(path);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tight = saved;
+    tight.rlim_cur = before.size() + 10; // room for part of a line
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+    support::StderrCapture capture;
+    trace->write(0x378, 0x04);
+    trace->write(0x378, 0x02);
+    const std::string said = capture.text();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_EQ(trace->lost_lines(), 2);
+    EXPECT_TRUE(support::read_file(path) == before) << "part of a line stayed";
+    EXPECT_NE(said.find("trace file " + path + ": File too large; "), std::string::npos) << said;
+    trace->write(0x378, 0x01);
+    const std::string after = support::read_file(path);
+    EXPECT_EQ(after.substr(before.size(), 16), "# lost 2 lines\n0");
+    EXPECT_EQ(lines_of(after).size(), 101u);
+}
+
+// Only a regular file, a pipe or FIFO, or a terminal takes the trace; a device
+// is refused before it is opened, and a FIFO without a reader at once.
+TEST_F(PortsTraceTest, OnlyFilesPipesAndTerminalsAreTaken)
+{
+    struct stat null {};
+    ASSERT_EQ(::stat("/dev/null", &null), 0);
+    std::vector<std::string> devices = {"/dev/null"};
+    // A node of our own for /dev/null, watched: nobody else opens it.
+    const std::string node = dir.file("null");
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (::mknod(node.c_str(), S_IFCHR | 0666, null.st_rdev) == 0 &&
+        ::inotify_add_watch(watch, node.c_str(), IN_OPEN) >= 0)
+        devices.push_back(node);
+    for (const std::string &device : devices) {
+        stelmo::ports::Setup setup;
+        std::string error;
+        EXPECT_FALSE(open_backend("sim", device.c_str(), setup, error));
+        EXPECT_EQ(error, "trace file " + device +
+                             " (STELMO_TRACE) is a character device other than a terminal; the "
+                             "trace goes to a regular file, a pipe or FIFO, or a terminal");
+    }
+    char event[sizeof(inotify_event) + 256];
+    EXPECT_LT(::read(watch, event, sizeof event), 0) << "the device was opened";
+    ::close(watch);
+    if (devices.size() < 2)
+        std::cout << "no device node of our own here: the refusal was seen, not the open\n";
+
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    stelmo::ports::Setup setup;
+    std::string error;
+    EXPECT_FALSE(open_backend("sim", fifo.c_str(), setup, error)); // would hang if it waited
+    EXPECT_EQ(error, "cannot open trace file " + fifo +
+                         " (STELMO_TRACE): no process is reading the FIFO; start its reader first");
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_EQ(::grantpt(terminal) | ::unlockpt(terminal), 0);
+    for (const auto &[to, from] : {std::pair{fifo, reader}, {::ptsname(terminal), terminal}}) {
+        auto traced = TraceBackend::open(to, std::make_unique<Scripted>(), error);
+        ASSERT_TRUE(traced) << error;
+        traced->read_byte(0x37A);
+        const std::string text = drain(from);
+        EXPECT_NE(text.find(" in 0x37a 0xc4"), std::string::npos) << to << ": " << text;
+    }
+    ::close(reader);
+    ::close(terminal);
 }
 
 } // namespace

@@ -104,11 +104,11 @@ public:
         std::uint8_t value;
     };
 
-    std::uint8_t read(std::uint16_t port) override
+    bool read(std::uint16_t port, std::uint8_t &value) override
     {
-        const std::uint8_t value = rig_.read(port);
+        const bool done = rig_.read(port, value);
         note({false, port, value});
-        return value;
+        return done;
     }
     bool write(std::uint16_t port, std::uint8_t value) override
     {

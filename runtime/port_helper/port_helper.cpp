@@ -3,6 +3,7 @@
 // it decides which device, opens it and gives up the privilege to open another.
 #include "runtime/port_helper/port_helper.h"
 
+#include "runtime/diagnostics.h"
 #include "runtime/ports/helper_protocol.h"
 #include "runtime/ports/privilege.h"
 #include "runtime/report.h"
@@ -134,6 +135,9 @@ int serve(int socket, DevicePort &device)
     std::uint32_t failed = 0;  // writes since the last reply that failed
     std::uint32_t refused = 0; // ... and that were refused
     for (;;) {
+        // The device's repeated failures, summed up every few seconds; the
+        // rest are said when the helper exits.
+        diagnostics::flush_repeats();
         Request request{};
         const ssize_t n = ::recv(socket, &request, sizeof request, MSG_TRUNC);
         if (n < 0 && errno == EINTR)
@@ -160,11 +164,8 @@ int serve(int socket, DevicePort &device)
         }
         Reply reply{request.seq, DONE, PORT_NOTHING, 0, failed, refused};
         if (request.op == OP_READ) {
-            reply.value = device.read(request.port);
-            if (device.faults().refused != before.refused)
-                reply.status = REFUSED;
-            else if (device.faults().failed_reads != before.failed_reads)
-                reply.status = FAILED;
+            if (!device.read(request.port, reply.value))
+                reply.status = device.faults().refused != before.refused ? REFUSED : FAILED;
         }
         failed = refused = 0;
         if (::send(socket, &reply, sizeof reply, MSG_NOSIGNAL) != sizeof reply) {

@@ -152,6 +152,7 @@ bool HelperPort::hello(std::string &error)
         return false;
     }
     config_.device = text;
+    shown_ = printable(config_.device);
     config_.physical[0] = head.physical[0];
     config_.physical[1] = head.physical[1];
     set_timeouts(socket_, HELPER_REPLY_TIMEOUT);
@@ -163,23 +164,24 @@ std::uint16_t HelperPort::physical(std::uint16_t port) const
     return physical_port(config_, port);
 }
 
-std::uint8_t HelperPort::read(std::uint16_t port)
+bool HelperPort::read(std::uint16_t port, std::uint8_t &value)
 {
+    value = PORT_NOTHING;
     if (!program_register(port)) {
         refuse(port);
-        return PORT_NOTHING;
+        return false;
     }
     std::uint8_t status = FAILED;
-    std::uint8_t value = PORT_NOTHING;
     if (!ask(OP_READ, port, status, value) || status == FAILED) {
         ++faults_.failed_reads;
-        return PORT_NOTHING;
+        value = PORT_NOTHING;
+        return false;
     }
     if (status == REFUSED) {
         ++faults_.refused;
-        return PORT_NOTHING;
+        return false;
     }
-    return value;
+    return true;
 }
 
 bool HelperPort::write(std::uint16_t port, std::uint8_t value)
@@ -288,10 +290,7 @@ std::string HelperPort::reap(std::chrono::milliseconds wait)
 void HelperPort::refuse(std::uint16_t port)
 {
     ++faults_.refused;
-    if (refusal_reported_.test(port))
-        return;
-    refusal_reported_.set(port);
-    report(refusal_message(config_.device, port));
+    count_refusal(config_.device, shown_, port);
 }
 
 std::string find_helper(std::string &error)

@@ -5,7 +5,6 @@
 
 #include "runtime/ports/port_device.h"
 
-#include <bitset>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -32,8 +31,9 @@ public:
     HelperPort(const HelperPort &) = delete;
     HelperPort &operator=(const HelperPort &) = delete;
 
-    // One round trip. 0xFF when the read failed, was refused or the helper is lost.
-    std::uint8_t read(std::uint16_t port) override;
+    // One round trip. False (and 0xFF) when the read failed, was refused or
+    // the helper is lost.
+    bool read(std::uint16_t port, std::uint8_t &value) override;
     // Sent without waiting; false at once for a port outside the four registers
     // or a lost helper. A failure in the device is reported by the helper and
     // counted when the next reply brings it.
@@ -67,8 +67,8 @@ private:
     pid_t pid_;             // 0 once reaped
     std::uint32_t seq_ = 0; // of the last request sent
     DeviceConfig config_;   // what the helper opened
+    std::string shown_;     // printable(config_.device), for the fault kinds
     DeviceFaults faults_;
-    std::bitset<0x10000> refusal_reported_; // per port: refusal already reported
 };
 
 // Where stelmo-port is: next to this executable, else in

@@ -3,7 +3,7 @@
 // Everything else is parsing, opening and reporting.
 #include "runtime/ports/port_device.h"
 
-#include "runtime/report.h"
+#include "runtime/diagnostics.h"
 #include "runtime/text.h"
 
 #include <cerrno>
@@ -18,6 +18,9 @@ namespace stelmo::ports {
 namespace {
 
 constexpr std::string_view BACKEND = "port";
+// Room for a fault kind: a device name as printable() shows it (at most
+// PRINTABLE_MAX characters of up to 4 bytes each) and a few words.
+constexpr std::size_t KIND_TEXT = 4 * PRINTABLE_MAX + 64;
 constexpr const char *ARROW = "\xe2\x86\x92"; // U+2192 in UTF-8
 
 std::string hex(unsigned value)
@@ -233,7 +236,18 @@ std::string refusal_message(const std::string &device, std::uint16_t port)
            " is not a register the program drives; access refused";
 }
 
-DevicePort::DevicePort(const DeviceConfig &config, int fd) : config_(config), fd_(fd) {}
+void count_refusal(const std::string &device, const std::string &shown, std::uint16_t port)
+{
+    char kind[KIND_TEXT];
+    std::snprintf(kind, sizeof kind, "%s: port 0x%03x: access refused", shown.c_str(),
+                  static_cast<unsigned>(port));
+    diagnostics::fault(kind, [&] { return refusal_message(device, port); });
+}
+
+DevicePort::DevicePort(const DeviceConfig &config, int fd)
+    : config_(config), shown_(printable(config.device)), fd_(fd)
+{
+}
 
 DevicePort::~DevicePort()
 {
@@ -273,22 +287,25 @@ std::uint16_t DevicePort::physical(std::uint16_t port) const
     return physical_port(config_, port);
 }
 
-std::uint8_t DevicePort::read(std::uint16_t port)
+bool DevicePort::read(std::uint16_t port, std::uint8_t &value)
 {
+    value = PORT_NOTHING;
     const int s = slot(port);
     if (s < 0) {
         refuse(port);
-        return PORT_NOTHING;
+        return false;
     }
     std::uint8_t byte = 0;
     ssize_t n;
     do
         n = ::pread(fd_, &byte, 1, reach(s));
     while (n < 0 && errno == EINTR);
-    if (n == 1)
-        return byte;
+    if (n == 1) {
+        value = byte;
+        return true;
+    }
     fail(false, s, port, n < 0 ? errno : 0);
-    return PORT_NOTHING;
+    return false;
 }
 
 bool DevicePort::write(std::uint16_t port, std::uint8_t value)
@@ -308,30 +325,30 @@ bool DevicePort::write(std::uint16_t port, std::uint8_t value)
     return false;
 }
 
-// Failures are reported once per register and direction, refusals once per
-// port: the program polls at the tick rate (up to 100 accesses a second), and a
-// line per access would bury everything else on stderr. The counts keep the rest.
+// Failures are kinds of fault per register and direction, refusals per port:
+// the program polls at the tick rate (up to 100 accesses a second), and a line
+// per access would bury everything else on stderr. The fault log says the
+// first and sums up the rest; the counts here keep them too.
 void DevicePort::refuse(std::uint16_t port)
 {
     ++faults_.refused;
-    if (refusal_reported_.test(port))
-        return;
-    refusal_reported_.set(port);
-    report(refusal_message(config_.device, port));
+    count_refusal(config_.device, shown_, port);
 }
 
 void DevicePort::fail(bool writing, int slot, std::uint16_t port, int err)
 {
-    bool &reported = writing ? write_reported_[slot] : read_reported_[slot];
     ++(writing ? faults_.failed_writes : faults_.failed_reads);
-    if (reported)
-        return;
-    reported = true;
-    std::string where = "port " + hex(port);
-    if (reach(slot) != port)
-        where += " (physical " + hex(reach(slot)) + ")";
-    report(printable(config_.device) + ": " + (writing ? "writing " : "reading ") + where +
-           " failed: " + errno_text(err) + "; further failures there are only counted");
+    const char *doing = writing ? "writing" : "reading";
+    char kind[KIND_TEXT];
+    std::snprintf(kind, sizeof kind, "%s: %s port 0x%03x", shown_.c_str(), doing,
+                  static_cast<unsigned>(port));
+    diagnostics::fault(kind, [&] {
+        std::string where = "port " + hex(port);
+        if (reach(slot) != port)
+            where += " (physical " + hex(reach(slot)) + ")";
+        return shown_ + ": " + doing + " " + where + " failed: " + errno_text(err) +
+               "; repeats are counted";
+    });
 }
 
 Opened open_device_port(std::string_view value, Setup &setup, std::string &error)

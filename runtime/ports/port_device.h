@@ -6,7 +6,6 @@
 
 #include "runtime/ports/ports.h"
 
-#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -59,6 +58,11 @@ std::string describe(const DeviceConfig &config);
 // The line reported when an access to `port` on `device` is refused.
 std::string refusal_message(const std::string &device, std::uint16_t port);
 
+// Counts a refused access to `port` on `device` (`shown` is
+// printable(device)) in the fault log, which reports the first per port.
+// Allocates nothing but for that first report.
+void count_refusal(const std::string &device, const std::string &shown, std::uint16_t port);
+
 // Failed or refused accesses since the device was opened.
 struct DeviceFaults {
     long failed_reads = 0;  // reads that returned no byte (the program got 0xFF)
@@ -79,7 +83,7 @@ public:
 
     // Only the four registers the program uses are reached: data and switch
     // register of each base, after mapping. Anything else is refused untouched.
-    std::uint8_t read(std::uint16_t port) override;
+    bool read(std::uint16_t port, std::uint8_t &value) override;
     bool write(std::uint16_t port, std::uint8_t value) override;
     std::uint16_t physical(std::uint16_t port) const override;
 
@@ -94,16 +98,14 @@ private:
     static int slot(std::uint16_t port);
     std::uint16_t reach(int slot) const;
     void refuse(std::uint16_t port);
-    // Counts a failed access and reports the first one per register and direction;
-    // `err` 0 means the access moved no byte without an error.
+    // Counts a failed access; the fault log reports the first one per register
+    // and direction. `err` 0 means the access moved no byte without an error.
     void fail(bool writing, int slot, std::uint16_t port, int err);
 
     DeviceConfig config_;
+    std::string shown_; // printable(config_.device), made once for the fault kinds
     int fd_;
     DeviceFaults faults_;
-    bool read_reported_[4] = {};            // per register: first read failure already reported
-    bool write_reported_[4] = {};           // per register: first write failure already reported
-    std::bitset<0x10000> refusal_reported_; // per port: refusal already reported
 };
 
 // The registry's opener for STELMO_IO=port...: parses the value, then opens

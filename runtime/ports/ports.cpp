@@ -2,6 +2,7 @@
 // registry that start-up chooses from.
 #include "runtime/ports/ports.h"
 
+#include "runtime/ports/monitor.h"
 #include "runtime/ports/port_device.h"
 #include "runtime/ports/sim_rig.h"
 #include "runtime/ports/trace.h"
@@ -87,10 +88,18 @@ bool open_backend(const char *io, const char *trace, Setup &setup, std::string &
         return false;
     }
 
+    // The monitor sits directly on the backend, so the chain below the trace
+    // is the same with or without one.
+    auto monitor = std::make_unique<Monitor>(std::move(opened.backend));
+    opened.monitor = monitor.get();
+    opened.backend = std::move(monitor);
     if (trace && *trace) {
-        opened.backend = TraceBackend::open(trace, std::move(opened.backend), error);
-        if (!opened.backend)
+        auto traced = TraceBackend::open(trace, std::move(opened.backend), error);
+        if (!traced)
             return false;
+        traced->set_run_info(opened.description, {});
+        opened.trace = traced.get();
+        opened.backend = std::move(traced);
     }
     setup = std::move(opened);
     return true;
@@ -99,11 +108,12 @@ bool open_backend(const char *io, const char *trace, Setup &setup, std::string &
 } // namespace stelmo::ports
 
 // With no backend installed a read sees nothing behind the port and a write is
-// refused. The program ignores what outp returns.
+// refused. A failed read gives 0xFF, which is neither switch code. The program
+// ignores what outp returns.
 extern "C" std::uint8_t inp(std::uint16_t port)
 {
     using stelmo::ports::current;
-    return current ? current->read(port) : stelmo::ports::PORT_NOTHING;
+    return current ? current->read_byte(port) : stelmo::ports::PORT_NOTHING;
 }
 
 extern "C" int outp(std::uint16_t port, std::uint8_t value)

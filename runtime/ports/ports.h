@@ -1,8 +1,8 @@
 // Port backends behind inp() and outp(). A backend is a byte-level seam:
 // read one byte from an I/O port, write one byte to one. Which backend runs is
 // chosen at start-up by the STELMO_IO setting, through the registry in
-// ports.cpp; the STELMO_TRACE setting wraps it in the port trace. Nothing here
-// knows about widgets.
+// ports.cpp; the port monitor always wraps it, and the STELMO_TRACE setting
+// wraps that in the port trace. Nothing here knows about widgets.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +12,9 @@
 
 namespace stelmo::ports {
 
+class Monitor;
 class SimRig;
+class TraceBackend;
 
 // The program's two port bases and the registers it uses on each.
 constexpr std::uint16_t PORT_BASE_FIRST = 0x378;  // first port; the simulated rig sits here
@@ -25,19 +27,33 @@ constexpr std::uint8_t PORT_NOTHING = 0xFF;       // what a read returns with no
 class Backend {
 public:
     virtual ~Backend() = default;
-    // Reads one byte from `port` (the program's port number).
-    virtual std::uint8_t read(std::uint16_t port) = 0;
+    // Reads one byte from `port` (the program's port number) into `value`.
+    // False when the access failed or was refused; `value` is PORT_NOTHING then.
+    virtual bool read(std::uint16_t port, std::uint8_t &value) = 0;
     // Writes one byte to `port`; false when the access failed or was refused.
     virtual bool write(std::uint16_t port, std::uint8_t value) = 0;
     // The physical port that `port` reaches (differs only where a mapping applies).
     virtual std::uint16_t physical(std::uint16_t port) const { return port; }
+
+    // The byte read() gives, PORT_NOTHING when it failed: for callers that
+    // need only the byte, as inp() does.
+    std::uint8_t read_byte(std::uint16_t port)
+    {
+        std::uint8_t value = PORT_NOTHING;
+        read(port, value);
+        return value;
+    }
 };
 
-// What start-up chose.
+// What start-up chose. open_backend() chains the chosen backend, the port
+// monitor on it and, when STELMO_TRACE is set, the port trace on top:
+// inp/outp → [trace →] monitor → backend.
 struct Setup {
-    std::unique_ptr<Backend> backend; // trace included, when STELMO_TRACE is set
+    std::unique_ptr<Backend> backend; // the top of the chain, what inp/outp reach
     std::string description;          // for the window title, e.g. "simulated rig"
     SimRig *rig = nullptr;            // the simulated rig when it is the backend, else null
+    Monitor *monitor = nullptr;       // the port monitor in the chain (set by open_backend)
+    TraceBackend *trace = nullptr;    // the port trace in the chain, null without STELMO_TRACE
 };
 
 // How a backend's open function ended.

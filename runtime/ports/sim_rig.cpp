@@ -33,19 +33,26 @@ int single_phase(std::uint8_t pattern)
 
 } // namespace
 
-std::uint8_t SimRig::read(std::uint16_t port)
+bool SimRig::read(std::uint16_t port, std::uint8_t &value)
 {
     switch (port) {
     case RIG_DATA:
-        return state_.data;
+        value = state_.data;
+        return true;
     case RIG_SWITCHES:
+        value = RIG_CODE_NEUTRAL;
         if (state_.home_closed)
-            return RIG_CODE_HOME;
-        if (state_.far_closed)
-            return RIG_CODE_FAR;
-        return RIG_CODE_NEUTRAL;
+            value = RIG_CODE_HOME;
+        else if (state_.far_closed)
+            value = RIG_CODE_FAR;
+        return true;
+    case IDLE_DATA:
+    case IDLE_SWITCHES:
+        value = PORT_NOTHING; // the second port has nothing behind it
+        return true;
     default:
-        return PORT_NOTHING; // the second port has nothing behind it; others do not exist
+        value = PORT_NOTHING; // no such register
+        return false;
     }
 }
 

@@ -36,7 +36,9 @@ struct RigState {
 
 class SimRig : public Backend {
 public:
-    std::uint8_t read(std::uint16_t port) override;
+    // The first port's data and switch registers answer; the second port's
+    // read 0xFF, with nothing behind them; any other port fails.
+    bool read(std::uint16_t port, std::uint8_t &value) override;
     bool write(std::uint16_t port, std::uint8_t value) override;
 
     const RigState &state() const { return state_; }

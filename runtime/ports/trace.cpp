@@ -1,23 +1,102 @@
 // The port trace. Each access costs one snprintf into a stack buffer and one
-// write(2); nothing allocates, and a line is on disk before the access returns,
-// so a crash loses nothing that happened before it.
+// write(2); nothing allocates, and a line is written before the access
+// returns, so a crash loses nothing that happened before it. Opening decides
+// once what the destination is, before anything is opened.
 #include "runtime/ports/trace.h"
 
-#include "runtime/report.h"
+#include "runtime/diagnostics.h"
 #include "runtime/text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace stelmo::ports {
 
-TraceBackend::TraceBackend(std::unique_ptr<Backend> inner, int fd, std::string path)
-    : inner_(std::move(inner)), fd_(fd), path_(std::move(path)),
-      start_(std::chrono::steady_clock::now())
+namespace {
+
+constexpr const char *DOT = " \xc2\xb7 "; // " · ", U+00B7 in UTF-8
+
+// Terminals by device number, so that nothing else is ever opened: the
+// pseudo-terminals (majors 136 to 143), the virtual consoles (4:0 to 4:63),
+// the controlling terminal /dev/tty (5:0) and the console (5:1). Serial lines
+// (4:64 and up, and others) are left out: opening one can reset what hangs on it.
+bool terminal_number(dev_t device)
 {
+    const unsigned major_number = major(device);
+    const unsigned minor_number = minor(device);
+    return (major_number >= 136 && major_number <= 143) ||
+           (major_number == 4 && minor_number < 64) || (major_number == 5 && minor_number <= 1);
+}
+
+// What a file that cannot take the trace is, for the refusal.
+const char *unfit(mode_t mode)
+{
+    switch (mode & S_IFMT) {
+    case S_IFCHR:
+        return "a character device other than a terminal";
+    case S_IFBLK:
+        return "a block device";
+    case S_IFSOCK:
+        return "a socket";
+    default:
+        return "neither a file, a pipe nor a terminal";
+    }
+}
+
+const char *loss_cause(int cause)
+{
+    if (cause == EAGAIN || cause == EWOULDBLOCK)
+        return "the reader does not keep up";
+    if (cause == EPIPE)
+        return "no process reads it any more (Broken pipe)";
+    return std::strerror(cause);
+}
+
+// Local date and time with the offset from UTC, "2026-12-08 10:15:02 +0100".
+std::string local_now()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char text[64] = "";
+    if (::localtime_r(&now, &local))
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &local);
+    return text;
+}
+
+// `text` on one line: control characters become blanks.
+std::string one_line(std::string text)
+{
+    for (char &c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    return text;
+}
+
+ssize_t write_once(int fd, const char *text, std::size_t length)
+{
+    ssize_t n;
+    do
+        n = ::write(fd, text, length);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+} // namespace
+
+TraceBackend::TraceBackend(std::unique_ptr<Backend> inner, int fd, Destination to,
+                           const std::string &path)
+    : inner_(std::move(inner)), fd_(fd), to_(to), shown_(printable(path)),
+      loss_kind_("trace file " + shown_ + ": lines lost"), start_(std::chrono::steady_clock::now()),
+      started_(local_now())
+{
+    set_run_info({}, {});
 }
 
 TraceBackend::~TraceBackend()
@@ -28,49 +107,205 @@ TraceBackend::~TraceBackend()
 std::unique_ptr<TraceBackend> TraceBackend::open(const std::string &path,
                                                  std::unique_ptr<Backend> inner, std::string &error)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = "cannot open trace file " + printable(path) +
-                " (STELMO_TRACE): " + std::strerror(errno);
-        return nullptr;
+    const std::string where = "trace file " + printable(path) + " (STELMO_TRACE)";
+    for (int attempt = 0;; ++attempt) {
+        struct stat before {};
+        const bool exists = ::stat(path.c_str(), &before) == 0;
+        if (!exists && errno != ENOENT) {
+            error = "cannot open " + where + ": " + std::strerror(errno);
+            return nullptr;
+        }
+        const mode_t type = exists ? before.st_mode & S_IFMT : S_IFREG;
+        int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
+        Destination to = Destination::file;
+        if (!exists) {
+            flags |= O_CREAT | O_EXCL | O_APPEND; // a new file, never whatever appears meanwhile
+        } else if (type == S_IFREG) {
+            flags |= O_APPEND;
+        } else if (type == S_IFIFO) {
+            flags |= O_NONBLOCK; // no reader: ENXIO at once instead of a wait
+            to = Destination::pipe;
+        } else if (type == S_IFCHR && terminal_number(before.st_rdev)) {
+            flags |= O_NONBLOCK;
+            to = Destination::terminal;
+        } else if (type == S_IFDIR) {
+            error = "cannot open " + where + ": " + std::strerror(EISDIR);
+            return nullptr;
+        } else {
+            error = where + " is " + unfit(before.st_mode) +
+                    "; the trace goes to a regular file, a pipe or FIFO, or a terminal";
+            return nullptr;
+        }
+
+        const int fd = ::open(path.c_str(), flags, 0644);
+        if (fd < 0 && errno == EEXIST && attempt == 0)
+            continue; // created meanwhile: look at it again
+        if (fd < 0) {
+            const int err = errno;
+            error = "cannot open " + where + ": ";
+            if (err == ENXIO && to == Destination::pipe)
+                error += "no process is reading the FIFO; start its reader first";
+            else if (err == ENXIO && to == Destination::terminal)
+                error += "no such terminal (stelmo has no controlling terminal)";
+            else if (err == EEXIST)
+                error += "it is a symbolic link to nothing, or keeps appearing";
+            else
+                error += std::strerror(err);
+            return nullptr;
+        }
+        // The file opened must be the one looked at.
+        struct stat after {};
+        const bool same =
+            ::fstat(fd, &after) == 0 && (after.st_mode & S_IFMT) == type &&
+            (!exists || (after.st_dev == before.st_dev && after.st_ino == before.st_ino &&
+                         after.st_rdev == before.st_rdev));
+        if (!same || (to == Destination::terminal && !::isatty(fd))) {
+            ::close(fd);
+            error = where + (same ? " is not a terminal" : " changed while it was being opened");
+            return nullptr;
+        }
+        return std::unique_ptr<TraceBackend>(new TraceBackend(std::move(inner), fd, to, path));
     }
-    return std::unique_ptr<TraceBackend>(new TraceBackend(std::move(inner), fd, path));
 }
 
-std::uint8_t TraceBackend::read(std::uint16_t port)
+void TraceBackend::set_run_info(std::string backend, std::string interval)
 {
-    const std::uint8_t value = inner_->read(port);
-    log(false, port, value);
-    return value;
+    if (header_written_)
+        return;
+    std::string header = "# stelmo " STELMO_VERSION " " + started_;
+    if (!backend.empty())
+        header += DOT + one_line(std::move(backend));
+    if (!interval.empty())
+        header += DOT + std::string("tick interval ") + one_line(std::move(interval));
+    if (header.size() > HEADER_MAX - 1) {
+        header.resize(HEADER_MAX - 4);
+        while ((static_cast<unsigned char>(header.back()) & 0xC0u) == 0x80u)
+            header.pop_back(); // the rest of a cut UTF-8 sequence
+        if (static_cast<unsigned char>(header.back()) >= 0xC0u)
+            header.pop_back(); // its lead byte
+        header += "...";
+    }
+    header_ = header + '\n';
+}
+
+bool TraceBackend::read(std::uint16_t port, std::uint8_t &value)
+{
+    const bool done = inner_->read(port, value);
+    log(false, port, value, done);
+    return done;
 }
 
 bool TraceBackend::write(std::uint16_t port, std::uint8_t value)
 {
-    const bool accepted = inner_->write(port, value);
-    log(true, port, value); // refused writes too: the line records what the program did
-    return accepted;
+    const bool done = inner_->write(port, value);
+    log(true, port, value, done); // refused writes too: the line records what the program did
+    return done;
 }
 
-void TraceBackend::log(bool out, std::uint16_t port, std::uint8_t value)
+void TraceBackend::log(bool out, std::uint16_t port, std::uint8_t value, bool done)
 {
+    int cause = 0;
+    if (tail_length_ > 0 && !finish_tail(cause)) {
+        lose(cause);
+        return;
+    }
+
+    char text[TEXT_MAX];
+    std::size_t length = 0;
+    const auto room = [&] { return sizeof text - length; };
+    const auto add = [&](int n) { // snprintf's count, never past the end
+        if (n > 0)
+            length += std::min(static_cast<std::size_t>(n), room() - 1);
+    };
+    if (torn_)
+        text[length++] = '\n'; // ends the part of a line that could not be cut off
+    if (!header_written_) {
+        std::memcpy(text + length, header_.data(), header_.size());
+        length += header_.size();
+    }
+    if (unnoted_ > 0)
+        add(std::snprintf(text + length, room(), "# lost %ld line%s\n", unnoted_,
+                          unnoted_ == 1 ? "" : "s"));
+
     using namespace std::chrono;
     const long long us = duration_cast<microseconds>(steady_clock::now() - start_).count();
-    char line[64];
-    int length = std::snprintf(line, sizeof line, "%lld.%06lld %s 0x%03x 0x%02x", us / 1000000,
-                               us % 1000000, out ? "out" : "in", static_cast<unsigned>(port),
-                               static_cast<unsigned>(value));
+    add(std::snprintf(text + length, room(), "%lld.%06lld %s 0x%03x 0x%02x", us / 1000000,
+                      us % 1000000, out ? "out" : "in", static_cast<unsigned>(port),
+                      static_cast<unsigned>(value)));
     const std::uint16_t reached = inner_->physical(port);
     if (reached != port)
-        length += std::snprintf(line + length, sizeof line - static_cast<std::size_t>(length),
-                                " 0x%03x", static_cast<unsigned>(reached));
-    line[length++] = '\n'; // the longest line is 35 characters; the buffer has room
+        add(std::snprintf(text + length, room(), " 0x%03x", static_cast<unsigned>(reached)));
+    if (!done)
+        add(std::snprintf(text + length, room(), " failed"));
+    text[length++] = '\n'; // add() leaves room for it
 
-    const int cause = write_all(fd_, std::string_view(line, static_cast<std::size_t>(length)));
-    // Report the first lost line only: at the tick rate a full disk would
-    // otherwise bury stderr. The count keeps the rest.
-    if (cause != 0 && lost_++ == 0)
-        report("trace file " + printable(path_) + ": " + std::strerror(cause) +
-               "; trace lines are being lost (reported once)");
+    if (!emit(text, length, cause)) {
+        lose(cause);
+        return;
+    }
+    header_written_ = true;
+    unnoted_ = 0;
+    torn_ = false;
+}
+
+bool TraceBackend::emit(const char *text, std::size_t length, int &cause)
+{
+    const ssize_t n = write_once(fd_, text, length);
+    if (n == static_cast<ssize_t>(length))
+        return true;
+    cause = n < 0 ? errno : EIO;
+    if (n <= 0)
+        return false; // nothing written, nothing to undo
+
+    std::size_t written = static_cast<std::size_t>(n);
+    if (to_ != Destination::file) {
+        // A pipe or terminal took part: the rest goes before anything else,
+        // so the line is whole once it is through.
+        tail_length_ = length - written;
+        std::memmove(tail_, text + written, tail_length_);
+        return true;
+    }
+    // A file took part (disk full, size limit). Writing the rest either
+    // finishes the line after all or says why not; then the part is cut off.
+    const ssize_t m = write_once(fd_, text + written, length - written);
+    if (m == static_cast<ssize_t>(length - written))
+        return true;
+    cause = m < 0 ? errno : ENOSPC;
+    if (m > 0)
+        written += static_cast<std::size_t>(m);
+    const off_t end = ::lseek(fd_, 0, SEEK_CUR); // O_APPEND: just after what this wrote
+    if (end < 0 || ::ftruncate(fd_, end - static_cast<off_t>(written)) != 0)
+        torn_ = true;
+    return false;
+}
+
+bool TraceBackend::finish_tail(int &cause)
+{
+    const ssize_t n = write_once(fd_, tail_, tail_length_);
+    if (n == static_cast<ssize_t>(tail_length_)) {
+        tail_length_ = 0;
+        return true;
+    }
+    if (n <= 0) {
+        cause = n < 0 ? errno : EIO;
+        return false;
+    }
+    tail_length_ -= static_cast<std::size_t>(n);
+    std::memmove(tail_, tail_ + n, tail_length_);
+    cause = EAGAIN;
+    return false;
+}
+
+void TraceBackend::lose(int cause)
+{
+    ++lost_;
+    ++unnoted_;
+    // The first loss is said; the fault log counts the rest and sums them up.
+    diagnostics::fault(loss_kind_, [&] {
+        return "trace file " + shown_ + ": " + loss_cause(cause) +
+               "; trace lines are being lost, and a \"# lost N lines\" line marks the gap "
+               "once writing works again";
+    });
 }
 
 } // namespace stelmo::ports

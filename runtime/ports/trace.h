@@ -1,23 +1,40 @@
 // The port trace: a backend that passes every access on to another one and
-// appends a line per access to a file (STELMO_TRACE).
+// writes a line per access to a file, a pipe or a terminal (STELMO_TRACE).
 #pragma once
 
 #include "runtime/ports/ports.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 namespace stelmo::ports {
 
-// Line format, one per access, times from when the trace was opened:
-//   0.120034 out 0x378 0x08          seconds, direction, program's port, value
-//   0.120034 out 0x378 0x08 0xd010   ... and the physical port where a mapping applies
+// Data lines, one per access, times in seconds from when the trace was opened:
+//   0.120034 out 0x378 0x08                 direction, program's port, byte
+//   0.120034 out 0x378 0x08 0xd010          ... the physical port where a mapping applies
+//   0.130051 in 0x37a 0xff failed           ... "failed" when the access failed or was refused
+// Comment lines start with '#':
+//   # stelmo 0.1.0 2026-12-08 10:15:02 +0100 · simulated rig · tick interval 10 ms
+//       once per run, just before its first data line: the local date and time
+//       of time 0, the backend and the tick interval
+//   # lost 12 lines
+//       lines that could not be written (disk full, a reader that does not
+//       keep up or is gone), as soon as writing works again
+//
+// A line is written whole with one write(2), or not at all: a short write to a
+// regular file is cut off again. A pipe, FIFO or terminal is written without
+// blocking, so a slow reader costs lines, never a late step. Nothing on the
+// access path allocates.
 class TraceBackend : public Backend {
 public:
-    // Opens `path` for appending (created 0644 if missing, never truncated) and
-    // wraps `inner`. Null with `error` set to one line when the file cannot be opened.
+    // Opens `path` and wraps `inner`. A regular file is appended to (created
+    // 0644 if missing, never truncated); a pipe or FIFO, or a terminal, is
+    // written without blocking. Anything else is refused without being
+    // opened, a device above all, and so is a FIFO that no process reads.
+    // Null with `error` set to one line when the trace cannot be had.
     static std::unique_ptr<TraceBackend> open(const std::string &path,
                                               std::unique_ptr<Backend> inner, std::string &error);
     ~TraceBackend() override;
@@ -25,25 +42,64 @@ public:
     TraceBackend(const TraceBackend &) = delete;
     TraceBackend &operator=(const TraceBackend &) = delete;
 
-    std::uint8_t read(std::uint16_t port) override;
+    bool read(std::uint16_t port, std::uint8_t &value) override;
     bool write(std::uint16_t port, std::uint8_t value) override;
     std::uint16_t physical(std::uint16_t port) const override { return inner_->physical(port); }
 
+    // What the run's header line says after the version and the start time.
+    // The engine passes, once the panel is loaded and before the first tick:
+    // `backend` as the window title names it ("simulated rig",
+    // "/dev/port (0x378→0xd010)"), and `interval` the step timer's interval
+    // as the operator reads it ("10 ms"); an empty one is left out.
+    // open_backend() has already set the backend. Call it with the engine's
+    // callback lock held, or before any access: the access path reads the
+    // header. Once the header is written, later calls change nothing.
+    void set_run_info(std::string backend, std::string interval);
+
     // The traced backend.
     Backend &inner() { return *inner_; }
-    // Lines that could not be written to the file.
+    // Lines that could not be written.
     long lost_lines() const { return lost_; }
 
-private:
-    TraceBackend(std::unique_ptr<Backend> inner, int fd, std::string path);
-    // Formats one line on the stack and writes it with one write(2).
-    void log(bool out, std::uint16_t port, std::uint8_t value);
+    // Where the lines go.
+    enum class Destination {
+        file,     // a regular file: written normally, a short write cut off again
+        pipe,     // a pipe or FIFO: never waited for
+        terminal, // a terminal: never waited for
+    };
 
+private:
+    TraceBackend(std::unique_ptr<Backend> inner, int fd, Destination to, const std::string &path);
+    // Formats the line of one access on the stack and writes it.
+    void log(bool out, std::uint16_t port, std::uint8_t value, bool done);
+    // Writes `length` bytes of `text` with one write(2). True when the lines
+    // are written, or (pipe, terminal) their rest is kept in tail_; false with
+    // `cause` (an errno value) when they are lost.
+    bool emit(const char *text, std::size_t length, int &cause);
+    // Writes what a pipe or terminal left of the last line; true once done.
+    bool finish_tail(int &cause);
+    // Counts a lost line; the first loss is reported.
+    void lose(int cause);
+
+    // The most bytes written at once: header, "# lost" note and a data line.
+    static constexpr std::size_t HEADER_MAX = 512;
+    static constexpr std::size_t TEXT_MAX = HEADER_MAX + 128;
+
+    // --- state --------------------------------------------------------------
     std::unique_ptr<Backend> inner_;
     int fd_;
-    std::string path_;
-    std::chrono::steady_clock::time_point start_;
-    long lost_ = 0;
+    Destination to_;
+    std::string shown_;                           // the path, printable, for reports
+    std::string loss_kind_;                       // the fault kind of lost lines
+    std::chrono::steady_clock::time_point start_; // time 0 of the data lines
+    std::string started_; // time 0 as local date and time, "2026-12-08 10:15:02 +0100"
+    std::string header_;  // the header line with its newline, at most HEADER_MAX bytes
+    bool header_written_ = false;
+    long lost_ = 0;               // lines lost in all
+    long unnoted_ = 0;            // lines lost since the last "# lost" note
+    bool torn_ = false;           // a file holds part of a line it could not cut off
+    char tail_[TEXT_MAX];         // what a pipe or terminal has yet to take of the last write
+    std::size_t tail_length_ = 0; // bytes of tail_ in use
 };
 
 } // namespace stelmo::ports
