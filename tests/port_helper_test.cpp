@@ -32,6 +32,7 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace stelmo;
 using namespace stelmo::ports;
 using namespace stelmo::ports::helper;
 

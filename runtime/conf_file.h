@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-namespace stelmo::ports {
+namespace stelmo {
 
 // The system configuration file; with privileges the port helper reads the
 // device and mapping from here alone.
@@ -42,4 +42,4 @@ bool read_conf(const std::string &path, ConfFile &conf, std::string &error);
 // `error` naming the path at fault.
 bool only_root_can_change(const std::string &path, std::string &error);
 
-} // namespace stelmo::ports
+} // namespace stelmo

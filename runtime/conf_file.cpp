@@ -1,6 +1,7 @@
 // Reading key=value configuration files, and checking that only root can
-// change one before a privileged process believes it.
-#include "runtime/ports/conf_file.h"
+// change one before a privileged process believes it. No Qt: the port helper
+// reads them as well as the start-up code.
+#include "runtime/conf_file.h"
 
 #include "runtime/text.h"
 
@@ -12,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace stelmo::ports {
+namespace stelmo {
 
 namespace {
 
@@ -203,4 +204,4 @@ bool only_root_can_change(const std::string &path, std::string &error)
     return !symlinks || walk(resolved(path), again, error);
 }
 
-} // namespace stelmo::ports
+} // namespace stelmo
