@@ -118,9 +118,9 @@ std::string resolved(const std::string &path)
 
 const std::string *ConfFile::find(std::string_view key) const
 {
-    for (const auto &[k, v] : entries)
-        if (k == key)
-            return &v;
+    for (const Entry &entry : entries)
+        if (entry.key == key)
+            return &entry.value;
     return nullptr;
 }
 
@@ -145,7 +145,8 @@ bool parse_conf(std::string_view text, std::string_view name, ConfFile &conf, st
             error = printable(name) + ":" + std::to_string(number) + ": " + cause;
             return false;
         }
-        conf.entries.emplace_back(key, trim(content.substr(equals + 1)));
+        conf.entries.push_back(
+            {std::string(key), std::string(trim(content.substr(equals + 1))), number});
     }
     return true;
 }

@@ -10,7 +10,6 @@
 
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace stelmo {
@@ -22,8 +21,13 @@ constexpr const char *SYSTEM_CONFIG = "/etc/stelmo/stelmo.conf";
 constexpr std::size_t CONF_MAX = 64 * 1024;
 
 struct ConfFile {
-    bool found = false;                                       // the file exists
-    std::vector<std::pair<std::string, std::string>> entries; // in file order
+    struct Entry {
+        std::string key;
+        std::string value;
+        int line; // from 1
+    };
+    bool found = false;         // the file exists
+    std::vector<Entry> entries; // in file order
     // The value of `key`, null when the file does not set it.
     const std::string *find(std::string_view key) const;
 };
