@@ -127,7 +127,8 @@ bool choose_device(const Options &options, bool secure, DeviceConfig &config, st
             (io ? "there: io=" + printable(*io) : "no io there, so " + describe(config)) +
             "); refusing " + in_quotes(options.io) +
             " from --io, STELMO_IO or the user's stelmo.conf (leave io unset there to use the "
-            "system's, or have an administrator change " + file + ")";
+            "system's, or have an administrator change " +
+            file + ")";
     return false;
 }
 

@@ -59,7 +59,8 @@ void set_timeouts(int socket, std::chrono::seconds timeout)
 // group.
 std::string start_failure(const std::string &helper, int err)
 {
-    std::string line = "cannot start the port helper " + printable(helper) + ": " + std::strerror(err);
+    std::string line =
+        "cannot start the port helper " + printable(helper) + ": " + std::strerror(err);
     struct stat st {};
     if (err != EACCES || ::stat(helper.c_str(), &st) != 0 || !(st.st_mode & S_IXGRP) ||
         (st.st_mode & S_IXOTH))
@@ -67,8 +68,8 @@ std::string start_failure(const std::string &helper, int err)
     const group *owner = ::getgrgid(st.st_gid);
     const std::string name = owner ? printable(owner->gr_name) : std::to_string(st.st_gid);
     return line + "; only members of group " + name +
-           " may drive hardware (an administrator adds an operator with: adduser OPERATOR " +
-           name + "; the operator then logs in again)";
+           " may drive hardware (an administrator adds an operator with: adduser OPERATOR " + name +
+           "; the operator then logs in again)";
 }
 
 bool printable_line(std::string_view text)
