@@ -4,12 +4,14 @@
 // objects not necessarily, so nothing here touches another file's statics
 // (the settings are handed over through a function-local one).
 //
-// In order: descriptors 0 to 2 are made sure of, every capability is given up
-// while this is the only thread, then the command line, the environment and
+// In order: descriptors 0 to 2 are made sure of, the real-time priority the
+// tick thread asks for is kept as a resource limit, every capability is given
+// up while this is the only thread, then the command line, the environment and
 // the configuration files are read into the engine's settings. --help and
 // --version end the process here, as does a bad option (exit status 2) or a
 // bad configuration file (255). main never sees a difference: InitRuntimeEx
 // still ignores its arguments.
+#include "runtime/clock/tick_thread.h"
 #include "runtime/engine/settings.h"
 #include "runtime/ports/privilege.h"
 #include "runtime/report.h"
@@ -21,7 +23,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -35,6 +39,20 @@ void open_standard_descriptors()
     for (int fd = 0; fd <= 2; ++fd)
         if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd)
             ::_exit(255);
+}
+
+// Without capabilities the tick thread may use SCHED_FIFO only up to
+// RLIMIT_RTPRIO. Raises that limit to the tick thread's priority where the
+// process may: root, whose CAP_SYS_NICE is about to go, gets what the package
+// grants the group stelmo in limits.d. Where it may not, nothing changes.
+void keep_realtime_priority()
+{
+    constexpr rlim_t priority = stelmo::TickThread::PRIORITY;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_RTPRIO, &limit) != 0 || limit.rlim_cur >= priority)
+        return;
+    const rlimit raised{priority, std::max(limit.rlim_max, priority)};
+    ::setrlimit(RLIMIT_RTPRIO, &raised);
 }
 
 // Writes `text` to stdout and ends the process: 0, or 255 when stdout does
@@ -51,6 +69,7 @@ void open_standard_descriptors()
 void start_up(int argc, char **argv)
 {
     open_standard_descriptors();
+    keep_realtime_priority();
     stelmo::ports::drop_capabilities();
 
     QStringList arguments;
