@@ -20,10 +20,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
