@@ -72,7 +72,7 @@ TEST(StartupTest, CommandLineThenEnvironmentThenUserFileThenSystemFile)
          bad_config, "cannot read /nonexistent/stelmo.conf: No such file"},
         {"a bad line", "", "", nullptr, "# card\nio port\n", bad_config,
          system_file + ":2: expected key=value"},
-        {"an unknown key", "", "", "\nspeed=3\n", nullptr, bad_config,
+        {"an unknown key", "", "", "\nspeed=\n", nullptr, bad_config,
          user_file + ":2: unknown key \"speed\"; the keys are io, trace and rig-view"},
         {"a bad io", "", "", "io=parport\n", nullptr, bad_config,
          user_file + ":1: io=parport: unknown port backend; use io=sim"},

@@ -140,7 +140,8 @@ bool read_settings_file(const std::string &path, bool required, SettingsLayer &l
     for (const ConfFile::Entry &entry : conf.entries) {
         const std::string where = printable(path) + ":" + std::to_string(entry.line) + ": ";
         std::string cause;
-        if (entry.value.empty()) // not set here
+        const bool known = entry.key == "io" || entry.key == "trace" || entry.key == "rig-view";
+        if (known && entry.value.empty()) // not set here
             continue;
         if (entry.key == "io") {
             if (ports::check_io(entry.value, "io=", cause))
