@@ -3,10 +3,13 @@
 #   cmake --install build --prefix /usr/local   installs stelmo under a prefix
 #   cd build && cpack -G DEB                    builds stelmo_<version>_<arch>.deb
 #
-# Installed: the stelmo executable, its panel file, the man page, a desktop
-# entry with its AppStream metadata, the icon (SVG and PNG), and the copyright
-# and changelog files. Tests and benchmarks carry no install rules and stay in
-# the build tree.
+# Installed: the stelmo executable, its port helper, its panel file, the man
+# page, a desktop entry with its AppStream metadata, the icon (SVG and PNG),
+# and the copyright and changelog files. The package adds what only dpkg
+# should put in place: the system configuration file and the real-time limit
+# for the group stelmo (both conffiles), the udev rule for /dev/port, and the
+# helper's group, mode and capability (postinst). Tests and benchmarks carry
+# no install rules and stay in the build tree.
 include(GNUInstallDirs)
 
 # The application's id: the desktop entry's and the AppStream component's
@@ -36,15 +39,41 @@ set_target_properties(stelmo PROPERTIES INSTALL_RPATH "" INSTALL_RPATH_USE_LINK_
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
+# The port helper: stelmo starts it from ../libexec/stelmo relative to its
+# own directory, never through PATH.
+set(STELMO_HELPER_DIR ${CMAKE_INSTALL_LIBEXECDIR}/stelmo)
+cmake_path(GET CMAKE_INSTALL_FULL_BINDIR PARENT_PATH stelmo_helper_lookup)
+cmake_path(APPEND stelmo_helper_lookup libexec stelmo)
+cmake_path(SET stelmo_helper_dir NORMALIZE ${CMAKE_INSTALL_FULL_LIBEXECDIR}/stelmo)
+if(NOT stelmo_helper_dir STREQUAL stelmo_helper_lookup)
+  message(WARNING "stelmo: CMAKE_INSTALL_LIBEXECDIR=${CMAKE_INSTALL_LIBEXECDIR} puts the port "
+                  "helper in ${stelmo_helper_dir}, but the installed program looks in "
+                  "${stelmo_helper_lookup}; real hardware would not work")
+endif()
+
 install(TARGETS stelmo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS stelmo-port RUNTIME DESTINATION ${STELMO_HELPER_DIR})
 # A stripped install (CPack's) also drops the compiler's .comment section, as
 # Debian's dh_strip does; plain strip keeps it.
 if(CMAKE_OBJCOPY)
-  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+  foreach(executable ${CMAKE_INSTALL_BINDIR}/stelmo ${STELMO_HELPER_DIR}/stelmo-port)
+    install(CODE "if(CMAKE_INSTALL_DO_STRIP)
   execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
-    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/stelmo\")
+    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${executable}\")
 endif()")
+  endforeach()
 endif()
+
+# What only the package installs (component "system", left out of a plain
+# install): files under /etc, which dpkg keeps as conffiles and a
+# `make install` must not overwrite, and the udev rule, which names the group
+# that the package's postinst creates.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/stelmo.conf DESTINATION /etc/stelmo
+        COMPONENT system EXCLUDE_FROM_ALL)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/limits.conf DESTINATION /etc/security/limits.d
+        RENAME stelmo.conf COMPONENT system EXCLUDE_FROM_ALL)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-stelmo-port.rules
+        DESTINATION lib/udev/rules.d COMPONENT system EXCLUDE_FROM_ALL)
 install(FILES ${PROJECT_SOURCE_DIR}/ui/stelmo.uir DESTINATION ${STELMO_PANEL_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/ui/${STELMO_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -140,6 +169,14 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "drive a camera-alignment stepper motor through the parallel port")
 set(CPACK_STRIP_FILES ON) # dlsym finds the callbacks in .dynsym, which strip keeps
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# One package of both install components: the plain install's and "system",
+# whose files under /etc have absolute destinations (hence DESTDIR, which
+# takes its prefix from CPACK_INSTALL_PREFIX).
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX ${CPACK_PACKAGING_INSTALL_PREFIX})
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL Unspecified system)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 
 set(CPACK_DEBIAN_PACKAGE_NAME stelmo)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # stelmo_<version>_<arch>.deb
@@ -155,17 +192,24 @@ four-phase stepper motor on the data lines D0 to D3 of a PC parallel port
 (0x378 or 0x278), homes it against an end switch and jogs it one full step
 per timer tick, reading the end switches back through the port.
 
-By default it drives a simulated rig shown in a window of its own; real
-hardware is reached through /dev/port when asked for (STELMO_IO=port).")
+By default it drives a simulated rig shown in a window of its own. Real
+hardware is reached through /dev/port by a small helper that alone holds
+the privilege, for the operators in group stelmo, with the port chosen in
+/etc/stelmo/stelmo.conf.")
 # The architecture is what dpkg --print-architecture says (CPack's default).
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# postinst gives the port helper its group, mode and capability; postrm takes
+# the mode back on purge; conffiles names the files under /etc.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/postrm
+    ${PROJECT_SOURCE_DIR}/packaging/conffiles)
 
 # Dependencies: the Qt libraries the binary links, as dpkg-shlibdeps reads
 # them off the binary, plus the platform plugins, which Qt loads at run time
-# and no library scan can see. Without dpkg-shlibdeps the libraries are named
-# by hand.
+# and no library scan can see, and what postinst runs: addgroup (adduser) and
+# setcap (libcap2-bin). Without dpkg-shlibdeps the libraries are named by hand.
 find_program(STELMO_DPKG_SHLIBDEPS dpkg-shlibdeps)
-set(stelmo_depends "qt6-qpa-plugins")
+set(stelmo_depends "qt6-qpa-plugins, adduser, libcap2-bin")
 if(STELMO_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()

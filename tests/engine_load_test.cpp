@@ -384,7 +384,7 @@ TEST_F(EngineLoadTest, CallbackNamesOutsideTheProgramAreRefused)
 
 // --- where panel files are looked for -------------------------------------
 
-TEST_F(EngineLoadTest, LookupOrderIsExecutableDirThenShareThenWorkingDir)
+TEST_F(EngineLoadTest, LookupOrderIsSiteDirsThenExecutableDirThenShareThenWorkingDir)
 {
     const std::string exe_dir = dir.path() + "/opt/bin";
     const std::string work_dir = dir.path() + "/work";
@@ -403,8 +403,16 @@ TEST_F(EngineLoadTest, LookupOrderIsExecutableDirThenShareThenWorkingDir)
     dir.write("opt/bin/p.ui", "x");
     EXPECT_EQ(stelmo::engine::find_panel_file("p.ui", exe_dir, work_dir), beside);
 
+    // The site's directories come first: the user's, then the system's.
+    const std::vector<std::string> site = {dir.path() + "/home", dir.path() + "/etc"};
+    EXPECT_EQ(stelmo::engine::find_panel_file("p.ui", exe_dir, work_dir, site), beside);
+    dir.write("etc/p.ui", "x");
+    EXPECT_EQ(stelmo::engine::find_panel_file("p.ui", exe_dir, work_dir, site), site[1] + "/p.ui");
+    dir.write("home/p.ui", "x");
+    EXPECT_EQ(stelmo::engine::find_panel_file("p.ui", exe_dir, work_dir, site), site[0] + "/p.ui");
+
     // An absolute name is taken as it is.
-    EXPECT_EQ(stelmo::engine::panel_file_candidates(here, exe_dir, work_dir),
+    EXPECT_EQ(stelmo::engine::panel_file_candidates(here, exe_dir, work_dir, site),
               (std::vector<std::string>{here}));
 }
 

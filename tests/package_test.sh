@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: lintian finds nothing to say, every
-# file is where it belongs, the binary is hardened, the desktop metadata
-# validates, the dependencies are declared, and the unpacked binary finds its
-# panel in ../share/stelmo from an unrelated working directory.
+# file is where it belongs, the binaries are hardened, the desktop metadata
+# validates, the dependencies are declared, the maintainer scripts give the
+# port helper (and only the helper) its privilege, and the unpacked binary
+# finds its panel in ../share/stelmo from an unrelated working directory.
 #
 #   package_test.sh <path to stelmo_<version>_<arch>.deb>
 #
@@ -66,6 +67,7 @@ if ! dpkg-deb -x "$deb" "$root"; then
 fi
 app_id=org.example.stelmo
 bin=$root/usr/bin/stelmo
+helper=$root/usr/libexec/stelmo/stelmo-port
 man=$root/usr/share/man/man1/stelmo.1.gz
 desktop=$root/usr/share/applications/$app_id.desktop
 metainfo=$root/usr/share/metainfo/$app_id.metainfo.xml
@@ -163,8 +165,11 @@ else
     bad "usr/share/doc/stelmo/changelog.gz missing or its latest entry is not version $(dpkg-deb -f "$deb" Version)"
 fi
 
-# Only the program: no test or benchmark executable, nothing outside /usr.
-expected=(usr/bin/stelmo usr/share/stelmo/stelmo.uir usr/share/man/man1/stelmo.1.gz
+# Only the program, its helper and its configuration: no test or benchmark
+# executable, nothing outside /usr and /etc.
+expected=(usr/bin/stelmo usr/libexec/stelmo/stelmo-port usr/share/stelmo/stelmo.uir
+    usr/share/man/man1/stelmo.1.gz usr/lib/udev/rules.d/60-stelmo-port.rules
+    etc/stelmo/stelmo.conf etc/security/limits.d/stelmo.conf
     "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml"
     usr/share/icons/hicolor/scalable/apps/stelmo.svg
     usr/share/doc/stelmo/copyright usr/share/doc/stelmo/changelog.gz)
@@ -182,39 +187,131 @@ else
     ok "no RPATH or RUNPATH in usr/bin/stelmo"
 fi
 
+# --- The port helper's privilege, the configuration files ------------------
+
+# As shipped the helper is an ordinary root-owned 0755 file (a .deb carries no
+# capability); postinst makes it root:stelmo 0750 and gives it cap_sys_rawio.
+listing=$(dpkg-deb -c "$deb")
+shipped=$(awk '$6 == "./usr/libexec/stelmo/stelmo-port" { print $1, $2 }' <<<"$listing")
+[[ $shipped == "-rwxr-xr-x root/root" ]]
+result $? "usr/libexec/stelmo/stelmo-port shipped as -rwxr-xr-x root/root" \
+    "usr/libexec/stelmo/stelmo-port shipped as '$shipped'"
+setid=$(awk '$1 ~ /^-..[sS]/ || $1 ~ /^-.....[sS]/ { print $6 }' <<<"$listing")
+[[ -z $setid ]]
+result $? "nothing set-user-ID or set-group-ID" \
+    "set-ID files: ${setid//$'\n'/ }"
+
+control=$work/control
+dpkg-deb -e "$deb" "$control"
+etc_files=$(cd "$root" && find etc -type f -printf '/%p\n' | sort)
+[[ -f $control/conffiles && $(sort "$control/conffiles") == "$etc_files" && -n $etc_files ]]
+result $? "conffiles lists the files under /etc: ${etc_files//$'\n'/ }" \
+    "conffiles '$(tr '\n' ' ' <"$control/conffiles" 2>&1)' is not the files under /etc: ${etc_files//$'\n'/ }"
+if grep -Ev '^[[:space:]]*(#|$)' "$root/etc/stelmo/stelmo.conf" >/dev/null 2>&1; then
+    bad "etc/stelmo/stelmo.conf sets something: $(grep -Ev '^[[:space:]]*(#|$)' "$root/etc/stelmo/stelmo.conf")"
+else
+    ok "etc/stelmo/stelmo.conf is all comments: no hardware until the administrator says so"
+fi
+grep -Eqx '@stelmo +- +rtprio +20' "$root/etc/security/limits.d/stelmo.conf" 2>/dev/null
+result $? "group stelmo may use real-time priority 20 (limits.d)" \
+    "etc/security/limits.d/stelmo.conf does not grant @stelmo rtprio 20"
+grep -qx 'KERNEL=="port", GROUP="stelmo", MODE="0660"' \
+    "$root/usr/lib/udev/rules.d/60-stelmo-port.rules" 2>/dev/null
+result $? "udev rule: /dev/port read-write for group stelmo" \
+    "usr/lib/udev/rules.d/60-stelmo-port.rules lacks the /dev/port rule"
+
+for script in postinst postrm; do
+    [[ -x $control/$script && $(head -1 "$control/$script") == '#!/bin/sh' ]] &&
+        grep -qx 'set -e' "$control/$script" && sh -n "$control/$script"
+    result $? "$script: a /bin/sh script with set -e" \
+        "$script missing, not executable, without set -e or not valid sh"
+done
+
+# The maintainer scripts against stand-ins that log their calls: which
+# commands they run, with which arguments, in which order. getent says
+# whether the group exists, dpkg-statoverride --list whether an override
+# does, setcap whether it works, as the case asks.
+fake=$work/fake-bin
+mkdir "$fake"
+for command in getent addgroup dpkg-statoverride setcap udevadm; do
+    cat >"$fake/$command" <<EOF
+#!/bin/sh
+echo "$command \$*" >>"$work/calls"
+case "$command \$1" in
+"getent group") [ "\$have_group" = yes ] ;;
+"dpkg-statoverride --list") [ "\$have_override" = yes ] ;;
+"setcap "*) [ "\$setcap_works" = yes ] ;;
+esac
+EOF
+    chmod +x "$fake/$command"
+done
+# maintainer <what> <script> <argument> <group> <override> <setcap> <calls...>:
+# the calls expected, leaving out the questions (getent, --list) and udevadm.
+maintainer() {
+    local what=$1 script=$2 argument=$3
+    : >"$work/calls"
+    have_group=$4 have_override=$5 setcap_works=$6 PATH="$fake:$PATH" \
+        sh "$control/$script" "$argument" >/dev/null 2>"$work/said"
+    local status=$?
+    shift 6
+    local calls expected=""
+    calls=$(grep -Ev '^(getent|udevadm) |--list' "$work/calls" | tr '\n' ';')
+    (($# == 0)) || expected=$(printf '%s;' "$@")
+    [[ $status == 0 && $calls == "$expected" ]]
+    result $? "$script $argument, $what: ${calls:-nothing}" \
+        "$script $argument, $what: status $status, calls '$calls', expected '$expected'; said: $(cat "$work/said")"
+}
+helper_path=/usr/libexec/stelmo/stelmo-port
+maintainer "first install" postinst configure no no yes \
+    "addgroup --system stelmo" "dpkg-statoverride --update --add root stelmo 0750 $helper_path" \
+    "setcap cap_sys_rawio+ep $helper_path"
+maintainer "an administrator's override" postinst configure yes yes yes \
+    "setcap cap_sys_rawio+ep $helper_path"
+maintainer "setcap fails" postinst configure yes yes no \
+    "setcap cap_sys_rawio+ep $helper_path"
+grep -q "^stelmo: setcap cap_sys_rawio+ep $helper_path failed" "$work/said"
+result $? "a failed setcap is said, and the install goes on" \
+    "a failed setcap is not said: $(cat "$work/said")"
+maintainer "the override goes" postrm purge yes yes yes \
+    "dpkg-statoverride --remove $helper_path"
+maintainer "the override stays" postrm remove yes yes yes
+
 # --- Hardening ---------------------------------------------------------------
 
 # What Debian's hardening flags leave in a binary: a position-independent
 # executable, full RELRO (a GNU_RELRO segment, every symbol bound at load
 # time), the stack protector's failure handler, and, where it calls libc
 # functions that have checked variants, some of those checked (__*_chk)
-# variants.
-[[ $(readelf -h "$bin" 2>/dev/null) =~ Type:\ +DYN ]]
-result $? "usr/bin/stelmo is position-independent (ELF type DYN)" \
-    "usr/bin/stelmo is not a PIE: $(readelf -h "$bin" 2>&1 | grep Type:)"
-readelf -lW "$bin" 2>/dev/null | grep -q GNU_RELRO
-result $? "GNU_RELRO segment" \
-    "no GNU_RELRO segment in usr/bin/stelmo"
-readelf -d "$bin" 2>/dev/null | grep -Eq 'BIND_NOW|FLAGS_1.* NOW'
-result $? "BIND_NOW (linked with -z now)" \
-    "usr/bin/stelmo is not linked with -z now (no BIND_NOW)"
-imports=$(readelf --dyn-syms -W "$bin" 2>/dev/null | awk '$7 == "UND" { sub(/@.*/, "", $8); print $8 }' | sort -u)
-grep -qx __stack_chk_fail <<<"$imports"
-result $? "stack protector (__stack_chk_fail)" \
-    "usr/bin/stelmo calls no __stack_chk_fail: built without -fstack-protector-strong"
+# variants. For the program and for the port helper, which holds a capability.
 libc=$(ldd "$bin" 2>/dev/null | awk '$1 == "libc.so.6" { print $3 }')
 checked=$(readelf --dyn-syms -W "$libc" 2>/dev/null | awk '{ print $8 }' | sed -n 's/^__\(.*\)_chk@.*/\1/p' | sort -u)
-fortifiable=$(comm -12 <(echo "$checked") <(echo "$imports") | tr '\n' ' ')
-fortified=$(grep -E '^__.+_chk$' <<<"$imports" | grep -vx __stack_chk_fail | tr '\n' ' ')
-if [[ -z $checked ]]; then
-    bad "no checked functions found in the C library ('$libc')"
-elif [[ -n $fortified ]]; then
-    ok "fortified libc calls: ${fortified% }"
-elif [[ -z $fortifiable ]]; then
-    ok "no libc calls that have checked variants"
-else
-    bad "usr/bin/stelmo calls ${fortifiable}but none of their checked variants: built without -D_FORTIFY_SOURCE=2"
-fi
+for exe in "$bin" "$helper"; do
+    name=${exe#"$root"/}
+    [[ $(readelf -h "$exe" 2>/dev/null) =~ Type:\ +DYN ]]
+    result $? "$name is position-independent (ELF type DYN)" \
+        "$name is not a PIE: $(readelf -h "$exe" 2>&1 | grep Type:)"
+    readelf -lW "$exe" 2>/dev/null | grep -q GNU_RELRO
+    result $? "$name: GNU_RELRO segment" \
+        "no GNU_RELRO segment in $name"
+    readelf -d "$exe" 2>/dev/null | grep -Eq 'BIND_NOW|FLAGS_1.* NOW'
+    result $? "$name: BIND_NOW (linked with -z now)" \
+        "$name is not linked with -z now (no BIND_NOW)"
+    imports=$(readelf --dyn-syms -W "$exe" 2>/dev/null | awk '$7 == "UND" { sub(/@.*/, "", $8); print $8 }' | sort -u)
+    grep -qx __stack_chk_fail <<<"$imports"
+    result $? "$name: stack protector (__stack_chk_fail)" \
+        "$name calls no __stack_chk_fail: built without -fstack-protector-strong"
+    fortifiable=$(comm -12 <(echo "$checked") <(echo "$imports") | tr '\n' ' ')
+    fortified=$(grep -E '^__.+_chk$' <<<"$imports" | grep -vx __stack_chk_fail | tr '\n' ' ')
+    if [[ -z $checked ]]; then
+        bad "no checked functions found in the C library ('$libc')"
+    elif [[ -n $fortified ]]; then
+        ok "$name: fortified libc calls: ${fortified% }"
+    elif [[ -z $fortifiable ]]; then
+        ok "$name: no libc calls that have checked variants"
+    else
+        bad "$name calls ${fortifiable}but none of their checked variants: built without -D_FORTIFY_SOURCE=2"
+    fi
+done
 
 # --- Control fields --------------------------------------------------------
 
@@ -234,11 +331,11 @@ result $? "file name carries version and architecture" \
     "file name $(basename "$deb") is not stelmo_$(field Version)_$arch.deb"
 depends=$(field Depends)
 missing=""
-for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6uitools6 qt6-qpa-plugins; do
+for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6uitools6 qt6-qpa-plugins adduser libcap2-bin; do
     grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || missing="$missing $package"
 done
 [[ -z $missing ]]
-result $? "Depends names the Qt run-time packages" \
+result $? "Depends names the Qt run-time packages, adduser and libcap2-bin" \
     "Depends lacks$missing (Depends: $depends)"
 
 # --- The unpacked binary ---------------------------------------------------
@@ -252,7 +349,8 @@ run_unpacked() {
     local here=$work/elsewhere-$name
     mkdir -p "$here"
     (cd "$here" && exec env PATH="$root/usr/bin:$PATH" QT_QPA_PLATFORM=offscreen \
-        STELMO_TRACE="$work/$name.trace" stelmo </dev/null >/dev/null 2>"$work/$name.err") &
+        XDG_CONFIG_HOME="$work/config" STELMO_IO=sim STELMO_TRACE="$work/$name.trace" \
+        stelmo </dev/null >/dev/null 2>"$work/$name.err") &
     pid=$!
     status=running
     local tenths
@@ -269,6 +367,11 @@ run_unpacked() {
     wait "$pid" 2>/dev/null
     pid=""
 }
+
+version=$("$bin" --version 2>&1)
+[[ $version == "stelmo $(field Version)" ]]
+result $? "stelmo --version: $version" \
+    "stelmo --version says '$version', the package is version $(field Version)"
 
 run_unpacked installed
 if [[ $status == running ]]; then

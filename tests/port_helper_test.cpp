@@ -32,6 +32,7 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace stelmo;
 using namespace stelmo::ports;
 using namespace stelmo::ports::helper;
 
@@ -337,8 +338,8 @@ TEST(ConfFileTest, ReadsSettingsAndNamesTheBadLine)
         std::string error;
         std::string settings;
         const bool parsed = parse_conf(c.text, "conf", conf, error);
-        for (const auto &[key, value] : conf.entries)
-            settings += key + "=" + value + ";";
+        for (const ConfFile::Entry &entry : conf.entries)
+            settings += entry.key + "=" + entry.value + ";";
         // A setting must match whole; an error by its start (the cause).
         EXPECT_EQ(parsed ? settings : error.substr(0, std::strlen(c.result)), c.result) << c.text;
     }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Start-up failures of the real stelmo binary: each ends with exit status 255
-# and exactly one "stelmo:" line on stderr, shows no panel and touches no port.
+# (2 for a bad option) and exactly one "stelmo:" line on stderr, shows no
+# panel and touches no port. --help and --version need no display.
 #
 #   startup_failure_test.sh <path to the stelmo executable>
 set -uo pipefail
@@ -11,7 +12,9 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 
 # expect_failure <name> <regex the line must match> <command...>
-# The command runs in $work with a fresh trace file $work/<name>.trace.
+# The command runs in $work with a fresh trace file $work/<name>.trace and
+# must end with exit status $expected (255 unless set for the call).
+expected=255
 expect_failure() {
     local name=$1 pattern=$2
     shift 2
@@ -20,8 +23,8 @@ expect_failure() {
     local status=$?
     local lines
     lines=$(wc -l <"$err")
-    if ((status != 255)); then
-        echo "FAILED $name: exit status $status, expected 255"
+    if ((status != expected)); then
+        echo "FAILED $name: exit status $status, expected $expected"
     elif ((lines != 1)); then
         echo "FAILED $name: $lines lines on stderr, expected 1:"
         cat "$err"
@@ -41,8 +44,9 @@ expect_failure() {
 mkdir "$work/lonely"
 cp "$bin" "$work/lonely/stelmo"
 
-export QT_QPA_PLATFORM=offscreen STELMO_RIG_VIEW=0
-unset STELMO_IO
+# No configuration of the user's running this counts: an empty XDG_CONFIG_HOME.
+mkdir "$work/config"
+export QT_QPA_PLATFORM=offscreen STELMO_RIG_VIEW=0 XDG_CONFIG_HOME=$work/config STELMO_IO=sim
 
 expect_failure missing_panel 'stelmo\.uir' \
     env STELMO_TRACE="$work/missing_panel.trace" "$work/lonely/stelmo"
@@ -63,5 +67,35 @@ expect_failure unreachable_display 'display|:97' \
 
 expect_failure missing_device '/no/such/device' \
     env STELMO_IO=port:/no/such/device STELMO_TRACE="$work/missing_device.trace" "$bin"
+
+# A bad line in the user's configuration file: the file and the line named.
+mkdir "$work/config/stelmo"
+printf '# the card\nio = port,0x378=0xd01g\n' >"$work/config/stelmo/stelmo.conf"
+expect_failure bad_config_line 'config/stelmo/stelmo\.conf:2: io=port,0x378=0xd01g: ' \
+    env -u STELMO_IO STELMO_TRACE="$work/bad_config_line.trace" "$bin"
+rm -r "$work/config/stelmo"
+
+# Options: a wrong one is status 2, before a display is looked for.
+expected=2
+expect_failure unknown_option "unknown option 'platform'" \
+    env -u DISPLAY -u QT_QPA_PLATFORM "$bin" -platform offscreen
+expect_failure bad_io_option '--io parport: unknown port backend' "$bin" --io parport
+expect_failure stray_argument 'unexpected argument "stelmo\.uir"' "$bin" stelmo.uir
+
+# --help and --version: stdout, status 0, no display needed, nothing on stderr.
+for option in --help --version; do
+    out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin" "$option" 2>"$work/option.err")
+    status=$?
+    case $option in
+    --help) want='^Usage: stelmo \[options\]' ;;
+    --version) want='^stelmo [0-9]+\.[0-9]+\.[0-9]+$' ;;
+    esac
+    if ((status == 0)) && [[ ! -s $work/option.err ]] && grep -Eq "$want" <<<"$out"; then
+        echo "ok     $option: $(head -1 <<<"$out")"
+    else
+        echo "FAILED $option: status $status, stdout '$(head -1 <<<"$out")', stderr: $(cat "$work/option.err")"
+        failures=$((failures + 1))
+    fi
+done
 
 ((failures == 0))

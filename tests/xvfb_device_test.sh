@@ -3,6 +3,8 @@
 # stands in for /dev/port, with the first port remapped to 0x300. Operated from
 # the keyboard in Xvfb; the test plays the end switches by writing the switch
 # register's byte in the file and checks what lands at the physical offsets.
+# The device is reached through the port helper: the process with the window
+# holds neither the device nor any capability.
 #
 #   xvfb_device_test.sh <path to the stelmo executable>
 #
@@ -48,6 +50,19 @@ pid=$!
 xdotool search --sync --onlyvisible --name '^stelmo — .*0x378→0x300' >/dev/null ||
     fail "the window title does not name the device and the mapping"
 
+# The helper, stelmo's child, holds the device; stelmo holds no descriptor of
+# it and no capability, even as root.
+helper=$(ps -o pid= --ppid "$pid" | tr -d ' ' || true)
+[[ -n $helper && $(cat "/proc/$helper/comm") == stelmo-port ]] || fail "no port helper under stelmo"
+if ls -l "/proc/$helper/fd" >/dev/null 2>&1; then # not as another user: it is undumpable
+    ls -l "/proc/$helper/fd" | grep -qF -- "-> $dev" || fail "the helper does not hold $dev"
+fi
+held=$(ls -l "/proc/$pid/fd" | grep -F -- "-> $dev" || true)
+[[ -z $held ]] || fail "stelmo itself holds the device: $held"
+capabilities=$(awk '$1 == "CapPrm:" || $1 == "CapEff:" { printf "%s %s ", $1, $2 }' "/proc/$pid/status")
+[[ $capabilities == "CapPrm: 0000000000000000 CapEff: 0000000000000000 " ]] ||
+    fail "stelmo keeps capabilities: $capabilities"
+
 # Reference run: reads 13 at once, writes the stop pattern to 0x300.
 xdotool key alt+s
 wait_for '^[0-9.]+ in 0x37a 0x0d 0x302$' 5
@@ -80,7 +95,7 @@ poke $((0x302)) 00
 cmp -s "$dev" <(head -c 65536 /dev/zero) || fail "bytes outside 0x300 and 0x302 changed"
 grep -v '^#' "$trace" | grep -Eqv ' 0x3(00|02)$' && fail "an access did not go to 0x300 or 0x302"
 [[ -s $work/stderr ]] && fail "unexpected stderr: $(cat "$work/stderr")"
-echo "passed: $(wc -l <"$trace") port accesses at 0x300/0x302"
+echo "passed: $(wc -l <"$trace") port accesses at 0x300/0x302 through the port helper"
 EOF
 
 # The free display is searched from a number of this run's own, so runs started

@@ -18,17 +18,20 @@ class SimRig;
 namespace stelmo::engine {
 
 // Where a panel file called `name` is looked for, in order. An absolute name
-// is used as is. A relative one is tried in the executable's directory
-// `exe_dir`, then in the installed data directory `exe_dir`/../share/stelmo
-// (so an installed tree still works after it was moved), then in the
-// working directory `work_dir`.
+// is used as is. A relative one is tried in each of `first_dirs` (the site's
+// own panels: the user's configuration directory, then the system's), then in
+// the executable's directory `exe_dir`, then in the installed data directory
+// `exe_dir`/../share/stelmo (so an installed tree still works after it was
+// moved), then in the working directory `work_dir`.
 std::vector<std::string> panel_file_candidates(std::string_view name, std::string_view exe_dir,
-                                               std::string_view work_dir);
+                                               std::string_view work_dir,
+                                               const std::vector<std::string> &first_dirs = {});
 
 // The first of the candidates that exists (any kind of file); empty when none
 // does.
 std::string find_panel_file(std::string_view name, std::string_view exe_dir,
-                            std::string_view work_dir);
+                            std::string_view work_dir,
+                            const std::vector<std::string> &first_dirs = {});
 
 // How the ports are reached, e.g. "simulated rig"; empty before start-up.
 const std::string &backend_description();

@@ -13,6 +13,7 @@
 #include "runtime/clock/frame_pacer.h"
 #include "runtime/clock/tick_timer.h"
 #include "runtime/engine/engine.h"
+#include "runtime/engine/settings.h"
 #include "runtime/ports/ports.h"
 #include "runtime/view/rig_view.h"
 
@@ -29,6 +30,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace stelmo::engine {
 
@@ -37,15 +39,6 @@ struct Fault {
     int code = 0;     // a failure code of runtime/services.h; 0: no fault
     std::string text; // what went wrong, one line
     explicit operator bool() const { return code != 0; }
-};
-
-// What start-up is told. Today the environment says it (STELMO_IO,
-// STELMO_TRACE, STELMO_RIG_VIEW); options or config files would fill the same
-// fields.
-struct Settings {
-    std::string io;       // port backend: empty or "sim" the simulated rig, "port..." a device
-    std::string trace;    // port trace file; empty: no trace
-    bool rig_view = true; // open the "Simulated rig" window beside the panel
 };
 
 // --- controls ---------------------------------------------------------------
@@ -177,8 +170,10 @@ void request_quit(Engine &engine, int code);
 
 // --- loading a panel ----------------------------------------------------------
 
-// The file LoadPanel reads for the name `name` (see panel_file_candidates).
-Fault locate_panel_file(const std::string &name, std::string &path);
+// The file LoadPanel reads for the name `name`, looking in `first_dirs`
+// before the other places (see panel_file_candidates).
+Fault locate_panel_file(const std::string &name, const std::vector<std::string> &first_dirs,
+                        std::string &path);
 
 // Reads the panel file at `path` whole (ERR_PANEL_FILE: missing, not a
 // regular file, unreadable, empty, too large).

@@ -90,11 +90,14 @@ Fault read_bounded(int fd, long long size_hint, QByteArray &data)
 } // namespace
 
 std::vector<std::string> panel_file_candidates(std::string_view name, std::string_view exe_dir,
-                                               std::string_view work_dir)
+                                               std::string_view work_dir,
+                                               const std::vector<std::string> &first_dirs)
 {
     if (!name.empty() && name.front() == '/')
         return {std::string(name)};
     std::vector<std::string> candidates;
+    for (const std::string &dir : first_dirs)
+        candidates.push_back(join(dir, name));
     if (!exe_dir.empty()) { // empty when the executable's path is unknown
         candidates.push_back(join(exe_dir, name));
         candidates.push_back(join(join(parent_of(exe_dir), "share/stelmo"), name));
@@ -104,9 +107,9 @@ std::vector<std::string> panel_file_candidates(std::string_view name, std::strin
 }
 
 std::string find_panel_file(std::string_view name, std::string_view exe_dir,
-                            std::string_view work_dir)
+                            std::string_view work_dir, const std::vector<std::string> &first_dirs)
 {
-    for (const std::string &path : panel_file_candidates(name, exe_dir, work_dir)) {
+    for (const std::string &path : panel_file_candidates(name, exe_dir, work_dir, first_dirs)) {
         struct stat st {};
         if (::stat(path.c_str(), &st) == 0)
             return path;
@@ -114,18 +117,19 @@ std::string find_panel_file(std::string_view name, std::string_view exe_dir,
     return {};
 }
 
-Fault locate_panel_file(const std::string &name, std::string &path)
+Fault locate_panel_file(const std::string &name, const std::vector<std::string> &first_dirs,
+                        std::string &path)
 {
-    // Where to look: next to the executable, in the installed data directory,
-    // then in the working directory.
+    // Where to look: the site's directories, next to the executable, in the
+    // installed data directory, then in the working directory.
     const std::string exe_dir =
         QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
     std::vector<char> buffer(PATH_MAX);
     const std::string work_dir = ::getcwd(buffer.data(), buffer.size()) ? buffer.data() : ".";
-    path = find_panel_file(name, exe_dir, work_dir);
+    path = find_panel_file(name, exe_dir, work_dir, first_dirs);
     if (!path.empty())
         return {};
-    const auto tried = panel_file_candidates(name, exe_dir, work_dir);
+    const auto tried = panel_file_candidates(name, exe_dir, work_dir, first_dirs);
     if (tried.size() == 1) {
         path = tried.front(); // one place only: reading it says what is wrong
         return {};

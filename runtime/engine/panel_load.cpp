@@ -133,7 +133,7 @@ Fault load_from(Engine &engine, const std::string &path, int panel_id, int &hand
 Fault load_panel(Engine &engine, const std::string &name, int panel_id, int &handle)
 {
     std::string path;
-    if (Fault fault = locate_panel_file(name, path))
+    if (Fault fault = locate_panel_file(name, engine.settings.panel_dirs, path))
         return fault;
     Fault fault = load_from(engine, path, panel_id, handle);
     if (fault)

@@ -6,6 +6,7 @@
 // after one report line; Qt never aborts it with a screenful of text.
 #include "runtime/engine/internal.h"
 
+#include "runtime/ports/privilege.h"
 #include "runtime/report.h"
 #include "runtime/services.h"
 #include "runtime/text.h"
@@ -45,14 +46,13 @@ bool set(const char *variable)
     return !environment(variable).empty();
 }
 
-// The program's settings, in one place.
+// The program's settings: what the start-up code read from the command line,
+// the environment and the configuration files, or without it (tests) the
+// environment alone.
 Settings read_settings()
 {
-    Settings settings;
-    settings.io = environment("STELMO_IO");
-    settings.trace = environment("STELMO_TRACE");
-    settings.rig_view = environment("STELMO_RIG_VIEW") != "0";
-    return settings;
+    const Settings *given = given_settings();
+    return given ? *given : settings_from_environment();
 }
 
 // The platform Qt will try first: QT_QPA_PLATFORM's first entry (up to any
@@ -206,6 +206,11 @@ Engine *current_engine()
 
 Engine *start_engine()
 {
+    // The process with the window holds no capability: the port helper
+    // regains what it needs when it is started. stelmo's start-up code has
+    // dropped them before any thread ran; this is for an engine started
+    // without it.
+    ports::drop_capabilities();
     auto engine = std::make_unique<Engine>();
     engine->settings = read_settings();
     Fault fault = display_reachable();

@@ -126,7 +126,10 @@ bool choose_device(const Options &options, bool secure, DeviceConfig &config, st
     error = std::string(HELPER_NAME) + " runs with privileges, so the device and port mapping " +
             "come only from " + file + " (" +
             (io ? "there: io=" + printable(*io) : "no io there, so " + describe(config)) +
-            "); refusing " + in_quotes(options.io);
+            "); refusing " + in_quotes(options.io) +
+            " from --io, STELMO_IO or the user's stelmo.conf (leave io unset there to use the "
+            "system's, or have an administrator change " +
+            file + ")";
     return false;
 }
 

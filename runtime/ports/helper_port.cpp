@@ -14,7 +14,9 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <grp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,6 +52,24 @@ void set_timeouts(int socket, std::chrono::seconds timeout)
     const int err = errno;
     ::send(HELPER_SOCKET, &err, sizeof err, MSG_NOSIGNAL);
     ::_exit(127);
+}
+
+// Why the helper at `helper` could not be started (errno `err`). A helper
+// only its group may run refuses everybody else with EACCES: that names the
+// group.
+std::string start_failure(const std::string &helper, int err)
+{
+    std::string line =
+        "cannot start the port helper " + printable(helper) + ": " + std::strerror(err);
+    struct stat st {};
+    if (err != EACCES || ::stat(helper.c_str(), &st) != 0 || !(st.st_mode & S_IXGRP) ||
+        (st.st_mode & S_IXOTH))
+        return line;
+    const group *owner = ::getgrgid(st.st_gid);
+    const std::string name = owner ? printable(owner->gr_name) : std::to_string(st.st_gid);
+    return line + "; only members of group " + name +
+           " may drive hardware (an administrator adds an operator with: adduser OPERATOR " + name +
+           "; the operator then logs in again)";
 }
 
 bool printable_line(std::string_view text)
@@ -116,7 +136,7 @@ bool HelperPort::hello(std::string &error)
     if (n == EXEC_FAILED_SIZE) {
         int err = 0;
         std::memcpy(&err, message, sizeof err);
-        error = "cannot start the port helper " + shown + ": " + std::strerror(err);
+        error = start_failure(helper_, err);
         return false;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -305,11 +325,15 @@ std::string find_helper(std::string &error)
         std::filesystem::path(std::string(exe, static_cast<std::size_t>(n))).parent_path();
     const std::filesystem::path places[] = {
         dir / HELPER_NAME, (dir / ".." / "libexec" / "stelmo" / HELPER_NAME).lexically_normal()};
-    for (const auto &place : places)
-        if (::access(place.c_str(), X_OK) == 0)
+    // Found when it is there at all: whether this user may run it, starting
+    // it says (see start_failure).
+    for (const auto &place : places) {
+        struct stat st {};
+        if (::stat(place.c_str(), &st) == 0 && S_ISREG(st.st_mode))
             return place;
+    }
     error = "cannot find the port helper: neither " + printable(places[0].string()) + " nor " +
-            printable(places[1].string()) + " is an executable; reinstall stelmo";
+            printable(places[1].string()) + " is there; reinstall stelmo";
     return {};
 }
 
@@ -317,6 +341,18 @@ std::unique_ptr<HelperPort> open_helper_port(std::string_view io_spec, std::stri
 {
     const std::string helper = find_helper(error);
     return helper.empty() ? nullptr : HelperPort::start(helper, io_spec, error);
+}
+
+Opened open_helper_backend(std::string_view value, Setup &setup, std::string &error)
+{
+    if (!check_device_port(value, error))
+        return Opened::bad_value;
+    auto port = open_helper_port(value, error);
+    if (!port)
+        return Opened::failed;
+    setup.description = port->description();
+    setup.backend = std::move(port);
+    return Opened::ok;
 }
 
 } // namespace stelmo::ports

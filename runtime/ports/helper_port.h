@@ -73,12 +73,16 @@ private:
 
 // Where stelmo-port is: next to this executable, else in
 // <its directory>/../libexec/stelmo/. Never searched in PATH. Empty with
-// `error` set when neither holds an executable helper.
+// `error` set when neither holds a regular file.
 std::string find_helper(std::string &error);
 
 // The hardware backend through the helper found by find_helper(), for an
 // io spec such as "port" or "port:/dev/port,0x378=0xd010". Null with `error`
 // set to one line (without "stelmo: ") when it cannot start or open the device.
 std::unique_ptr<HelperPort> open_helper_port(std::string_view io_spec, std::string &error);
+
+// The registry's opener for STELMO_IO=port...: checks the value, then
+// open_helper_port().
+Opened open_helper_backend(std::string_view value, Setup &setup, std::string &error);
 
 } // namespace stelmo::ports

@@ -351,6 +351,12 @@ void DevicePort::fail(bool writing, int slot, std::uint16_t port, int err)
     });
 }
 
+bool check_device_port(std::string_view value, std::string &cause)
+{
+    DeviceConfig config;
+    return parse_device_config(value, config, cause);
+}
+
 Opened open_device_port(std::string_view value, Setup &setup, std::string &error)
 {
     DeviceConfig config;

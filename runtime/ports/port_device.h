@@ -108,8 +108,12 @@ private:
     DeviceFaults faults_;
 };
 
-// The registry's opener for STELMO_IO=port...: parses the value, then opens
-// the device.
+// Opens the device in this process for STELMO_IO=port...: parses the value,
+// then opens the device. The registry opens devices through the port helper
+// instead (open_helper_backend); the helper opens them this way.
 Opened open_device_port(std::string_view value, Setup &setup, std::string &error);
+
+// The registry's check of a STELMO_IO=port... value: parse_device_config.
+bool check_device_port(std::string_view value, std::string &cause);
 
 } // namespace stelmo::ports

@@ -2,6 +2,7 @@
 // registry that start-up chooses from.
 #include "runtime/ports/ports.h"
 
+#include "runtime/ports/helper_port.h"
 #include "runtime/ports/monitor.h"
 #include "runtime/ports/port_device.h"
 #include "runtime/ports/sim_rig.h"
@@ -23,13 +24,14 @@ Backend *current = nullptr;
 
 // --- the backend registry -----------------------------------------------------
 // A new backend is a file that defines its open function, and one line here.
-// The first entry is the default, used when STELMO_IO is not set.
+// The first entry is the default, used when STELMO_IO is not set. A device is
+// reached through the port helper, never opened in this process.
 constexpr BackendType BACKENDS[] = {
-    {"sim", "sim (the default)", &open_sim_rig},
+    {"sim", "sim (the default)", &check_sim_rig, &open_sim_rig},
     {"port",
      "port[:DEVICE][,0x378=PHYSICAL][,0x278=PHYSICAL] "
      "(PHYSICAL in hex with 0x or decimal, at most 0xfffd)",
-     &open_device_port},
+     &check_device_port, &open_helper_backend},
 };
 
 // The entry whose prefix starts `value`, alone or followed by ':' or ','.
@@ -46,14 +48,15 @@ const BackendType *backend_type(std::string_view value)
     return nullptr;
 }
 
-// "use STELMO_IO=<first> or STELMO_IO=<second> ...", from the registry.
-std::string usage()
+// "use <name><first> or <name><second> ...", from the registry; `name` is
+// how the setting is written, e.g. "STELMO_IO=".
+std::string usage(std::string_view name)
 {
     std::string text = "use ";
     for (const BackendType &type : BACKENDS) {
         if (&type != &BACKENDS[0])
             text += " or ";
-        text += "STELMO_IO=";
+        text += name;
         text += type.syntax;
     }
     return text;
@@ -81,7 +84,7 @@ bool open_backend(const char *io, const char *trace, Setup &setup, std::string &
     case Opened::ok:
         break;
     case Opened::bad_value:
-        error = "STELMO_IO=" + printable(value) + ": " + cause + "; " + usage();
+        error = "STELMO_IO=" + printable(value) + ": " + cause + "; " + usage("STELMO_IO=");
         return false;
     case Opened::failed:
         error = cause;
@@ -103,6 +106,16 @@ bool open_backend(const char *io, const char *trace, Setup &setup, std::string &
     }
     setup = std::move(opened);
     return true;
+}
+
+bool check_io(std::string_view value, std::string_view name, std::string &error)
+{
+    const BackendType *type = backend_type(value);
+    std::string cause = "unknown port backend";
+    if (type && type->check(value, cause))
+        return true;
+    error = std::string(name) + printable(value) + ": " + cause + "; " + usage(name);
+    return false;
 }
 
 } // namespace stelmo::ports

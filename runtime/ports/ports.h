@@ -67,6 +67,9 @@ enum class Opened {
 struct BackendType {
     std::string_view prefix; // first word of the STELMO_IO value, e.g. "port"
     std::string_view syntax; // the value's form, for the usage line
+    // Checks the whole value (prefix included) as `open` would, opening
+    // nothing; false with `cause` saying what is wrong.
+    bool (*check)(std::string_view value, std::string &cause);
     // Opens the backend for the whole STELMO_IO value (prefix included) into
     // `setup`: backend, description and, for the simulated rig, the rig.
     Opened (*open)(std::string_view value, Setup &setup, std::string &error);
@@ -77,6 +80,12 @@ struct BackendType {
 // line naming the setting, file or device and the cause (without the
 // "stelmo: " prefix).
 bool open_backend(const char *io, const char *trace, Setup &setup, std::string &error);
+
+// Checks an io value of STELMO_IO's syntax without opening anything, for a
+// setting given elsewhere: `name` is how that setting is written before its
+// value, e.g. "--io " or "io=". True when open_backend would take the value;
+// else false with `error` naming the setting, the cause and the syntax.
+bool check_io(std::string_view value, std::string_view name, std::string &error);
 
 // Routes inp() and outp() to `backend` from now on (null: no backend; inp
 // then reads 0xFF and outp refuses). The caller keeps ownership.

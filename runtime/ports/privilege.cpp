@@ -16,6 +16,20 @@ namespace stelmo::ports {
 
 namespace {
 
+// True unless this thread's effective, permitted and inheritable sets are
+// known to be empty (the ambient set is part of the other two).
+bool holds_capabilities()
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &header, sets) != 0)
+        return true;
+    for (const auto &set : sets)
+        if (set.effective || set.permitted || set.inheritable)
+            return true;
+    return false;
+}
+
 // Empties effective, permitted, inheritable and ambient sets.
 bool empty_sets(std::string &error)
 {
@@ -38,6 +52,8 @@ bool empty_sets(std::string &error)
 
 void drop_capabilities()
 {
+    if (!holds_capabilities())
+        return; // nothing to give up, so nothing to say about other threads
     std::string error;
     if (!empty_sets(error))
         report(error);

@@ -11,7 +11,8 @@ namespace stelmo::ports {
 // and its ambient set, even as root. Capabilities belong to threads, so call
 // it before any thread starts. Does not set no_new_privs, so the port helper
 // started later still gains its file capability (or root's). Reports one line
-// when capabilities stay.
+// when capabilities stay. Does nothing, and says nothing, when there is nothing
+// to drop.
 void drop_capabilities();
 
 // The same for good: also sets no_new_privs, so no later exec can gain

@@ -102,12 +102,18 @@ bool SimRig::energise(std::uint8_t pattern)
     return true;
 }
 
+bool check_sim_rig(std::string_view value, std::string &cause)
+{
+    if (value.empty() || value == "sim")
+        return true;
+    cause = "the simulated rig takes no options";
+    return false;
+}
+
 Opened open_sim_rig(std::string_view value, Setup &setup, std::string &error)
 {
-    if (!value.empty() && value != "sim") {
-        error = "the simulated rig takes no options";
+    if (!check_sim_rig(value, error))
         return Opened::bad_value;
-    }
     auto rig = std::make_unique<SimRig>();
     setup.rig = rig.get();
     setup.backend = std::move(rig);

@@ -57,7 +57,8 @@ private:
 };
 
 // The registry's opener for STELMO_IO=sim (or no STELMO_IO at all), which
-// takes no options.
+// takes no options, and its check of the value.
 Opened open_sim_rig(std::string_view value, Setup &setup, std::string &error);
+bool check_sim_rig(std::string_view value, std::string &cause);
 
 } // namespace stelmo::ports

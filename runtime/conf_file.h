@@ -10,10 +10,9 @@
 
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
-namespace stelmo::ports {
+namespace stelmo {
 
 // The system configuration file; with privileges the port helper reads the
 // device and mapping from here alone.
@@ -22,8 +21,13 @@ constexpr const char *SYSTEM_CONFIG = "/etc/stelmo/stelmo.conf";
 constexpr std::size_t CONF_MAX = 64 * 1024;
 
 struct ConfFile {
-    bool found = false;                                       // the file exists
-    std::vector<std::pair<std::string, std::string>> entries; // in file order
+    struct Entry {
+        std::string key;
+        std::string value;
+        int line; // from 1
+    };
+    bool found = false;         // the file exists
+    std::vector<Entry> entries; // in file order
     // The value of `key`, null when the file does not set it.
     const std::string *find(std::string_view key) const;
 };
@@ -42,4 +46,4 @@ bool read_conf(const std::string &path, ConfFile &conf, std::string &error);
 // `error` naming the path at fault.
 bool only_root_can_change(const std::string &path, std::string &error);
 
-} // namespace stelmo::ports
+} // namespace stelmo

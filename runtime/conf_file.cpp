@@ -1,6 +1,7 @@
 // Reading key=value configuration files, and checking that only root can
-// change one before a privileged process believes it.
-#include "runtime/ports/conf_file.h"
+// change one before a privileged process believes it. No Qt: the port helper
+// reads them as well as the start-up code.
+#include "runtime/conf_file.h"
 
 #include "runtime/text.h"
 
@@ -12,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace stelmo::ports {
+namespace stelmo {
 
 namespace {
 
@@ -117,9 +118,9 @@ std::string resolved(const std::string &path)
 
 const std::string *ConfFile::find(std::string_view key) const
 {
-    for (const auto &[k, v] : entries)
-        if (k == key)
-            return &v;
+    for (const Entry &entry : entries)
+        if (entry.key == key)
+            return &entry.value;
     return nullptr;
 }
 
@@ -144,7 +145,8 @@ bool parse_conf(std::string_view text, std::string_view name, ConfFile &conf, st
             error = printable(name) + ":" + std::to_string(number) + ": " + cause;
             return false;
         }
-        conf.entries.emplace_back(key, trim(content.substr(equals + 1)));
+        conf.entries.push_back(
+            {std::string(key), std::string(trim(content.substr(equals + 1))), number});
     }
     return true;
 }
@@ -203,4 +205,4 @@ bool only_root_can_change(const std::string &path, std::string &error)
     return !symlinks || walk(resolved(path), again, error);
 }
 
-} // namespace stelmo::ports
+} // namespace stelmo

@@ -1,0 +1,106 @@
+// The run-time's start-up code. glibc runs the executable's constructors
+// before main, handing them argc, argv and envp; the shared libraries,
+// QtCore among them, are initialised by then, the executable's own static
+// objects not necessarily, so nothing here touches another file's statics
+// (the settings are handed over through a function-local one).
+//
+// In order: descriptors 0 to 2 are made sure of, the real-time priority the
+// tick thread asks for is kept as a resource limit, every capability is given
+// up while this is the only thread, then the command line, the environment and
+// the configuration files are read into the engine's settings. --help and
+// --version end the process here, as does a bad option (exit status 2) or a
+// bad configuration file (255). main never sees a difference: InitRuntimeEx
+// still ignores its arguments.
+#include "runtime/clock/tick_thread.h"
+#include "runtime/engine/settings.h"
+#include "runtime/ports/privilege.h"
+#include "runtime/report.h"
+#include "runtime/text.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+// Descriptors 0 to 2 open (on /dev/null where they were closed), so that no
+// file or socket opened later lands on a standard descriptor and receives
+// what is meant for stdout or stderr. Without /dev/null nothing can be said,
+// and nothing is safe to do.
+void open_standard_descriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd)
+            ::_exit(255);
+}
+
+// Without capabilities the tick thread may use SCHED_FIFO only up to
+// RLIMIT_RTPRIO. Raises that limit to the tick thread's priority where the
+// process may: root, whose CAP_SYS_NICE is about to go, gets what the package
+// grants the group stelmo in limits.d. Where it may not, nothing changes.
+void keep_realtime_priority()
+{
+    constexpr rlim_t priority = stelmo::TickThread::PRIORITY;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_RTPRIO, &limit) != 0 || limit.rlim_cur >= priority)
+        return;
+    const rlimit raised{priority, std::max(limit.rlim_max, priority)};
+    ::setrlimit(RLIMIT_RTPRIO, &raised);
+}
+
+// Writes `text` to stdout and ends the process: 0, or 255 when stdout does
+// not take it.
+[[noreturn]] void print_and_exit(const std::string &text)
+{
+    if (const int err = stelmo::write_all(STDOUT_FILENO, text)) {
+        stelmo::report(std::string("cannot write to standard output: ") + std::strerror(err));
+        std::exit(255);
+    }
+    std::exit(0);
+}
+
+void start_up(int argc, char **argv)
+{
+    open_standard_descriptors();
+    keep_realtime_priority();
+    stelmo::ports::drop_capabilities();
+
+    QStringList arguments;
+    for (int i = 0; i < argc && argv && argv[i]; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (arguments.isEmpty())
+        arguments << QStringLiteral("stelmo");
+    stelmo::engine::Places places;
+    places.config_home = stelmo::engine::config_home();
+    stelmo::engine::Settings settings;
+    std::string text;
+    switch (stelmo::engine::read_startup(arguments, places, settings, text)) {
+    case stelmo::engine::Startup::run:
+        stelmo::engine::use_settings(std::move(settings));
+        return;
+    case stelmo::engine::Startup::help:
+    case stelmo::engine::Startup::version:
+        print_and_exit(text);
+    case stelmo::engine::Startup::bad_usage:
+        stelmo::report(text);
+        std::exit(2);
+    case stelmo::engine::Startup::bad_config:
+        stelmo::report(text);
+        std::exit(255);
+    }
+}
+
+} // namespace
+
+// Run by glibc before main, with main's own arguments.
+__attribute__((constructor)) static void stelmo_start_up(int argc, char **argv, char **)
+{
+    start_up(argc, argv);
+}

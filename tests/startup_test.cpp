@@ -1,0 +1,146 @@
+// What the start-up code makes of the command line, the environment and the
+// configuration files: which source wins for each setting, and the exit a
+// bad option or a bad file leads to. The functions the ELF constructor calls,
+// called directly.
+#include "runtime/engine/settings.h"
+
+#include "support.h"
+
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using stelmo::engine::Places;
+using stelmo::engine::Settings;
+using stelmo::engine::Startup;
+
+// Options and variables are separated by blanks; a null file is no file.
+struct Case {
+    const char *what;
+    std::string options;   // after the program's name
+    const char *variables; // NAME=value, set for this case only
+    const char *user;      // the user's stelmo.conf
+    const char *system;    // the stand-in for /etc/stelmo/stelmo.conf
+    Startup outcome;
+    std::string result; // run: "io|trace|rig_view" as settled; else the start of `text`
+};
+
+std::vector<std::string> words(const std::string &text)
+{
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
+TEST(StartupTest, CommandLineThenEnvironmentThenUserFileThenSystemFile)
+{
+    support::TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const char *card = "io = port,0x378=0xd010\ntrace = /var/tmp/system.trace\nrig-view=0\n";
+    const std::string from_card = "port,0x378=0xd010|/var/tmp/system.trace|0";
+    const std::string other = dir.write("other.conf", "io=port:/dev/null\n");
+    const std::string user_file = dir.file("home/stelmo/stelmo.conf");
+    const std::string system_file = dir.file("etc/stelmo.conf");
+    constexpr Startup run = Startup::run, bad_config = Startup::bad_config,
+                      bad_usage = Startup::bad_usage;
+
+    const Case cases[] = {
+        {"defaults", "", "", nullptr, nullptr, run, "||1"},
+        {"the system file alone", "", "", nullptr, card, run, from_card},
+        {"the user file over the system's", "", "", "io=sim\ntrace=/u\n", card, run, "sim|/u|0"},
+        {"the environment over the files", "", "STELMO_IO=port:/dev/null STELMO_RIG_VIEW=1",
+         "io=sim\nrig-view=0\n", card, run, "port:/dev/null|/var/tmp/system.trace|1"},
+        {"the command line over everything", "--io sim --trace=/c --no-rig-view",
+         "STELMO_IO=port STELMO_TRACE=/e STELMO_RIG_VIEW=1", "io=port\ntrace=/u\n", card, run,
+         "sim|/c|0"},
+        {"empty values count as not set", "", "STELMO_IO= STELMO_TRACE= STELMO_RIG_VIEW=",
+         "# nothing here\nio=\ntrace =\n", card, run, from_card},
+        {"--config in place of the user file", "--config " + other, "", "io=bogus", card, run,
+         "port:/dev/null|/var/tmp/system.trace|0"},
+        // Faults in files: one line naming file and line, exit 255.
+        {"--config that is not there", "--config /nonexistent/stelmo.conf", "", nullptr, nullptr,
+         bad_config, "cannot read /nonexistent/stelmo.conf: No such file"},
+        {"a bad line", "", "", nullptr, "# card\nio port\n", bad_config,
+         system_file + ":2: expected key=value"},
+        {"an unknown key", "", "", "\nspeed=\n", nullptr, bad_config,
+         user_file + ":2: unknown key \"speed\"; the keys are io, trace and rig-view"},
+        {"a bad io", "", "", "io=parport\n", nullptr, bad_config,
+         user_file + ":1: io=parport: unknown port backend; use io=sim"},
+        {"a bad mapping", "", "", nullptr, "io=port,0x378=0xfffe", bad_config,
+         system_file + ":1: io=port,0x378=0xfffe: "},
+        {"a bad rig-view", "", "", "rig-view=off\n", nullptr, bad_config,
+         user_file + ":1: rig-view=off: use rig-view=1"},
+        {"a file fault behind an option", "--io sim", "", "io=parport\n", nullptr, bad_config,
+         user_file + ":1: io=parport"},
+        // Faults on the command line: exit 2, before any file is read.
+        {"an unknown option", "--speed 3", "", nullptr, nullptr, bad_usage,
+         "unknown option 'speed'; stelmo --help lists the options"},
+        {"a Qt option", "-platform xcb", "", nullptr, nullptr, bad_usage,
+         "unknown option 'platform'"},
+        {"a bad --io", "--io parport", "", nullptr, nullptr, bad_usage,
+         "--io parport: unknown port backend; use --io sim"},
+        {"an option without its value", "--trace", "", nullptr, nullptr, bad_usage,
+         "missing value after '--trace'"},
+        {"an empty value", "--trace=", "", nullptr, nullptr, bad_usage, "--trace needs a value"},
+        {"an option twice", "--io sim --io=port", "", nullptr, nullptr, bad_usage,
+         "--io is given 2 times"},
+        {"an argument", "stelmo.uir", "", nullptr, nullptr, bad_usage,
+         "unexpected argument \"stelmo.uir\""},
+        // Help and version win over any fault in a file.
+        {"--help", "--io sim -h", "", "bad", nullptr, Startup::help, "Usage: stelmo [options]"},
+        {"--version", "--version", "", "bad", nullptr, Startup::version,
+         "stelmo " STELMO_VERSION "\n"},
+    };
+
+    const char *const variables[] = {"STELMO_IO", "STELMO_TRACE", "STELMO_RIG_VIEW"};
+    for (const Case &c : cases) {
+        std::filesystem::remove_all(dir.file("home"));
+        std::filesystem::remove_all(dir.file("etc"));
+        if (c.user)
+            dir.write("home/stelmo/stelmo.conf", c.user);
+        if (c.system)
+            dir.write("etc/stelmo.conf", c.system);
+        for (const char *variable : variables)
+            ::unsetenv(variable);
+        for (const std::string &assignment : words(c.variables)) {
+            const auto equals = assignment.find('=');
+            ::setenv(assignment.substr(0, equals).c_str(), assignment.c_str() + equals + 1, 1);
+        }
+        QStringList arguments{"stelmo"};
+        for (const std::string &option : words(c.options))
+            arguments << QString::fromStdString(option);
+
+        Settings settings;
+        std::string text;
+        const Places places{system_file, dir.file("home")};
+        const Startup outcome = stelmo::engine::read_startup(arguments, places, settings, text);
+        EXPECT_EQ(static_cast<int>(outcome), static_cast<int>(c.outcome)) << c.what << ": " << text;
+        if (outcome == Startup::run) {
+            EXPECT_EQ(settings.io + "|" + settings.trace + "|" + (settings.rig_view ? "1" : "0"),
+                      c.result)
+                << c.what;
+            EXPECT_EQ(settings.panel_dirs,
+                      (std::vector<std::string>{dir.file("home/stelmo"), dir.file("etc")}))
+                << c.what;
+        } else {
+            EXPECT_EQ(text.substr(0, c.result.size()), c.result) << c.what;
+            if (c.outcome == Startup::bad_usage || c.outcome == Startup::bad_config) {
+                EXPECT_EQ(text.find('\n'), std::string::npos) << c.what << ": one line only";
+            }
+        }
+    }
+    for (const char *variable : variables)
+        ::unsetenv(variable);
+}
+
+} // namespace
