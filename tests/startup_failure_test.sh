@@ -64,4 +64,22 @@ expect_failure unreachable_display 'display|:97' \
 expect_failure missing_device '/no/such/device' \
     env STELMO_IO=port:/no/such/device STELMO_TRACE="$work/missing_device.trace" "$bin"
 
+# Standard descriptors closed: the device must not become one of them, or the
+# report line would be written into it (on /dev/port: into ports 0x00 on).
+# A plain file stands in for the device; not one byte of it may change.
+truncate -s 4K "$work/device"
+for closed in '2>&-' '<&- >&- 2>&-'; do
+    (cd "$work" && eval "STELMO_IO=port:$work/device timeout 10 $work/lonely/stelmo $closed")
+    status=$?
+    if ((status != 255)); then
+        echo "FAILED closed $closed: exit status $status, expected 255"
+        failures=$((failures + 1))
+    elif ! cmp -s "$work/device" <(head -c 4096 /dev/zero); then
+        echo "FAILED closed $closed: the device changed: $(od -An -c -N 66 "$work/device" | tr -s ' ')"
+        failures=$((failures + 1))
+    else
+        echo "ok     closed $closed: the device is untouched"
+    fi
+done
+
 ((failures == 0))

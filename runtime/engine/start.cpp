@@ -6,12 +6,14 @@
 // after one report line; Qt never aborts it with a screenful of text.
 #include "runtime/engine/internal.h"
 
+#include "runtime/descriptors.h"
 #include "runtime/report.h"
 #include "runtime/services.h"
 #include "runtime/text.h"
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <dlfcn.h>
 #include <string>
 #include <unistd.h>
@@ -206,6 +208,13 @@ Engine *current_engine()
 
 Engine *start_engine()
 {
+    // Before anything is opened: no device, trace or display connection may
+    // become descriptor 0, 1 or 2, where report lines would be written into it.
+    if (const int cause = open_standard_descriptors()) {
+        report(std::string("cannot open /dev/null in place of a closed standard descriptor: ") +
+               std::strerror(cause));
+        return nullptr;
+    }
     auto engine = std::make_unique<Engine>();
     engine->settings = read_settings();
     Fault fault = display_reachable();
