@@ -148,6 +148,11 @@ TEST_F(PanelCorpusTest, RealPanelFileLoadsWithTheProgramsControlsAndCallbacks)
               "0x" + QString::number(PORT_FIRST, 16).toStdString());
     EXPECT_EQ(ports->itemText(1).toStdString(),
               "0x" + QString::number(PORT_SECOND, 16).toStdString());
+    // The file says stelmoTimerEnabled true; no timer runs before Start all
+    // the same.
+    stelmo::engine::TimerCounts counts;
+    ASSERT_TRUE(stelmo::engine::timer_counts(handle, PANEL_TIMER, counts));
+    EXPECT_FALSE(counts.enabled);
     EXPECT_EQ(SetCtrlAttribute(handle, PANEL_TIMER, ATTR_TIMER_ENABLED, 0), 0);
 
     // Three buttons, bound to the program's three button callbacks; the
@@ -179,7 +184,6 @@ TEST_F(PanelCorpusTest, RealPanelFileLoadsWithTheProgramsControlsAndCallbacks)
     ports->setCurrentIndex(1); // the second port: nothing behind it moves
     buttons[&start]->click();
     EXPECT_EQ(adresse, 1);
-    stelmo::engine::TimerCounts counts;
     ASSERT_TRUE(stelmo::engine::timer_counts(handle, PANEL_TIMER, counts));
     EXPECT_TRUE(counts.enabled);
 

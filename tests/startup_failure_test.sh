@@ -75,7 +75,7 @@ for closed in '2>&-' '<&- >&- 2>&-'; do
         echo "FAILED closed $closed: exit status $status, expected 255"
         failures=$((failures + 1))
     elif ! cmp -s "$work/device" <(head -c 4096 /dev/zero); then
-        echo "FAILED closed $closed: the device changed: $(od -An -c -N 66 "$work/device" | tr -s ' ')"
+        echo "FAILED closed $closed: the device changed: $(od -An -c -N 66 "$work/device" | tr -s ' \n' ' ')"
         failures=$((failures + 1))
     else
         echo "ok     closed $closed: the device is untouched"

@@ -201,8 +201,7 @@ struct ControlDescription {
     QWidget *widget = nullptr;          // in the form's widget tree
     CtrlCallbackPtr callback = nullptr; // null: the control raises no events
     std::string callback_name;
-    int interval_ms = 0;  // timers: the tick period, > 0
-    bool start_on = true; // timers: running once the panel is loaded
+    int interval_ms = 0; // timers: the tick period, > 0
 };
 
 // A form read into a panel: its widget tree, built but never shown, and its

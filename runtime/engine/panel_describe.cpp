@@ -7,7 +7,8 @@
 //   each control      stelmoCtrl (int > 0)      the control id
 //                     stelmoCallback (string)   the program function to call
 //   timer control     stelmoInterval (int, ms)  on a plain QWidget
-//                     stelmoTimerEnabled (bool) running after loading (default true)
+//                     stelmoTimerEnabled (bool) accepted, but every timer is
+//                                               loaded switched off
 // The widget class says what kind of control it is (control_table.cpp).
 // Widgets without stelmo properties are decoration and are left alone.
 #include "runtime/engine/internal.h"
@@ -114,7 +115,8 @@ Fault bind_callback(ControlDescription &control, const std::string &ctrl, int id
     return {};
 }
 
-// A timer's interval and whether it runs once the panel is loaded.
+// A timer's interval. stelmoTimerEnabled is still checked, so that files
+// written for it load, but it no longer starts a timer: only the program does.
 Fault timer_settings(ControlDescription &control, const std::string &ctrl)
 {
     const QWidget *widget = control.widget;
@@ -127,7 +129,6 @@ Fault timer_settings(ControlDescription &control, const std::string &ctrl)
     if (enabled.isValid() && enabled.metaType().id() != QMetaType::Bool)
         return {ERR_BAD_CONTROL, ctrl + " has stelmoTimerEnabled " + value_of(enabled) +
                                      "; it must be true or false"};
-    control.start_on = !enabled.isValid() || enabled.toBool();
     if (!control.callback)
         return {ERR_BAD_CONTROL, ctrl + " is a timer without a callback"};
     return {};
