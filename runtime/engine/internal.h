@@ -185,8 +185,12 @@ Fault locate_panel_file(const std::string &name, std::string &path);
 Fault read_panel_file(const std::string &path, QByteArray &data);
 
 // Checks that `data` is a well-formed form document of sane size and depth
-// before the form loader sees it (ERR_NOT_A_PANEL).
-Fault check_form_document(const QByteArray &data);
+// before the form loader sees it, that it connects no signals, that its sizes
+// are bounded and that every file it names is a regular file of bounded size
+// (relative names resolved in `panel_dir`, the panel file's directory, as the
+// form loader does, and for text also in the working directory)
+// (ERR_NOT_A_PANEL).
+Fault check_form_document(const QByteArray &data, const std::string &panel_dir);
 
 // The program's function called `name`, for a control callback. Only
 // C-linkage functions of the executable that holds the engine qualify, never
