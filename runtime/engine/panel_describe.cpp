@@ -6,6 +6,7 @@
 //   top-level widget  stelmoPanel (int)         the panel id
 //   each control      stelmoCtrl (int > 0)      the control id
 //                     stelmoCallback (string)   the program function to call
+//   button            stelmoKeys (string)       more keys that click it (keys.cpp)
 //   timer control     stelmoInterval (int, ms)  on a plain QWidget
 //                     stelmoTimerEnabled (bool) accepted, but every timer is
 //                                               loaded switched off
@@ -25,6 +26,7 @@ constexpr const char *PROP_CTRL = "stelmoCtrl";
 constexpr const char *PROP_CALLBACK = "stelmoCallback";
 constexpr const char *PROP_INTERVAL = "stelmoInterval";
 constexpr const char *PROP_TIMER_ENABLED = "stelmoTimerEnabled";
+constexpr const char *PROP_KEYS = "stelmoKeys"; // read in keys.cpp
 
 enum class Found { absent, ok, wrong_type };
 
@@ -63,10 +65,10 @@ QByteArray unknown_property(const QObject *object, bool top_level)
     for (const QByteArray &property : object->dynamicPropertyNames()) {
         if (!property.startsWith("stelmo"))
             continue;
-        const bool known = top_level
-                               ? property == PROP_PANEL
-                               : property == PROP_CTRL || property == PROP_CALLBACK ||
-                                     property == PROP_INTERVAL || property == PROP_TIMER_ENABLED;
+        const bool known = top_level ? property == PROP_PANEL
+                                     : property == PROP_CTRL || property == PROP_CALLBACK ||
+                                           property == PROP_INTERVAL ||
+                                           property == PROP_TIMER_ENABLED || property == PROP_KEYS;
         if (!known)
             return property;
     }
@@ -146,7 +148,7 @@ Fault describe_control(QObject *object, PanelDescription &description)
     const Found found = int_property(object, PROP_CTRL, id);
     if (found == Found::absent) {
         if (has(object, PROP_CALLBACK) || has(object, PROP_INTERVAL) ||
-            has(object, PROP_TIMER_ENABLED))
+            has(object, PROP_TIMER_ENABLED) || has(object, PROP_KEYS))
             return {ERR_BAD_CONTROL, name + " has stelmo properties but no stelmoCtrl"};
         return {};
     }
@@ -170,6 +172,9 @@ Fault describe_control(QObject *object, PanelDescription &description)
         fault = bind_callback(control, ctrl, id);
     if (!fault && control.cls->kind == Kind::timer)
         fault = timer_settings(control, ctrl);
+    std::vector<QKeyCombination> keys;
+    if (!fault)
+        fault = button_keys(control.widget, ctrl, keys);
     if (!fault)
         description.controls.emplace(id, std::move(control));
     return fault;
@@ -209,7 +214,7 @@ Fault describe_panel(std::unique_ptr<QWidget> root, int panel_id, PanelDescripti
         if (Fault fault = describe_control(object, description))
             return fault;
     }
-    return {};
+    return check_keys(description);
 }
 
 } // namespace stelmo::engine

@@ -222,10 +222,14 @@ Engine *start_engine()
         fault = open_ports(*engine);
     if (!fault)
         fault = create_application(engine->app);
+    if (!fault)
+        fault = watch_signals(*engine);
     if (fault) {
         report(fault.text);
         return nullptr;
     }
+    install_key_filter(*engine);
+    install_window_guard(*engine);
     // The panel window is not the last word on quitting: closing it ends
     // RunUserInterface as QuitUserInterface(0) would (see WindowWatcher in
     // panel_activate.cpp), so the program's own code decides what happens next,
