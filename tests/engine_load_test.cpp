@@ -285,6 +285,11 @@ TEST_F(EngineLoadTest, BadControlsAreNamed)
 {
     const std::string combo_items =
         "   <item><property name=\"text\"><string>a</string></property></item>\n";
+    const auto keys = [](const std::string &text) {
+        return "   <property name=\"stelmoKeys\" stdset=\"0\"><string>" + text +
+               "</string></property>\n";
+    };
+    const std::string go = "   <property name=\"text\"><string>&amp;Go</string></property>\n";
     struct Case {
         std::string controls;
         std::string fault;
@@ -306,6 +311,14 @@ TEST_F(EngineLoadTest, BadControlsAreNamed)
         {widget("QPushButton", "b", 2, "", 0,
                 "   <property name=\"stelmoCallbak\" stdset=\"0\"><string>x</string></property>\n"),
          "unknown property stelmoCallbak"},
+        {widget("QComboBox", "c", 6, "", 0, combo_items + keys("Esc")),
+         "only a button takes stelmoKeys"},
+        {widget("QPushButton", "b", 2, "", 0, keys("Esc; Escape, F5;Foo")),
+         "\"Foo\" is not one key"},
+        {widget("QPushButton", "b", 2, "", 0, keys("Alt")), "\"Alt\" is not one key"},
+        {widget("QPushButton", "go", 2, "", 0, go) +
+             widget("QPushButton", "b", 3, "", 0, keys("Alt+G")),
+         "answers Alt+G, as control 2 \"go\" does"},
     };
     for (const Case &c : cases) {
         const auto failure = load_failing(panel_document(c.controls));

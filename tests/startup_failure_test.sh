@@ -82,4 +82,16 @@ for closed in '2>&-' '<&- >&- 2>&-'; do
     fi
 done
 
+# Standard error a pipe nobody reads any more: the report line is lost, but
+# writing it must not end the process by SIGPIPE (status 141).
+{ cd "$work" && sleep 0.5 && exec timeout 10 "$work/lonely/stelmo"; } 2>&1 >/dev/null |
+    (exec 0<&-; sleep 2)
+status=${PIPESTATUS[0]}
+if ((status != 255)); then
+    echo "FAILED broken pipe: exit status $status, expected 255"
+    failures=$((failures + 1))
+else
+    echo "ok     broken pipe: exit status 255"
+fi
+
 ((failures == 0))
