@@ -1,7 +1,7 @@
 // InitRuntimeEx: starting without a display, with an X server that does not
 // answer, with a platform Qt cannot load, with a port backend that cannot
-// open, and starting properly; and how signals end a started engine. Each case runs in a forked child, since a
-// process can start the engine only once; the child's stderr is collected.
+// open, and starting properly; and how signals end a started engine. Each case runs in a forked
+// child, since a process can start the engine only once; the child's stderr is collected.
 #include "engine_support.h"
 
 #include "runtime/engine/engine.h"

@@ -103,8 +103,9 @@ Fault read_bounded(int fd, long long size_hint, QByteArray &data)
 }
 
 // Checks the file at `path`, named in the form as `named`: it must exist
-// and be a regular file of bounded size. stat() opens nothing, so a FIFO
-// cannot hang the check.
+// and be a regular file of bounded size, and not empty: the files of /proc
+// say they are empty, and reading some of them (/proc/kmsg) waits for ever.
+// stat() opens nothing, so a FIFO cannot hang the check.
 Fault check_file(const QString &path, const QString &named)
 {
     const QByteArray local = QFile::encodeName(path);
@@ -114,6 +115,8 @@ Fault check_file(const QString &path, const QString &named)
         return {ERR_NOT_A_PANEL, what + "cannot be used: " + std::strerror(errno)};
     if (!S_ISREG(st.st_mode))
         return {ERR_NOT_A_PANEL, what + "is not a regular file"};
+    if (st.st_size == 0)
+        return {ERR_NOT_A_PANEL, what + "is empty"};
     if (st.st_size > REFERENCE_MAX_BYTES)
         return {ERR_NOT_A_PANEL, what + "is too large (" + std::to_string(st.st_size) +
                                      " bytes, at most " + std::to_string(REFERENCE_MAX_BYTES) +
