@@ -115,18 +115,17 @@ TEST_F(EngineLoadTest, EachLoadGetsItsOwnHandleAndWidgets)
     EXPECT_NE(third, second);
 }
 
-TEST_F(EngineLoadTest, MainWindowPanelWithNestedControlsAndRunningTimer)
+TEST_F(EngineLoadTest, MainWindowPanelWithNestedControlsAndATimerLoadedOff)
 {
     const int handle = LoadPanel(0, (panels_dir() + "/main_window.ui").c_str(), 2);
     ASSERT_GE(handle, 1);
     // The button sits inside a group box inside the central widget.
     EXPECT_NE(qobject_cast<QPushButton *>(stelmo::engine::control_widget(handle, 12)), nullptr);
 
-    // No stelmoTimerEnabled: the timer runs from the start.
+    // No stelmoTimerEnabled: off all the same, until the program says.
     stelmo::engine::TimerCounts counts;
     ASSERT_TRUE(stelmo::engine::timer_counts(handle, 13, counts));
-    EXPECT_TRUE(counts.enabled);
-    EXPECT_EQ(SetCtrlAttribute(handle, 13, ATTR_TIMER_ENABLED, 0), 0);
+    EXPECT_FALSE(counts.enabled);
 }
 
 TEST_F(EngineLoadTest, AnyFileNameIsAFormAndAnUntitledPanelIsNamedAfterTheProgram)
@@ -286,6 +285,11 @@ TEST_F(EngineLoadTest, BadControlsAreNamed)
 {
     const std::string combo_items =
         "   <item><property name=\"text\"><string>a</string></property></item>\n";
+    const auto keys = [](const std::string &text) {
+        return "   <property name=\"stelmoKeys\" stdset=\"0\"><string>" + text +
+               "</string></property>\n";
+    };
+    const std::string go = "   <property name=\"text\"><string>&amp;Go</string></property>\n";
     struct Case {
         std::string controls;
         std::string fault;
@@ -307,6 +311,14 @@ TEST_F(EngineLoadTest, BadControlsAreNamed)
         {widget("QPushButton", "b", 2, "", 0,
                 "   <property name=\"stelmoCallbak\" stdset=\"0\"><string>x</string></property>\n"),
          "unknown property stelmoCallbak"},
+        {widget("QComboBox", "c", 6, "", 0, combo_items + keys("Esc")),
+         "only a button takes stelmoKeys"},
+        {widget("QPushButton", "b", 2, "", 0, keys("Esc; Escape, F5;Foo")),
+         "\"Foo\" is not one key"},
+        {widget("QPushButton", "b", 2, "", 0, keys("Alt")), "\"Alt\" is not one key"},
+        {widget("QPushButton", "go", 2, "", 0, go) +
+             widget("QPushButton", "b", 3, "", 0, keys("Alt+G")),
+         "answers Alt+G, as control 2 \"go\" does"},
     };
     for (const Case &c : cases) {
         const auto failure = load_failing(panel_document(c.controls));

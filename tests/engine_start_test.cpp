@@ -1,11 +1,12 @@
 // InitRuntimeEx: starting without a display, with an X server that does not
 // answer, with a platform Qt cannot load, with a port backend that cannot
-// open, and starting properly. Each case runs in a forked child, since a
-// process can start the engine only once; the child's stderr is collected.
+// open, and starting properly; and how signals end a started engine. Each case runs in a forked
+// child, since a process can start the engine only once; the child's stderr is collected.
 #include "engine_support.h"
 
 #include "runtime/engine/engine.h"
 #include "runtime/ports/ports.h"
+#include "runtime/report.h"
 #include "runtime/services.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <sys/stat.h>
@@ -192,6 +194,35 @@ TEST(EngineStartTest, StartsOnceAndLeavesTheProgramsArgumentsAlone)
     });
     EXPECT_TRUE(child.exited);
     EXPECT_EQ(child.code, 0) << child.err;
+}
+
+// SIGTERM, SIGINT and SIGHUP end the running loop as Quit does, with the
+// timer already off when it returns, and the process with 128 + the signal.
+TEST(EngineStartTest, SignalsEndTheLoopWithTheTimersOffAndTheirOwnStatus)
+{
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        const Child child = in_child([number] {
+            no_display();
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            setenv("STELMO_RIG_VIEW", "0", 1);
+            static int handle = 0;
+            if (InitRuntimeEx(0, nullptr, 0) != 1 ||
+                (handle = LoadPanel(0, (support::panels_dir() + "/operator.ui").c_str(), 1)) < 1)
+                return 1;
+            SetCtrlAttribute(handle, 9, ATTR_TIMER_ENABLED, 1);
+            std::atexit([] {
+                stelmo::engine::TimerCounts counts;
+                if (!stelmo::engine::timer_counts(handle, 9, counts) || counts.enabled)
+                    stelmo::report("the timer still runs at exit");
+            });
+            QTimer::singleShot(50, [number] { std::raise(number); });
+            RunUserInterface();
+            return 2; // not reached: the process ends in RunUserInterface
+        });
+        EXPECT_TRUE(child.exited) << number;
+        EXPECT_EQ(child.code, 128 + number);
+        EXPECT_EQ(child.err, "");
+    }
 }
 
 TEST(EngineStartTest, RigWindowOnlyWhenNotSwitchedOff)

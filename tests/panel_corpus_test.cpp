@@ -1,9 +1,11 @@
 // The corpus of broken panel files in tests/panel_corpus: each is the
 // operator panel ui/stelmo.uir spoilt in one way a panel file gets spoilt in
-// practice. Every one must be refused with its own code, one "stelmo:" line
-// naming the file and the fault, no window left behind and the port untouched.
-// The real panel file is the control case: it loads, and its controls are
-// bound to the program's own callbacks (linked in here, as in stelmo itself).
+// practice, or written to harm. Every one must either be refused with its own
+// code, one "stelmo:" line naming the file and the fault, no window left
+// behind and the port untouched, or load and move the motor only between
+// Start and Stop. The real panel file is the control case: it loads, and its
+// controls are bound to the program's own callbacks (linked in here, as in
+// stelmo itself).
 #include "engine_support.h"
 
 #include "drive/drive.h"
@@ -18,10 +20,13 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLayout>
+#include <QScreen>
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -79,6 +84,14 @@ TEST_F(PanelCorpusTest, EveryBrokenPanelFileIsRefusedCleanly)
     ASSERT_EQ(static_cast<long long>(large.size()), PANEL_FILE_LIMIT + 1);
     const std::string large_path = scratch.write("large.uir", large);
 
+    // Panels that name a FIFO and a picture too large beside themselves.
+    const std::string fifo_panel =
+        scratch.write("fifo/stelmo.uir", read_file(CORPUS + "/stylesheet_fifo.uir"));
+    ASSERT_EQ(mkfifo(scratch.file("fifo/stelmo.fifo").c_str(), 0600), 0);
+    const std::string large_panel =
+        scratch.write("large/stelmo.uir", read_file(CORPUS + "/rich_text_large.uir"));
+    ASSERT_EQ(truncate(scratch.write("large/large.png", "").c_str(), 17 << 20), 0);
+
     struct Case {
         std::string path;
         int code;
@@ -98,6 +111,11 @@ TEST_F(PanelCorpusTest, EveryBrokenPanelFileIsRefusedCleanly)
          "control 6 \"directionSelector\" appears twice"},
         {CORPUS + "/unknown_callback.uir", ERR_BAD_CONTROL, "names callback \"Start\""},
         {CORPUS + "/wrong_kind.uir", ERR_BAD_CONTROL, "QSpinBox, which cannot be a control"},
+        {CORPUS + "/connections.uir", ERR_NOT_A_PANEL, "connects signals"},
+        {CORPUS + "/huge_window.uir", ERR_NOT_A_PANEL, "a width of 32000 in geometry"},
+        {CORPUS + "/icon_device.uir", ERR_NOT_A_PANEL, "\"/dev/zero\", which is not a regular"},
+        {fifo_panel, ERR_NOT_A_PANEL, "\"stelmo.fifo\", which is not a regular file"},
+        {large_panel, ERR_NOT_A_PANEL, "\"large.png\", which is too large"},
     };
 
     for (const Case &c : cases) {
@@ -119,6 +137,46 @@ TEST_F(PanelCorpusTest, EveryBrokenPanelFileIsRefusedCleanly)
         EXPECT_EQ(QApplication::topLevelWidgets().size(), windows);
         EXPECT_EQ(open_descriptors(), descriptors);
         EXPECT_EQ(port.accesses, 0);
+    }
+}
+
+// Panel files that load although written to harm: a step timer under
+// another id, a second timer bound to the tick sequencer (both "running" by
+// their own word) and a layout larger than any screen. Brought up as the
+// program does, none touches the port before Start or after Stop, and the
+// window stays within the screen.
+TEST_F(PanelCorpusTest, PanelsThatLoadMoveTheMotorOnlyBetweenStartAndStop)
+{
+    using namespace stelmo::engine;
+    for (const char *name : {"timer_19.uir", "second_timer.uir", "oversized_layout.uir"}) {
+        SCOPED_TRACE(name);
+        StderrCapture capture; // timer_19.uir: Start says there is no timer 9
+        const int handle = LoadPanel(0, (CORPUS + "/" + name).c_str(), PANEL);
+        ASSERT_GE(handle, 0) << capture.text();
+        panelHandle = handle;
+        DisplayPanel(handle);
+        SetCtrlAttribute(handle, PANEL_TIMER, ATTR_TIMER_ENABLED, 0);
+        const QWidget *window = panel_widget(handle);
+        const QRect room = window->screen()->availableGeometry();
+        EXPECT_LE(window->width(), room.width());
+        EXPECT_LE(window->height(), room.height());
+
+        std::map<CtrlCallbackPtr, QAbstractButton *> buttons;
+        for (const int id : control_ids(handle))
+            if (auto *button = qobject_cast<QAbstractButton *>(control_widget(handle, id)))
+                buttons[control_callback(handle, id)] = button;
+        ASSERT_TRUE(buttons.count(&start) && buttons.count(&stop));
+
+        run_for(100);
+        EXPECT_EQ(port.accesses, 0) << "before Start";
+        buttons[&start]->click();
+        run_for(100);
+        buttons[&stop]->click();
+        const long stopped = port.accesses;
+        run_for(100);
+        EXPECT_EQ(port.accesses, stopped) << "after Stop";
+        ASSERT_TRUE(discard_panel(handle));
+        port.accesses = 0;
     }
 }
 
@@ -149,6 +207,11 @@ TEST_F(PanelCorpusTest, RealPanelFileLoadsWithTheProgramsControlsAndCallbacks)
               "0x" + QString::number(PORT_FIRST, 16).toStdString());
     EXPECT_EQ(ports->itemText(1).toStdString(),
               "0x" + QString::number(PORT_SECOND, 16).toStdString());
+    // The file says stelmoTimerEnabled true; no timer runs before Start all
+    // the same.
+    stelmo::engine::TimerCounts counts;
+    ASSERT_TRUE(stelmo::engine::timer_counts(handle, PANEL_TIMER, counts));
+    EXPECT_FALSE(counts.enabled);
     EXPECT_EQ(SetCtrlAttribute(handle, PANEL_TIMER, ATTR_TIMER_ENABLED, 0), 0);
 
     // Three buttons, bound to the program's three button callbacks; the
@@ -180,7 +243,6 @@ TEST_F(PanelCorpusTest, RealPanelFileLoadsWithTheProgramsControlsAndCallbacks)
     ports->setCurrentIndex(1); // the second port: nothing behind it moves
     buttons[&start]->click();
     EXPECT_EQ(adresse, 1);
-    stelmo::engine::TimerCounts counts;
     ASSERT_TRUE(stelmo::engine::timer_counts(handle, PANEL_TIMER, counts));
     EXPECT_TRUE(counts.enabled);
 

@@ -273,7 +273,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadIo{"port,0x378= 5", "not a port number"},
         BadIo{"port,0x378=99999999999999999999999", "not a port number"},
         BadIo{"port,0x378=1,888=2", "mapped twice"}, BadIo{"port,0x378=0xd010,", "empty mapping"},
-        BadIo{"port,0x378=0xd010,0x278=0xd012", "overlap"}));
+        BadIo{"port,0x378=0xd010,0x278=0xd012", "overlap"},
+        BadIo{"port,0x378=0xd010,0x278=0xd010", "both reach the port at 0xd010"},
+        BadIo{"port,0x378=0x278", "both reach the port at 0x278"}));
 
 TEST_F(PortsHwTest, ControlCharactersInStelmoIoAreShownNotPrinted)
 {

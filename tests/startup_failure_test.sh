@@ -43,6 +43,7 @@ expect_failure() {
 # A copy of the binary without its panel file beside it.
 mkdir "$work/lonely"
 cp "$bin" "$work/lonely/stelmo"
+cp "$(dirname "$bin")/stelmo-port" "$work/lonely/stelmo-port"
 
 # No configuration of the user's running this counts: an empty XDG_CONFIG_HOME.
 mkdir "$work/config"
@@ -97,5 +98,35 @@ for option in --help --version; do
         failures=$((failures + 1))
     fi
 done
+
+# Standard descriptors closed: the device must not become one of them, or the
+# report line would be written into it (on /dev/port: into ports 0x00 on).
+# A plain file stands in for the device; not one byte of it may change.
+truncate -s 4K "$work/device"
+for closed in '2>&-' '<&- >&- 2>&-'; do
+    (cd "$work" && eval "STELMO_IO=port:$work/device timeout 10 $work/lonely/stelmo $closed")
+    status=$?
+    if ((status != 255)); then
+        echo "FAILED closed $closed: exit status $status, expected 255"
+        failures=$((failures + 1))
+    elif ! cmp -s "$work/device" <(head -c 4096 /dev/zero); then
+        echo "FAILED closed $closed: the device changed: $(od -An -c -N 66 "$work/device" | tr -s ' \n' ' ')"
+        failures=$((failures + 1))
+    else
+        echo "ok     closed $closed: the device is untouched"
+    fi
+done
+
+# Standard error a pipe nobody reads any more: the report line is lost, but
+# writing it must not end the process by SIGPIPE (status 141).
+{ cd "$work" && sleep 0.5 && exec timeout 10 "$work/lonely/stelmo"; } 2>&1 >/dev/null |
+    (exec 0<&-; sleep 2)
+status=${PIPESTATUS[0]}
+if ((status != 255)); then
+    echo "FAILED broken pipe: exit status $status, expected 255"
+    failures=$((failures + 1))
+else
+    echo "ok     broken pipe: exit status 255"
+fi
 
 ((failures == 0))

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# The real stelmo binary in a real X server (Xvfb), operated only from the
-# keyboard as an operator would, observed only through the port trace.
+# The real stelmo binary in a real X server (Xvfb), operated from the keyboard
+# as an operator would, observed only through the port trace and the exit
+# status: a session, Stop from every place the operator may be (a selector's
+# list open, the rig view active, a click on Stop while a list is open), and
+# the panel window destroyed by another client while the motor runs.
 #
 #   xvfb_keyboard_test.sh <path to the stelmo executable>
 #
@@ -57,13 +60,61 @@ sleep 0.2
 last=$(tail -1 "$trace" | awk '{print $2, $3, $4}')
 [[ $last == "out 0x378 0x00" ]] || fail "at the far end the last access was '$last'"
 
+outs() { grep -c ' out ' "$trace"; }
+# Fails unless the motor steps (at an end switch it writes 0 on every tick).
+running() {
+    local before
+    before=$(outs)
+    sleep 0.3
+    (($(outs) > before)) || fail "$1: the motor does not run"
+}
+# Fails if anything is written to the port after the stop just asked for.
+stopped() {
+    sleep 0.2
+    local before
+    before=$(outs)
+    sleep 0.5
+    (($(outs) == before)) || fail "$1: $(($(outs) - before)) writes after Stop"
+}
+windows() { xdotool search --onlyvisible --pid "$pid" | wc -l; }
+panel=$(xdotool search --onlyvisible --name '^stelmo')
+rig=$(xdotool search --onlyvisible --name '^Simulated rig')
+shown=$(windows)
+
 # Alt+T: no more port accesses.
 xdotool key alt+t
-sleep 0.2
-before=$(wc -l <"$trace")
-sleep 0.5
+stopped "Alt+T"
+
+# With the direction list open (Alt+D, Alt+Down), one key stops the motor and
+# closes the list: Alt+T, or Esc.
+for key in alt+t Escape; do
+    xdotool key alt+s
+    running "Start"
+    xdotool key alt+d alt+Down
+    sleep 0.3
+    (($(windows) > shown)) || fail "Alt+Down opened no list"
+    xdotool key "$key"
+    stopped "list open, $key"
+    (($(windows) == shown)) || fail "the list is still open after $key"
+done
+
+# With the rig view active, Alt+T still stops.
+xdotool key alt+s
+running "Start"
+xdotool windowfocus --sync "$rig"
+xdotool key alt+t
+stopped "rig view active, Alt+T"
+xdotool windowfocus --sync "$panel"
+
+# With the list open, the first click on Stop stops.
+xdotool key alt+s
+running "Start"
+xdotool key alt+d alt+Down
+sleep 0.3
+eval "$(xdotool getwindowgeometry --shell "$panel")" # WIDTH, HEIGHT
+xdotool mousemove --window "$panel" $((WIDTH / 2)) $((HEIGHT - 20)) click 1
+stopped "list open, click on Stop"
 after=$(wc -l <"$trace")
-((before == after)) || fail "$((after - before)) port accesses after Stop"
 
 # Start again, towards home, then Alt+Q: exit 0, nothing written on the way out.
 xdotool key alt+d Up alt+s
@@ -75,6 +126,23 @@ wait "$pid" || status=$?
 lines=$(wc -l <"$trace")
 ((lines > after)) || fail "Start after Stop did not move the motor"
 tail -1 "$trace" | grep -Eq ' out 0x378 0x0[1248]$' || fail "last access was not a step: $(tail -1 "$trace")"
+
+# Another client destroys the panel window while the motor runs: stelmo ends
+# as Quit does, with status 0, instead of stepping on with nothing on screen.
+trace=$work/trace-destroyed
+STELMO_TRACE=$trace "$bin" 2>>"$work/stderr" &
+pid=$!
+panel=$(xdotool search --sync --onlyvisible --name '^stelmo')
+sleep 0.3
+xdotool key alt+s
+running "Start"
+xdotool windowclose "$panel"
+for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && { kill "$pid"; fail "still running 5 s after its window was destroyed"; }
+status=0
+wait "$pid" || status=$?
+((status == 0)) || fail "exit status $status after the window was destroyed"
+
 [[ -s $work/stderr ]] && fail "unexpected stderr: $(cat "$work/stderr")"
 echo "passed: $lines port accesses"
 EOF

@@ -12,6 +12,7 @@
 #include <QThread>
 
 #include <cmath>
+#include <cstdlib>
 #include <mutex>
 #include <set>
 
@@ -172,6 +173,7 @@ extern "C" int DisplayPanel(int panel)
         fault = lookup(*engine, panel, p);
     if (fault)
         return refuse("DisplayPanel", fault);
+    fit_to_screen(*p->root);
     p->root->show();
     p->root->raise();
     p->root->activateWindow();
@@ -212,6 +214,10 @@ extern "C" int RunUserInterface(void)
         engine->app->exec();
         engine->running = false;
     }
+    // A signal ends the process here, with every timer already off: the
+    // program's main would return 0.
+    if (const int signal = ending_signal())
+        std::exit(128 + signal);
     // Ended by QuitUserInterface or by the panel window closing; anything
     // else that stops the loop counts as a plain end.
     const int result = engine->quit_requested ? engine->quit_code : 0;

@@ -180,8 +180,12 @@ Fault locate_panel_file(const std::string &name, const std::vector<std::string> 
 Fault read_panel_file(const std::string &path, QByteArray &data);
 
 // Checks that `data` is a well-formed form document of sane size and depth
-// before the form loader sees it (ERR_NOT_A_PANEL).
-Fault check_form_document(const QByteArray &data);
+// before the form loader sees it, that it connects no signals, that its sizes
+// are bounded and that every file it names is a regular file of bounded size
+// (relative names resolved in `panel_dir`, the panel file's directory, as the
+// form loader does, and for text also in the working directory)
+// (ERR_NOT_A_PANEL).
+Fault check_form_document(const QByteArray &data, const std::string &panel_dir);
 
 // The program's function called `name`, for a control callback. Only
 // C-linkage functions of the executable that holds the engine qualify, never
@@ -196,8 +200,7 @@ struct ControlDescription {
     QWidget *widget = nullptr;          // in the form's widget tree
     CtrlCallbackPtr callback = nullptr; // null: the control raises no events
     std::string callback_name;
-    int interval_ms = 0;  // timers: the tick period, > 0
-    bool start_on = true; // timers: running once the panel is loaded
+    int interval_ms = 0; // timers: the tick period, > 0
 };
 
 // A form read into a panel: its widget tree, built but never shown, and its
@@ -219,6 +222,44 @@ Fault activate_panel(Engine &engine, PanelDescription description, int &handle);
 // Loads panel `panel_id` from the panel file named `name`: every step from
 // finding the file to activation.
 Fault load_panel(Engine &engine, const std::string &name, int panel_id, int &handle);
+
+// --- safeguards ---------------------------------------------------------------
+
+// Ends the event loop as QuitUserInterface(`code`) does, with every timer
+// switched off first and no deferred event left to run: nothing more reaches
+// the port.
+void end_at_once(Engine &engine, int code);
+
+// Ends the program as Quit does when another X client destroys a panel's
+// window (window_guard.cpp).
+void install_window_guard(Engine &engine);
+
+// Keeps `window` within the available area of its screen, whatever size its
+// form or its layout asks for.
+void fit_to_screen(QWidget &window);
+
+// Ignores SIGPIPE, and makes SIGTERM, SIGINT and SIGHUP end the event loop
+// at once (signals.cpp).
+Fault watch_signals(Engine &engine);
+
+// The signal that ended the event loop, 0 when none did. RunUserInterface
+// then ends the process with 128 + that number.
+int ending_signal();
+
+// The keys button `widget` answers: its shortcut (the mnemonic of its text)
+// and those its stelmoKeys property lists, which are checked here
+// (ERR_BAD_CONTROL naming `ctrl`: stelmoKeys on a widget that is no button,
+// or not a list of keys) (keys.cpp).
+Fault button_keys(const QWidget *widget, const std::string &ctrl,
+                  std::vector<QKeyCombination> &keys);
+
+// Refuses a described panel in which two buttons answer the same key.
+Fault check_keys(const PanelDescription &description);
+
+// Makes every button's keys click it from any window of the program, also
+// while a popup is open, and a mouse press on a button close an open popup
+// and click the button.
+void install_key_filter(Engine &engine);
 
 // `text` for a report line (see printable()).
 std::string shown(const QString &text);

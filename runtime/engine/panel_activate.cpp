@@ -1,7 +1,7 @@
 // Making a described panel live. What can fail (a timer's descriptor) is
 // acquired first, into a panel nobody else sees yet; should it fail, that
 // panel goes away whole. What follows cannot fail: signals, the window
-// watcher, the title, the handle and starting the timers.
+// watcher, the title and the handle. No timer is started here.
 #include "runtime/engine/internal.h"
 
 #include "runtime/services.h"
@@ -118,13 +118,11 @@ Fault activate_panel(Engine &engine, PanelDescription description, int &handle)
     watch(*panel);
     set_title(*panel->root, engine.setup.description);
     handle = panel->handle;
-    Panel &live = *panel;
     engine.panels.emplace(handle, std::move(panel));
     ++engine.next_handle;
-    for (auto &[id, control] : live.controls) {
-        if (control.timer)
-            control.timer->set_enabled(description.controls.at(id).start_on);
-    }
+    // Every timer stays switched off until the program switches it on
+    // (SetCtrlAttribute), whatever the file says: a panel file never moves
+    // the motor by itself.
     return {};
 }
 

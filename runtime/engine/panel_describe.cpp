@@ -6,8 +6,10 @@
 //   top-level widget  stelmoPanel (int)         the panel id
 //   each control      stelmoCtrl (int > 0)      the control id
 //                     stelmoCallback (string)   the program function to call
+//   button            stelmoKeys (string)       more keys that click it (keys.cpp)
 //   timer control     stelmoInterval (int, ms)  on a plain QWidget
-//                     stelmoTimerEnabled (bool) running after loading (default true)
+//                     stelmoTimerEnabled (bool) accepted, but every timer is
+//                                               loaded switched off
 // The widget class says what kind of control it is (control_table.cpp).
 // Widgets without stelmo properties are decoration and are left alone.
 #include "runtime/engine/internal.h"
@@ -24,6 +26,7 @@ constexpr const char *PROP_CTRL = "stelmoCtrl";
 constexpr const char *PROP_CALLBACK = "stelmoCallback";
 constexpr const char *PROP_INTERVAL = "stelmoInterval";
 constexpr const char *PROP_TIMER_ENABLED = "stelmoTimerEnabled";
+constexpr const char *PROP_KEYS = "stelmoKeys"; // read in keys.cpp
 
 enum class Found { absent, ok, wrong_type };
 
@@ -62,10 +65,10 @@ QByteArray unknown_property(const QObject *object, bool top_level)
     for (const QByteArray &property : object->dynamicPropertyNames()) {
         if (!property.startsWith("stelmo"))
             continue;
-        const bool known = top_level
-                               ? property == PROP_PANEL
-                               : property == PROP_CTRL || property == PROP_CALLBACK ||
-                                     property == PROP_INTERVAL || property == PROP_TIMER_ENABLED;
+        const bool known = top_level ? property == PROP_PANEL
+                                     : property == PROP_CTRL || property == PROP_CALLBACK ||
+                                           property == PROP_INTERVAL ||
+                                           property == PROP_TIMER_ENABLED || property == PROP_KEYS;
         if (!known)
             return property;
     }
@@ -114,7 +117,8 @@ Fault bind_callback(ControlDescription &control, const std::string &ctrl, int id
     return {};
 }
 
-// A timer's interval and whether it runs once the panel is loaded.
+// A timer's interval. stelmoTimerEnabled is still checked, so that files
+// written for it load, but it no longer starts a timer: only the program does.
 Fault timer_settings(ControlDescription &control, const std::string &ctrl)
 {
     const QWidget *widget = control.widget;
@@ -127,7 +131,6 @@ Fault timer_settings(ControlDescription &control, const std::string &ctrl)
     if (enabled.isValid() && enabled.metaType().id() != QMetaType::Bool)
         return {ERR_BAD_CONTROL, ctrl + " has stelmoTimerEnabled " + value_of(enabled) +
                                      "; it must be true or false"};
-    control.start_on = !enabled.isValid() || enabled.toBool();
     if (!control.callback)
         return {ERR_BAD_CONTROL, ctrl + " is a timer without a callback"};
     return {};
@@ -145,7 +148,7 @@ Fault describe_control(QObject *object, PanelDescription &description)
     const Found found = int_property(object, PROP_CTRL, id);
     if (found == Found::absent) {
         if (has(object, PROP_CALLBACK) || has(object, PROP_INTERVAL) ||
-            has(object, PROP_TIMER_ENABLED))
+            has(object, PROP_TIMER_ENABLED) || has(object, PROP_KEYS))
             return {ERR_BAD_CONTROL, name + " has stelmo properties but no stelmoCtrl"};
         return {};
     }
@@ -169,6 +172,9 @@ Fault describe_control(QObject *object, PanelDescription &description)
         fault = bind_callback(control, ctrl, id);
     if (!fault && control.cls->kind == Kind::timer)
         fault = timer_settings(control, ctrl);
+    std::vector<QKeyCombination> keys;
+    if (!fault)
+        fault = button_keys(control.widget, ctrl, keys);
     if (!fault)
         description.controls.emplace(id, std::move(control));
     return fault;
@@ -208,7 +214,7 @@ Fault describe_panel(std::unique_ptr<QWidget> root, int panel_id, PanelDescripti
         if (Fault fault = describe_control(object, description))
             return fault;
     }
-    return {};
+    return check_keys(description);
 }
 
 } // namespace stelmo::engine

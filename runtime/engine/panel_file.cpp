@@ -4,20 +4,31 @@
 // builds every widget a document lists. A panel file is data from disk, so it
 // is bounded here first: size, nesting depth and widget count, no document
 // type declaration (Designer never writes one, and it is where entity tricks
-// live), and well-formed XML.
+// live), and well-formed XML. Then what the document would make Qt do:
+//   - no <connection>: the program's controls are bound by name only, and a
+//     connection could click Start or make Stop call itself;
+//   - every size and position at most FORM_SIZE_MAX pixels, every font at
+//     most FONT_POINTS_MAX points (a window is painted into memory whole);
+//   - every file it names (pixmaps, icons, url() in style sheets, src in
+//     rich text, URL properties) an existing regular file of at most
+//     REFERENCE_MAX_BYTES, so no FIFO or device can hang the program and no
+//     huge file fill its memory. Qt resource paths (":/...") are fine.
 #include "runtime/engine/internal.h"
 
 #include "runtime/services.h"
 #include "runtime/text.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
-
+#include <QRegularExpression>
+#include <QUrl>
 #include <QXmlStreamReader>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,6 +42,10 @@ constexpr long long FILE_MAX_BYTES = 4 * 1024 * 1024; // panels are a few kiloby
 constexpr int NESTING_MAX = 64;                       // elements inside elements
 constexpr int WIDGETS_MAX = 5000;
 constexpr int ELEMENTS_MAX = 200000;
+constexpr double FORM_SIZE_MAX = 10000;  // px: a width, height or position
+constexpr double NO_MAXIMUM = 16777215;  // what Designer writes for "no maximum size"
+constexpr double FONT_POINTS_MAX = 1000; // a font's point size
+constexpr long long REFERENCE_MAX_BYTES = 16 * 1024 * 1024; // a file the form names
 
 std::string join(std::string_view dir, std::string_view name)
 {
@@ -84,6 +99,172 @@ Fault read_bounded(int fd, long long size_hint, QByteArray &data)
     if (got > FILE_MAX_BYTES)
         return {ERR_PANEL_FILE, "too large for a panel file (more than " +
                                     std::to_string(FILE_MAX_BYTES) + " bytes)"};
+    return {};
+}
+
+// Checks the file at `path`, named in the form as `named`: it must exist
+// and be a regular file of bounded size, and not empty: the files of /proc
+// say they are empty, and reading some of them (/proc/kmsg) waits for ever.
+// stat() opens nothing, so a FIFO cannot hang the check.
+Fault check_file(const QString &path, const QString &named)
+{
+    const QByteArray local = QFile::encodeName(path);
+    struct stat st {};
+    const std::string what = "the form names " + in_quotes(named.toStdString()) + ", which ";
+    if (::stat(local.constData(), &st) != 0)
+        return {ERR_NOT_A_PANEL, what + "cannot be used: " + std::strerror(errno)};
+    if (!S_ISREG(st.st_mode))
+        return {ERR_NOT_A_PANEL, what + "is not a regular file"};
+    if (st.st_size == 0)
+        return {ERR_NOT_A_PANEL, what + "is empty"};
+    if (st.st_size > REFERENCE_MAX_BYTES)
+        return {ERR_NOT_A_PANEL, what + "is too large (" + std::to_string(st.st_size) +
+                                     " bytes, at most " + std::to_string(REFERENCE_MAX_BYTES) +
+                                     ")"};
+    return {};
+}
+
+// Where a form's file references are resolved: the form loader takes
+// pixmaps and icons relative to the panel file's directory; style sheets and
+// rich text are resolved when shown, relative to the working directory.
+struct ReferenceDirs {
+    QDir panel_dir;
+    QDir work_dir;
+};
+
+// A pixmap or icon file of the form, as the form loader resolves it.
+Fault check_form_file(const QString &named, const ReferenceDirs &places)
+{
+    const QString path = named.trimmed();
+    if (path.isEmpty() || path.startsWith(QLatin1Char(':')))
+        return {}; // nothing, or a resource compiled into the program
+    return check_file(places.panel_dir.absoluteFilePath(path), path);
+}
+
+// A file named in text (a style sheet's url(), rich text's src, a URL
+// property). A relative name is checked both beside the panel file and in
+// the working directory, and must be in one of them.
+Fault check_text_reference(const QString &reference, const ReferenceDirs &places)
+{
+    const QString named = reference.trimmed();
+    if (named.isEmpty() || named.startsWith(QLatin1Char(':')) || named.startsWith(QLatin1Char('#')))
+        return {}; // a resource, or an anchor in the same text
+    // Escapes would be read one way here and another when Qt shows the text.
+    if (named.contains(QLatin1Char('%')) || named.contains(QLatin1Char('\\')) ||
+        named.contains(QLatin1Char('&')))
+        return {ERR_NOT_A_PANEL, "the form names " + in_quotes(named.toStdString()) +
+                                     " with escapes (%, \\ or &); name a file plainly"};
+    static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]+):"));
+    if (const auto match = scheme.match(named); match.hasMatch()) {
+        if (match.captured(1).compare(QLatin1String("file"), Qt::CaseInsensitive) != 0)
+            return {}; // qrc:, data:, http:...: Qt reads no file for them
+        return check_file(QUrl(named).toLocalFile(), named);
+    }
+    if (QDir::isAbsolutePath(named))
+        return check_file(named, named);
+    bool found = false;
+    for (const QDir *dir : {&places.panel_dir, &places.work_dir}) {
+        const QString path = dir->absoluteFilePath(named);
+        struct stat st {};
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+            continue;
+        found = true;
+        if (Fault fault = check_file(path, named))
+            return fault;
+    }
+    if (!found)
+        return {ERR_NOT_A_PANEL,
+                "the form names " + in_quotes(named.toStdString()) +
+                    ", which is neither beside the panel file nor in the working directory"};
+    return {};
+}
+
+// The files a piece of text would make Qt read when it is shown: url(...) in
+// style sheets and style attributes, src and background in rich-text tags,
+// href of <link> (a style sheet), and Markdown images.
+QStringList text_references(const QString &text)
+{
+    static const QRegularExpression url(
+        QStringLiteral(R"re(url\(\s*(?:"([^"]*)"|'([^']*)'|([^)]*))\s*\))re"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression tag(
+        QStringLiteral(R"re(<\s*([A-Za-z][A-Za-z0-9]*)([^>]*)>?)re"));
+    static const QRegularExpression attribute(
+        QStringLiteral(R"re(\b(src|background|href)\s*=\s*(?:"([^"]*)"|'([^']*)'|([^\s"'>]+)))re"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression markdown(QStringLiteral(R"re(!\[[^\]]*\]\(\s*<?([^)\s>]*))re"));
+
+    const auto first_captured = [](const QRegularExpressionMatch &match, int from) {
+        for (int i = from; i <= match.lastCapturedIndex(); ++i)
+            if (match.capturedStart(i) >= 0)
+                return match.captured(i);
+        return QString();
+    };
+    QStringList found;
+    for (const auto &match : url.globalMatch(text))
+        found << first_captured(match, 1);
+    for (const auto &element : tag.globalMatch(text)) {
+        const bool link =
+            element.captured(1).compare(QLatin1String("link"), Qt::CaseInsensitive) == 0;
+        for (const auto &match : attribute.globalMatch(element.captured(2))) {
+            if (match.captured(1).compare(QLatin1String("href"), Qt::CaseInsensitive) != 0 || link)
+                found << first_captured(match, 2);
+        }
+    }
+    for (const auto &match : markdown.globalMatch(text))
+        found << match.captured(1);
+    return found;
+}
+
+// The elements whose text is a pixmap or icon file for the form loader.
+bool names_form_file(QStringView element)
+{
+    static const QStringList elements = {
+        QStringLiteral("pixmap"),    QStringLiteral("iconset"),     QStringLiteral("normaloff"),
+        QStringLiteral("normalon"),  QStringLiteral("disabledoff"), QStringLiteral("disabledon"),
+        QStringLiteral("activeoff"), QStringLiteral("activeon"),    QStringLiteral("selectedoff"),
+        QStringLiteral("selectedon")};
+    return elements.contains(element);
+}
+
+// The elements whose number is a size or position in pixels.
+bool is_extent(QStringView element, QStringView parent)
+{
+    static const QStringList values = {QStringLiteral("x"), QStringLiteral("y"),
+                                       QStringLiteral("width"), QStringLiteral("height")};
+    static const QStringList holders = {QStringLiteral("rect"),  QStringLiteral("rectf"),
+                                        QStringLiteral("size"),  QStringLiteral("sizef"),
+                                        QStringLiteral("point"), QStringLiteral("pointf")};
+    return values.contains(element) && holders.contains(parent);
+}
+
+// What an element of the form holds, checked once it has been read whole:
+// `element` inside `parent`, within property `property` (empty: none), with
+// the text `text`.
+Fault check_element(const QString &element, const QString &parent, const QString &property,
+                    const QString &text, const ReferenceDirs &places)
+{
+    bool is_number = false;
+    const double value = text.trimmed().toDouble(&is_number);
+    if (is_extent(element, parent)) {
+        const double limit = property == QLatin1String("maximumSize") ? NO_MAXIMUM : FORM_SIZE_MAX;
+        if (is_number && std::abs(value) > limit)
+            return {ERR_NOT_A_PANEL, "a " + shown(element) + " of " + number(value) + " in " +
+                                         shown(property) + ", more than " + number(limit) +
+                                         " pixels"};
+    } else if (element == QLatin1String("pointsize")) {
+        if (is_number && std::abs(value) > FONT_POINTS_MAX)
+            return {ERR_NOT_A_PANEL,
+                    "a font of " + number(value) + " points, more than " + number(FONT_POINTS_MAX)};
+    } else if (names_form_file(element)) {
+        return check_form_file(text, places);
+    } else if (element == QLatin1String("string") && parent == QLatin1String("url")) {
+        return check_text_reference(text, places);
+    } else if (element == QLatin1String("string")) {
+        for (const QString &reference : text_references(text))
+            if (Fault fault = check_text_reference(reference, places))
+                return fault;
+    }
     return {};
 }
 
@@ -168,15 +349,30 @@ Fault read_panel_file(const std::string &path, QByteArray &data)
     return fault;
 }
 
-Fault check_form_document(const QByteArray &data)
+Fault check_form_document(const QByteArray &data, const std::string &panel_dir)
 {
     QXmlStreamReader xml(data);
+    std::vector<char> buffer(PATH_MAX);
+    const ReferenceDirs places{QDir(QFile::decodeName(QByteArray::fromStdString(panel_dir))),
+                               QDir(::getcwd(buffer.data(), buffer.size())
+                                        ? QFile::decodeName(buffer.data())
+                                        : QStringLiteral("."))};
     int depth = 0;
     int elements = 0;
     int widgets = 0;
+    // The open elements, innermost last, and for each <property> its name.
+    std::vector<std::pair<QString, QString>> open;
+    QString text; // of the innermost element since it started
     const auto where = [&xml] {
         return "line " + std::to_string(xml.lineNumber()) + ", column " +
                std::to_string(xml.columnNumber()) + ": ";
+    };
+    // The name of the innermost property being read.
+    const auto property = [&open] {
+        for (auto it = open.rbegin(); it != open.rend(); ++it)
+            if (it->first == QLatin1String("property"))
+                return it->second;
+        return QString();
     };
 
     while (!xml.atEnd()) {
@@ -200,10 +396,33 @@ Fault check_form_document(const QByteArray &data)
             if (xml.name() == QLatin1String("widget") && ++widgets > WIDGETS_MAX)
                 return {ERR_NOT_A_PANEL,
                         where() + "more than " + std::to_string(WIDGETS_MAX) + " widgets"};
+            if (xml.name() == QLatin1String("connection"))
+                return {ERR_NOT_A_PANEL,
+                        where() + "the form connects signals (<connection>); stelmo binds its "
+                                  "controls by name only"};
+            // A theme icon's name with a / in it can reach any file.
+            if (const QString theme = xml.attributes().value(QLatin1String("theme")).toString();
+                xml.name() == QLatin1String("iconset") && theme.contains(QLatin1Char('/')))
+                return {ERR_NOT_A_PANEL, where() + "icon theme name " +
+                                             in_quotes(theme.toStdString()) +
+                                             " holds a /; it names an icon, not a file"};
+            open.emplace_back(xml.name().toString(),
+                              xml.attributes().value(QLatin1String("name")).toString());
+            text.clear();
             break;
-        case QXmlStreamReader::EndElement:
+        case QXmlStreamReader::Characters:
+            text += xml.text();
+            break;
+        case QXmlStreamReader::EndElement: {
             --depth;
+            const QString element = open.back().first;
+            open.pop_back();
+            const QString parent = open.empty() ? QString() : open.back().first;
+            if (Fault fault = check_element(element, parent, property(), text, places))
+                return {fault.code, where() + fault.text};
+            text.clear();
             break;
+        }
         default:
             break;
         }

@@ -83,6 +83,14 @@ private:
     std::vector<std::pair<QtMsgType, QString>> messages_;
 };
 
+// The directory of the file at `path`, where the form loader resolves the
+// file names in it.
+std::string directory_of(const std::string &path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // The widget tree the form loader builds from `data`, never shown.
 Fault build_form(const std::string &path, QByteArray &data, const HeldMessages &messages,
                  std::unique_ptr<QWidget> &root)
@@ -91,10 +99,8 @@ Fault build_form(const std::string &path, QByteArray &data, const HeldMessages &
     buffer.open(QIODevice::ReadOnly);
     QUiLoader loader;
     loader.clearPluginPaths(); // a panel file never brings code of its own
-    const auto slash = path.rfind('/');
-    loader.setWorkingDirectory(QDir(QFile::decodeName(
-        slash == std::string::npos ? QByteArray(".")
-                                   : QByteArray(path.data(), static_cast<qsizetype>(slash)))));
+    loader.setWorkingDirectory(
+        QDir(QFile::decodeName(QByteArray::fromStdString(directory_of(path)))));
     root.reset(loader.load(&buffer));
     if (root)
         return {};
@@ -112,7 +118,7 @@ Fault load_from(Engine &engine, const std::string &path, int panel_id, int &hand
     QByteArray data;
     if (Fault fault = read_panel_file(path, data))
         return fault;
-    if (Fault fault = check_form_document(data))
+    if (Fault fault = check_form_document(data, directory_of(path)))
         return {fault.code, "not a panel: " + fault.text};
 
     HeldMessages messages;

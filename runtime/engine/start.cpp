@@ -6,6 +6,7 @@
 // after one report line; Qt never aborts it with a screenful of text.
 #include "runtime/engine/internal.h"
 
+#include "runtime/descriptors.h"
 #include "runtime/ports/privilege.h"
 #include "runtime/report.h"
 #include "runtime/services.h"
@@ -13,6 +14,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <dlfcn.h>
 #include <string>
 #include <unistd.h>
@@ -206,6 +208,13 @@ Engine *current_engine()
 
 Engine *start_engine()
 {
+    // Before anything is opened: no device, trace or display connection may
+    // become descriptor 0, 1 or 2, where report lines would be written into it.
+    if (const int cause = open_standard_descriptors()) {
+        report(std::string("cannot open /dev/null in place of a closed standard descriptor: ") +
+               std::strerror(cause));
+        return nullptr;
+    }
     // The process with the window holds no capability: the port helper
     // regains what it needs when it is started. stelmo's start-up code has
     // dropped them before any thread ran; this is for an engine started
@@ -218,10 +227,14 @@ Engine *start_engine()
         fault = open_ports(*engine);
     if (!fault)
         fault = create_application(engine->app);
+    if (!fault)
+        fault = watch_signals(*engine);
     if (fault) {
         report(fault.text);
         return nullptr;
     }
+    install_key_filter(*engine);
+    install_window_guard(*engine);
     // The panel window is not the last word on quitting: closing it ends
     // RunUserInterface as QuitUserInterface(0) would (see WindowWatcher in
     // panel_activate.cpp), so the program's own code decides what happens next,

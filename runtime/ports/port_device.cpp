@@ -146,9 +146,16 @@ bool parse_device_config(std::string_view value, DeviceConfig &config, std::stri
         value.remove_prefix(item.size());
     }
 
-    // One base's data register must not be the other's switch register; the
-    // program would then write patterns into a register it expects to read.
+    // The two bases must reach registers of their own. On the same base the
+    // program would drive one set of phases from two ports; 2 apart, one
+    // base's data register is the other's switch register, and the program
+    // would write patterns into a register it expects to read.
     const int apart = config.physical[0] - config.physical[1];
+    if (apart == 0) {
+        cause = hex(LOGICAL_BASES[0]) + " and " + hex(LOGICAL_BASES[1]) +
+                " would both reach the port at " + hex(config.physical[0]);
+        return false;
+    }
     if (apart == PORT_SWITCHES || apart == -PORT_SWITCHES) {
         cause = "bases " + hex(config.physical[0]) + " and " + hex(config.physical[1]) +
                 " overlap (one's data register is the other's switch register)";

@@ -12,6 +12,7 @@
 // bad configuration file (255). main never sees a difference: InitRuntimeEx
 // still ignores its arguments.
 #include "runtime/clock/tick_thread.h"
+#include "runtime/descriptors.h"
 #include "runtime/engine/settings.h"
 #include "runtime/ports/privilege.h"
 #include "runtime/report.h"
@@ -29,17 +30,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Descriptors 0 to 2 open (on /dev/null where they were closed), so that no
-// file or socket opened later lands on a standard descriptor and receives
-// what is meant for stdout or stderr. Without /dev/null nothing can be said,
-// and nothing is safe to do.
-void open_standard_descriptors()
-{
-    for (int fd = 0; fd <= 2; ++fd)
-        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd)
-            ::_exit(255);
-}
 
 // Without capabilities the tick thread may use SCHED_FIFO only up to
 // RLIMIT_RTPRIO. Raises that limit to the tick thread's priority where the
@@ -68,7 +58,10 @@ void keep_realtime_priority()
 
 void start_up(int argc, char **argv)
 {
-    open_standard_descriptors();
+    // Without /dev/null in place of a closed descriptor nothing can be said,
+    // and nothing is safe to do.
+    if (stelmo::open_standard_descriptors() != 0)
+        ::_exit(255);
     keep_realtime_priority();
     stelmo::ports::drop_capabilities();
 
