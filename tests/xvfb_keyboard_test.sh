@@ -75,7 +75,9 @@ wait "$pid" || status=$?
 lines=$(wc -l <"$trace")
 ((lines > after)) || fail "Start after Stop did not move the motor"
 tail -1 "$trace" | grep -Eq ' out 0x378 0x0[1248]$' || fail "last access was not a step: $(tail -1 "$trace")"
-[[ -s $work/stderr ]] && fail "unexpected stderr: $(cat "$work/stderr")"
+# Without the right to real-time scheduling start-up says so in one line.
+unexpected=$(grep -v '^stelmo: step timer runs at normal priority: ' "$work/stderr" || true)
+[[ -n $unexpected ]] && fail "unexpected stderr: $unexpected"
 echo "passed: $lines port accesses"
 EOF
 
