@@ -138,7 +138,9 @@ TEST_F(EngineLoadTest, TimerIntervalsFromATenthOfAMillisecondToADay)
          {Case{"<double>0.1</double>", 0.1}, Case{"<double>0.25</double>", 0.25},
           Case{"<number>10</number>", 10}, Case{"<number>86400000</number>", 86400000}}) {
         const std::string property =
-            "   <property name=\"stelmoInterval\" stdset=\"0\">" + c.written + "</property>\n";
+            "   <property name=\"stelmoInterval\" stdset=\"0\">" + c.written +
+            "</property>\n"
+            "   <property name=\"stelmoTimerEnabled\" stdset=\"0\"><bool>false</bool></property>\n";
         const std::string document =
             panel_document(widget("QWidget", "tick", 9, "engine_test_tick", 0, property));
         const int handle = LoadPanel(0, dir.write("timer.ui", document).c_str(), 1);
