@@ -44,42 +44,32 @@ double ms_since(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// Tick threads (named "stelmo-tick") and the times they were switched in,
-// summed: a thread asleep for good adds none.
-struct TickThreads {
-    int count = 0;
-    long switches = 0;
-};
-
-TickThreads tick_threads()
+// How often the tick threads ("stelmo-tick") were switched in, summed, once
+// none of them moves any more (a new one, or one just switched off, may still
+// be on its way to sleep): two looks 20 ms apart agree. -1: no tick thread.
+long settled_tick_thread_switches()
 {
-    TickThreads threads;
-    for (const auto &task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string name;
-        if (!std::getline(comm, name) || name != "stelmo-tick")
-            continue;
-        ++threads.count;
-        std::ifstream status(task.path() / "status");
-        std::string line;
-        while (std::getline(status, line))
-            if (line.find("ctxt_switches:") != std::string::npos)
-                threads.switches += std::stol(line.substr(line.find(':') + 1));
-    }
-    return threads;
-}
-
-// The tick threads' switches once none of them moves any more: two looks
-// 20 ms apart agree (given up after a second).
-long settled_switches()
-{
-    long last = tick_threads().switches;
-    for (int look = 0; look < 50; ++look) {
+    const auto look = [] {
+        long switches = -1;
+        for (const auto &task : std::filesystem::directory_iterator("/proc/self/task")) {
+            std::ifstream comm(task.path() / "comm"), status(task.path() / "status");
+            std::string line;
+            if (!std::getline(comm, line) || line != "stelmo-tick")
+                continue;
+            switches = std::max(switches, 0L);
+            while (std::getline(status, line))
+                if (line.find("ctxt_switches:") != std::string::npos)
+                    switches += std::stol(line.substr(line.find(':') + 1));
+        }
+        return switches;
+    };
+    long last = look();
+    for (int i = 0; i < 50; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        const long now = tick_threads().switches;
-        if (now == last)
+        if (const long now = look(); now != last)
+            last = now;
+        else
             break;
-        last = now;
     }
     return last;
 }
@@ -182,21 +172,15 @@ TEST_F(EngineRunTest, NoTicksWhileOffAndNoneOwedAfterSwitchingOff)
 
 TEST_F(EngineRunTest, SwitchedOffTimerWakesNothing)
 {
-    // Every timer of the process is off: once the tick threads have gone to
-    // sleep (a new one, or one just switched off, may still be on its way),
-    // none wakes up.
-    ASSERT_GE(tick_threads().count, 1); // this panel's timer, at least
-    const long before = settled_switches();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(tick_threads().switches, before);
-
+    // A timer that ran is switched off, as is every other of the process:
+    // no tick thread wakes up any more.
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     stop_ticks();
-    EXPECT_GT(tick_threads().switches, before);
-    const long settled = settled_switches();
+    const long switches = settled_tick_thread_switches();
+    ASSERT_GT(switches, 0); // this panel's timer, at least
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(tick_threads().switches, settled);
+    EXPECT_EQ(settled_tick_thread_switches(), switches);
 }
 
 TEST_F(EngineRunTest, SwitchingOnAgainKeepsTheRunningPeriod)

@@ -134,14 +134,10 @@ bool no_threads()
 }
 
 // The number of threads of this process.
-int threads()
+long threads()
 {
-    int count = 0;
-    for (const auto &task : std::filesystem::directory_iterator("/proc/self/task")) {
-        (void)task;
-        ++count;
-    }
-    return count;
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return std::distance(begin(tasks), end(tasks));
 }
 
 bool x_display_99_exists()
@@ -284,7 +280,8 @@ TEST(EngineStartTest, SaysOnceWhenTheStepTimerIsNotRealTime)
 {
     const std::string operator_panel = support::panels_dir() + "/operator.ui";
     // Without any way to real-time scheduling: one line at the first timer,
-    // none at the second, and the status says the same.
+    // none at the second, and the status says the same. (With one, nothing
+    // is said: the Xvfb tests, run as root, expect an empty stderr.)
     const Child child = in_child([&] {
         if (!no_realtime() || !start_offscreen())
             return 1;
@@ -297,16 +294,6 @@ TEST(EngineStartTest, SaysOnceWhenTheStepTimerIsNotRealTime)
     EXPECT_EQ(child.code, 0) << child.err;
     expect_one_line(child, {"step timer runs at normal priority: ", "RLIMIT_RTPRIO 0",
                             "; steps may be late when the machine is busy"});
-
-    // As the process is: a line exactly when the timer is not real-time.
-    const Child as_is = in_child([&] {
-        if (!start_offscreen() || LoadPanel(0, operator_panel.c_str(), 1) < 1)
-            return 1;
-        return stelmo::engine::tick_scheduling().rfind("real-time", 0) == 0 ? 10 : 11;
-    });
-    EXPECT_TRUE(as_is.exited);
-    ASSERT_TRUE(as_is.code == 10 || as_is.code == 11) << as_is.err;
-    EXPECT_EQ(lines_of(as_is.err).size(), as_is.code == 10 ? 0u : 1u) << as_is.err;
 }
 
 TEST(EngineStartTest, TimerThatCannotBeHadTakesTheWholePanelDown)
@@ -320,7 +307,7 @@ TEST(EngineStartTest, TimerThatCannotBeHadTakesTheWholePanelDown)
             support::panel_document(support::widget("QPushButton", "b", 2, "engine_test_click") +
                                     support::widget("QWidget", "t", 9, "engine_test_tick", 10)));
         const auto windows = QApplication::topLevelWidgets().size();
-        const int before = threads();
+        const long before = threads();
         if (!no_threads())
             return 2;
         if (LoadPanel(0, path.c_str(), 1) != ERR_BAD_CONTROL)

@@ -116,9 +116,9 @@ TEST(TickThread, SlightlyLateTickKeepsTheScheduleHeldUpTickMovesIt)
         return due;
     };
 
-    // A tenth of a period late plus wake-up jitter: the deadlines stay where
-    // they were, and the next tick, which the schedule puts 0.7 periods
-    // later, waits for the 0.9-period minimum.
+    // 0.3 periods late (plus wake-up jitter, well under half a period): the
+    // deadlines stay where they were, and the next tick, which the schedule
+    // puts 0.7 periods later, waits for the 0.9-period minimum.
     const long before = timer->ticks();
     const Clock::time_point due = make_next_tick_late(60ms);
     wait_for_ticks(*timer, before + 2);
