@@ -53,7 +53,9 @@ std::unique_ptr<TickThread> TickThread::create(std::chrono::nanoseconds period, 
 
 TickThread::TickThread(std::chrono::nanoseconds period, CallbackLock &lock,
                        std::function<void()> tick)
-    : period_(period), rephase_(period / 2), min_gap_(period * 9 / 10), lock_(lock),
+    : period_(period), rephase_(period / 2), min_gap_(period * 9 / 10),
+      early_max_(std::min<std::chrono::nanoseconds>(period / 4, std::chrono::microseconds(100))),
+      lock_(lock),
       tick_(std::move(tick))
 {
     pthread_mutexattr_t mutex_attributes;
@@ -152,10 +154,22 @@ void TickThread::loop()
         // Never sooner than the shortest step spacing after the last tick,
         // however early the schedule says.
         const Clock::time_point at = ticked_ ? std::max(due, last_ + min_gap_) : due;
-        if (Clock::now() < at) {
-            const timespec until = to_timespec(at);
-            pthread_cond_timedwait(&wake_, &state_, &until);
-            continue; // due now, or woken for a change: look again
+        const Clock::time_point now = Clock::now();
+        if (now < at - early_) {
+            const Clock::time_point wake = at - early_;
+            const timespec until = to_timespec(wake);
+            if (pthread_cond_timedwait(&wake_, &state_, &until) == ETIMEDOUT)
+                learn_latency(Clock::now() - wake);
+            continue; // nearly due now, or woken for a change: look again
+        }
+        if (now < at) {
+            // The last stretch, about a wake-up's latency, is waited out
+            // awake, without the state lock, so the tick starts on time.
+            pthread_mutex_unlock(&state_);
+            while (Clock::now() < at) {
+            }
+            pthread_mutex_lock(&state_);
+            continue;
         }
         delivering_ = true;
         pthread_mutex_unlock(&state_);
@@ -164,6 +178,13 @@ void TickThread::loop()
         delivering_ = false;
     }
     pthread_mutex_unlock(&state_);
+}
+
+// A running average over the last eight or so wake-ups, which follows a
+// change of load within a few ticks and is not thrown far by one long delay.
+void TickThread::learn_latency(std::chrono::nanoseconds latency)
+{
+    early_ += (std::clamp(latency, std::chrono::nanoseconds(0), early_max_) - early_) / 8;
 }
 
 // One tick: at most two uncontended lock operations, a clock read and the

@@ -13,7 +13,15 @@
 // or more was held up: the schedule starts again one period after that tick,
 // and the periods that passed without a tick are counted, never made up for
 // in a burst. The 0.9-period minimum is kept on its own at every wake-up: a
-// thread woken earlier than that after the last tick sleeps again until then.
+// thread woken earlier than that after the last tick waits again until then.
+//
+// Waking up takes time (tens of microseconds on a virtual machine, even at
+// real-time priority), and at short periods that is more than the tenth of a
+// period by which the minimum lets a late schedule catch up: every tick would
+// then start a little later than the one before until the schedule moved.
+// So the thread asks to be woken that much early (its typical wake-up
+// latency, learned as it goes, at most a quarter period and 100 us) and
+// waits out the rest awake.
 //
 // Threads: the owner (the engine's event-loop thread) creates and destroys
 // it; set_enabled() is called with the CallbackLock held, from any thread;
@@ -101,6 +109,7 @@ private:
     bool start(std::string &error);
     static void *run(void *self) noexcept;
     void loop();
+    void learn_latency(std::chrono::nanoseconds latency);
     void deliver(Clock::time_point due);
 
     const std::chrono::nanoseconds period_;
@@ -108,6 +117,10 @@ private:
     const std::chrono::nanoseconds rephase_;
     // The shortest time between the starts of two ticks: 0.9 periods.
     const std::chrono::nanoseconds min_gap_;
+    // How early the thread asks to be woken: its typical wake-up latency, at
+    // most `early_max_`. Loop thread only.
+    std::chrono::nanoseconds early_{0};
+    const std::chrono::nanoseconds early_max_;
     CallbackLock &lock_;
     const std::function<void()> tick_;
 
