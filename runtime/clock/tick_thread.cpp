@@ -55,8 +55,7 @@ TickThread::TickThread(std::chrono::nanoseconds period, CallbackLock &lock,
                        std::function<void()> tick)
     : period_(period), rephase_(period / 2), min_gap_(period * 9 / 10),
       early_max_(std::min<std::chrono::nanoseconds>(period / 4, std::chrono::microseconds(100))),
-      lock_(lock),
-      tick_(std::move(tick))
+      lock_(lock), tick_(std::move(tick))
 {
     pthread_mutexattr_t mutex_attributes;
     pthread_mutexattr_init(&mutex_attributes);
@@ -187,8 +186,8 @@ void TickThread::learn_latency(std::chrono::nanoseconds latency)
     early_ += (std::clamp(latency, std::chrono::nanoseconds(0), early_max_) - early_) / 8;
 }
 
-// One tick: at most two uncontended lock operations, a clock read and the
-// call. Nothing here allocates.
+// One tick: at most three uncontended lock operations, two clock reads and
+// the call. Nothing here allocates.
 void TickThread::deliver(Clock::time_point due)
 {
     lock_.lock();
@@ -210,13 +209,25 @@ void TickThread::deliver(Clock::time_point due)
             // loop keeps the next tick at least min_gap_ after this one.
             deadline_ = due + period_;
         }
-        last_ = start;
+        last_ = start; // moved later when this tick is held up inside (below)
         ticked_ = true;
     }
     pthread_mutex_unlock(&state_);
     if (owed) {
         ticks_.fetch_add(1, std::memory_order_relaxed);
         tick_();
+        // A tick that took much longer than usual was held up inside (the
+        // machine stalled the thread), most likely before its step went
+        // out: the next tick then keeps its distance from the step, taken
+        // to be where the tick's usual length before its end begins.
+        const Clock::time_point end = Clock::now();
+        const auto length = end - start;
+        pthread_mutex_lock(&state_);
+        if (length > usual_length_)
+            last_ = end - usual_length_;
+        usual_length_ +=
+            (std::min<std::chrono::nanoseconds>(length, period_ / 4) - usual_length_) / 8;
+        pthread_mutex_unlock(&state_);
     }
     lock_.unlock();
 }

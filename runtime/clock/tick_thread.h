@@ -23,6 +23,11 @@
 // latency, learned as it goes, at most a quarter period and 100 us) and
 // waits out the rest awake.
 //
+// The minimum counts from the start of the last tick; when that tick took
+// longer than ticks usually take (the machine stalled the thread inside it,
+// perhaps before its step went out), it counts from that tick's end less its
+// usual length, so a stalled step and the next one stay apart too.
+//
 // Threads: the owner (the engine's event-loop thread) creates and destroys
 // it; set_enabled() is called with the CallbackLock held, from any thread;
 // the counters and enabled() may be read from any thread.
@@ -131,8 +136,11 @@ private:
     // Changed only with the CallbackLock held as well.
     std::atomic<bool> enabled_{false};
     Clock::time_point deadline_{}; // next tick due
-    Clock::time_point last_{};     // when the last tick started, if `ticked_`
+    // Where the last tick's step went out, as far as can be told (if
+    // `ticked_`): its start, or later when it took longer than usual.
+    Clock::time_point last_{};
     bool ticked_ = false;
+    std::chrono::nanoseconds usual_length_{0}; // a running average of the ticks' lengths
     bool delivering_ = false; // between deciding on a tick and its end (may wait for the lock)
     bool stopping_ = false;
     bool released_ = false; // scheduling settled; the loop may begin
