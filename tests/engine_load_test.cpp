@@ -121,8 +121,12 @@ TEST_F(EngineLoadTest, MainWindowPanelWithNestedControlsAndRunningTimer)
     // The button sits inside a group box inside the central widget.
     EXPECT_NE(qobject_cast<QPushButton *>(stelmo::engine::control_widget(handle, 12)), nullptr);
 
-    // No stelmoTimerEnabled: the timer runs from the start.
+    // No stelmoTimerEnabled: the timer runs from the start, that is once
+    // the event loop runs (until then the motor must not move).
     stelmo::engine::TimerCounts counts;
+    ASSERT_TRUE(stelmo::engine::timer_counts(handle, 13, counts));
+    EXPECT_FALSE(counts.enabled);
+    QCoreApplication::processEvents();
     ASSERT_TRUE(stelmo::engine::timer_counts(handle, 13, counts));
     EXPECT_TRUE(counts.enabled);
     EXPECT_EQ(SetCtrlAttribute(handle, 13, ATTR_TIMER_ENABLED, 0), 0);

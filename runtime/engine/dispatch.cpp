@@ -159,8 +159,10 @@ void request_quit(Engine &engine, int code)
     // No tick after this: every timer is off before the loop ends.
     for (auto &[handle, panel] : engine.panels)
         for (auto &[id, control] : panel->controls)
-            if (control.timer)
+            if (control.timer) {
+                control.start_with_loop = false;
                 control.timer->set_enabled(false);
+            }
     engine.quit_requested = true;
     engine.quit_code = code;
     if (!engine.running)

@@ -232,6 +232,7 @@ extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value
         fault = lookup(*engine, panel, control, Kind::timer, c);
     if (fault)
         return refuse("SetCtrlAttribute", fault);
+    c->start_with_loop = false; // the program's word goes before the panel file's
     c->timer->set_enabled(value != 0);
     return 0;
 }

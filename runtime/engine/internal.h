@@ -136,6 +136,7 @@ struct Control {
     CtrlCallbackPtr callback = nullptr;
     std::string callback_name;
     std::unique_ptr<TickThread> timer; // timer controls only
+    bool start_with_loop = false;      // switched on by the panel file: ticks once the loop runs
     bool alive = true;                 // the widget still exists (cleared when it is destroyed)
     int index = 0;                     // selectors: the widget's current index, mirrored
     DisplayLimits limits;              // displays: what the widget can show

@@ -171,9 +171,30 @@ Fault activate_panel(Engine &engine, PanelDescription description, int &handle)
     Panel &live = *panel;
     engine.panels.emplace(handle, std::move(panel));
     ++engine.next_handle;
+    // A timer the file switches on starts ticking with the event loop, as
+    // the program expects (main switches the step timer off before the loop,
+    // and until then the motor must not move), unless the program decides
+    // first.
+    bool starting = false;
     for (auto &[id, control] : live.controls) {
-        if (control.timer)
-            control.timer->set_enabled(description.controls.at(id).start_on);
+        control.start_with_loop = control.timer && description.controls.at(id).start_on;
+        starting |= control.start_with_loop;
+    }
+    if (starting) {
+        Engine *self = &engine;
+        const int started = handle;
+        QMetaObject::invokeMethod(
+            engine.app,
+            [self, started] {
+                const HoldUnlessHeld hold_lock(self->lock);
+                if (Panel *p = find_panel(*self, started))
+                    for (auto &[id, control] : p->controls)
+                        if (control.start_with_loop) {
+                            control.start_with_loop = false;
+                            control.timer->set_enabled(true);
+                        }
+            },
+            Qt::QueuedConnection);
     }
     return {};
 }
