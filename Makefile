@@ -5,6 +5,7 @@
 #   make run        start stelmo on the simulated rig
 #   make test       build and run every test
 #   make test-asan  the whole suite under AddressSanitizer + UBSan (build-asan/)
+#   make test-tsan  the tests where threads meet under ThreadSanitizer (build-tsan/)
 #   make fuzz       fuzz the panel loader for FUZZ_SECONDS (default 60; build-fuzz/)
 #   make bench      timing and resource benchmark, one table (build-bench/)
 #   make package    a .deb in build/
@@ -27,6 +28,7 @@ JOBS := $(shell nproc)
 SETTINGS := -DSTELMO_WERROR=$(STELMO_WERROR) $(CMAKE_EXTRA_FLAGS)
 BUILD_SETTINGS := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(SETTINGS)
 ASAN_SETTINGS := -DCMAKE_BUILD_TYPE=Debug -DSTELMO_SANITIZE=ON $(SETTINGS)
+TSAN_SETTINGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTELMO_TSAN=ON $(SETTINGS)
 FUZZ_SETTINGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTELMO_FUZZ=ON -DSTELMO_TESTS=OFF $(SETTINGS)
 
 # $(call configure,<tree>,<settings>[,<environment>]): configures <tree> when
@@ -44,7 +46,7 @@ define configure
 	fi
 endef
 
-.PHONY: all deps build test run test-asan fuzz bench package install clean distclean format-check
+.PHONY: all deps build test run test-asan test-tsan fuzz bench package install clean distclean format-check
 
 all: build
 
@@ -65,6 +67,13 @@ test-asan: deps
 	$(call configure,build-asan,$(ASAN_SETTINGS))
 	cmake --build build-asan --parallel
 	cd build-asan && ctest --output-on-failure --parallel $(JOBS)
+
+# The tick thread and the engine tests (ctest label "threads"), where tick
+# threads and the event loop meet.
+test-tsan: deps
+	$(call configure,build-tsan,$(TSAN_SETTINGS))
+	cmake --build build-tsan --parallel --target thread_tests
+	cd build-tsan && ctest --output-on-failure --parallel $(JOBS) -L threads
 
 fuzz: deps
 	$(call configure,build-fuzz,$(FUZZ_SETTINGS),CXX=clang++)
@@ -96,4 +105,4 @@ format-check: deps
 	scripts/check-format
 
 distclean:
-	rm -rf build build-asan build-fuzz build-bench
+	rm -rf build build-asan build-tsan build-fuzz build-bench

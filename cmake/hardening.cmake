@@ -9,8 +9,8 @@
 #                                       the relocations read-only afterwards)
 #
 # _FORTIFY_SOURCE works only with optimisation, so Debug builds go without it,
-# and so do the sanitizer and fuzz builds, whose own checks see more without
-# it. The compiler's own default is dropped first, so no build warns about a
+# and so do the sanitizer builds (AddressSanitizer, ThreadSanitizer) and the
+# fuzz build, whose own checks see more without it. The compiler's own default is dropped first, so no build warns about a
 # redefinition.
 
 include(CheckPIESupported)
@@ -21,7 +21,7 @@ endif()
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 
 add_compile_options(-fstack-protector-strong -Wformat -Werror=format-security)
-if(NOT STELMO_SANITIZE AND NOT STELMO_FUZZ)
+if(NOT STELMO_SANITIZE AND NOT STELMO_TSAN AND NOT STELMO_FUZZ)
   set(stelmo_optimised $<CONFIG:Release,RelWithDebInfo,MinSizeRel>)
   add_compile_options($<${stelmo_optimised}:-U_FORTIFY_SOURCE>
                       $<${stelmo_optimised}:-D_FORTIFY_SOURCE=2>)

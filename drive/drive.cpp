@@ -64,7 +64,7 @@ void move_down()
 
 // One tick does at most one port read, one port write, one selector read and
 // one display update. It never allocates and never waits: it runs on the
-// event-loop thread at the step rate.
+// step timer's thread at the step rate.
 extern "C" int timer(int, int, int event, void *, int, int)
 {
     if (event != EVENT_TIMER_TICK)

@@ -2,8 +2,9 @@
 // how it addresses the parallel port, and the tick sequencer timer().
 //
 // Only timer() changes the drive state, except `adresse` (set by the start
-// button) and `panelHandle` (set once by main). Everything runs on the one
-// event-loop thread, so nothing here is locked.
+// button) and `panelHandle` (set once by main). The run-time never runs two
+// callbacks at once (it holds one lock around each), so nothing here is
+// locked.
 #pragma once
 
 #include <cstdint>

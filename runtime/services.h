@@ -2,6 +2,18 @@
 // loop, control access and parallel-port I/O. The engine in this directory
 // implements them on Qt; tests put recording stand-ins in their place at link
 // time. Nothing here pulls in Qt.
+//
+// Threads: one lock, callbacks never overlap. The program's code may be
+// written for one thread. Button callbacks run on the thread that called
+// RunUserInterface; a timer control's callback runs on that timer's own
+// thread; but the engine holds one lock around every callback, so no two ever
+// run at once, and everything a callback did is seen by the next one. From a
+// timer callback the program may call SetCtrlAttribute, QuitUserInterface,
+// GetCtrlIndex, SetCtrlVal, inp and outp, which then touch no window:
+// GetCtrlIndex gives the index as of the selector's last change, and a value
+// from SetCtrlVal reaches the display with the next screen frame. LoadPanel,
+// DisplayPanel and RunUserInterface refuse a timer callback; every service
+// refuses any other thread (ERR_NO_ENGINE).
 #pragma once
 
 #include <cstdint>
@@ -27,7 +39,8 @@ constexpr int ERR_NOT_A_PANEL = -2;    // LoadPanel: the document is not a panel
 constexpr int ERR_NO_SUCH_PANEL = -3;  // LoadPanel: the file holds another panel id
 constexpr int ERR_BAD_CONTROL = -4;    // LoadPanel: a control cannot be made (duplicate id, unknown
                                        // callback, wrong kind, bad timer, no timer to be had)
-constexpr int ERR_NO_ENGINE = -5;      // before InitRuntimeEx succeeded, or from another thread
+constexpr int ERR_NO_ENGINE = -5;      // before InitRuntimeEx succeeded, or from a thread the
+                                       // service may not run on (see Threads above)
 constexpr int ERR_BAD_HANDLE = -6;     // no panel with that handle, or its window is gone
 constexpr int ERR_BAD_CONTROL_ID = -7; // no such control, or not of the kind the call needs
 constexpr int ERR_BAD_ARGUMENT = -8;   // an argument is wrong: unknown attribute, a value a
@@ -48,12 +61,15 @@ int LoadPanel(int parent, const char *file, int panel);
 int DisplayPanel(int panel);
 
 // Sets an attribute of a control (ATTR_TIMER_ENABLED on a timer control).
+// A timer switched off ticks no more once this returns, even when a tick was
+// already due.
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
 
 // Runs the event loop on the calling thread until QuitUserInterface.
 int RunUserInterface(void);
 
-// Makes the running RunUserInterface return once the current callback ends.
+// Switches every timer off at once and makes the running RunUserInterface
+// return once the current callback ends.
 int QuitUserInterface(int code);
 
 // Stores the 0-based index of a selector's current entry in *index.

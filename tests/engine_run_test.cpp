@@ -1,6 +1,8 @@
 // The running engine: timer ticks switched on and off, the event loop and
 // quitting it, reading selectors, showing values, and calls that name
-// nothing. Runs the real event loop offscreen.
+// nothing. Runs the real event loop offscreen. Ticks run on their timers'
+// threads: what they record is read after switching the timer off under the
+// engine's lock (stop_ticks), which also orders it before the reading.
 #include "engine_support.h"
 
 #include "runtime/engine/engine.h"
@@ -16,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -41,30 +44,34 @@ double ms_since(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// The process's timerfds: how many there are, and how many are armed (the
-// kernel shows a remaining time other than zero).
-struct TimerFds {
-    int total = 0;
-    int armed = 0;
-};
-
-TimerFds timer_fds()
+// How often the tick threads ("stelmo-tick") were switched in, summed, once
+// none of them moves any more (a new one, or one just switched off, may still
+// be on its way to sleep): two looks 20 ms apart agree. -1: no tick thread.
+long settled_tick_thread_switches()
 {
-    TimerFds fds;
-    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        const auto target = std::filesystem::read_symlink(entry.path(), error);
-        if (error || target.string() != "anon_inode:[timerfd]")
-            continue;
-        ++fds.total;
-        std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
-        std::string line;
-        while (std::getline(info, line)) {
-            if (line.rfind("it_value:", 0) == 0 && line.find("(0, 0)") == std::string::npos)
-                ++fds.armed;
+    const auto look = [] {
+        long switches = -1;
+        for (const auto &task : std::filesystem::directory_iterator("/proc/self/task")) {
+            std::ifstream comm(task.path() / "comm"), status(task.path() / "status");
+            std::string line;
+            if (!std::getline(comm, line) || line != "stelmo-tick")
+                continue;
+            switches = std::max(switches, 0L);
+            while (std::getline(status, line))
+                if (line.find("ctxt_switches:") != std::string::npos)
+                    switches += std::stol(line.substr(line.find(':') + 1));
         }
+        return switches;
+    };
+    long last = look();
+    for (int i = 0; i < 50; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (const long now = look(); now != last)
+            last = now;
+        else
+            break;
     }
-    return fds;
+    return last;
 }
 
 class EngineRunTest : public ::testing::Test {
@@ -89,6 +96,10 @@ protected:
             RunUserInterface();
         }
     }
+
+    // Switches the panel's timer off under the engine's lock: no tick runs
+    // after it, and what ticks recorded may be read.
+    void stop_ticks() { ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 0), 0); }
 
     long ticks() const
     {
@@ -154,18 +165,22 @@ TEST_F(EngineRunTest, NoTicksWhileOffAndNoneOwedAfterSwitchingOff)
     };
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
     run_for(250);
-    EXPECT_EQ(ticks(), 5);
     EXPECT_FALSE(counts().enabled);
+    stop_ticks();
+    EXPECT_EQ(ticks(), 5);
 }
 
 TEST_F(EngineRunTest, SwitchedOffTimerWakesNothing)
 {
-    const TimerFds before = timer_fds();
-    ASSERT_GE(before.total, 1); // this panel's timer, at least
+    // A timer that ran is switched off, as is every other of the process:
+    // no tick thread wakes up any more.
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
-    EXPECT_EQ(timer_fds().armed, before.armed + 1);
-    ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 0), 0);
-    EXPECT_EQ(timer_fds().armed, before.armed);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop_ticks();
+    const long switches = settled_tick_thread_switches();
+    ASSERT_GT(switches, 0); // this panel's timer, at least
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(settled_tick_thread_switches(), switches);
 }
 
 TEST_F(EngineRunTest, SwitchingOnAgainKeepsTheRunningPeriod)
@@ -179,19 +194,22 @@ TEST_F(EngineRunTest, SwitchingOnAgainKeepsTheRunningPeriod)
     again.start(4);
     run_for(300);
     again.stop();
+    stop_ticks();
     EXPECT_GE(ticks(), 10);
 }
 
-TEST_F(EngineRunTest, HeldUpLoopGetsOneTickNotABurst)
+TEST_F(EngineRunTest, HeldUpTimerGetsOneTickNotABurst)
 {
+    std::vector<Clock::time_point> starts;
     on_event = [&](const Event &e) {
+        starts.push_back(Clock::now());
         if (e.event == EVENT_TIMER_TICK && ticks() == 1)
             std::this_thread::sleep_for(std::chrono::milliseconds(120)); // twelve periods
     };
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
     const auto start = Clock::now();
     run_for(300);
-    SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 0);
+    stop_ticks();
     const double periods = ms_since(start) / 10.0;
 
     // The periods lost in the hold-up are counted as missed, not handed over
@@ -202,12 +220,16 @@ TEST_F(EngineRunTest, HeldUpLoopGetsOneTickNotABurst)
     EXPECT_GE(c.missed, 10);
     EXPECT_LE(c.ticks + c.missed, periods + 1);
     EXPECT_GE(c.ticks, 3); // and ticking went on after the hold-up
+    // No two steps closer than 0.9 periods, the ones after the hold-up
+    // included.
+    for (std::size_t i = 1; i < starts.size(); ++i)
+        EXPECT_GE(starts[i] - starts[i - 1], std::chrono::microseconds(9000)) << i;
 }
 
 TEST_F(EngineRunTest, CallbacksNeverNest)
 {
-    // A tick callback that pumps events (as a careless callback might):
-    // ticks arriving meanwhile are dropped, a click is kept for afterwards.
+    // A button callback that pumps events (as a careless callback might):
+    // ticks wait for it to end, a click arriving meanwhile runs after it.
     int depth = 0;
     int deepest = 0;
     bool pumped = false;
@@ -216,7 +238,7 @@ TEST_F(EngineRunTest, CallbacksNeverNest)
         ++depth;
         deepest = std::max(deepest, depth);
         order.push_back(e.control);
-        if (e.event == EVENT_TIMER_TICK && !pumped) {
+        if (e.control == START && !pumped) {
             pumped = true;
             button(START)->click();
             const auto until = Clock::now() + std::chrono::milliseconds(60);
@@ -226,20 +248,87 @@ TEST_F(EngineRunTest, CallbacksNeverNest)
         --depth;
     };
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
+    QTimer click;
+    click.setSingleShot(true);
+    QObject::connect(&click, &QTimer::timeout, [this] { button(START)->click(); });
+    click.start(20);
     run_for(150);
-    SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 0);
+    stop_ticks();
 
     EXPECT_EQ(deepest, 1);
-    EXPECT_GE(counts().missed, 3); // the ticks that fell into the pumping
-    // The click ran exactly once, after the tick that was running.
-    int clicks = 0;
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        if (order[i] == START) {
+    EXPECT_GE(counts().missed, 3); // the ticks held up by the pumping callback
+    // The second click ran once, after the first one's callback, with no
+    // tick in between: the first callback ended and the deferred one came next.
+    std::vector<std::size_t> clicks;
+    for (std::size_t i = 0; i < order.size(); ++i)
+        if (order[i] == START)
+            clicks.push_back(i);
+    ASSERT_EQ(clicks.size(), 2u);
+    EXPECT_GT(clicks[0], 0u);
+}
+
+TEST_F(EngineRunTest, TickAndButtonCallbacksNeverOverlap)
+{
+    // A 0.1 ms timer against a button clicked as fast as the loop allows,
+    // for a second. Both callbacks flag their entry and exit; ticks use the
+    // services a step uses, and are refused those that touch windows.
+    TempDir dir;
+    const std::string fast =
+        "   <property name=\"stelmoInterval\" stdset=\"0\"><double>0.1</double></property>\n"
+        "   <property name=\"stelmoTimerEnabled\" stdset=\"0\"><bool>false</bool></property>\n";
+    const std::string items =
+        "   <item><property name=\"text\"><string>a</string></property></item>\n"
+        "   <item><property name=\"text\"><string>b</string></property></item>\n";
+    const std::string document = panel_document(
+        widget("QWidget", "tick", 9, "engine_test_tick", 0, fast) +
+        widget("QPushButton", "b", 2, "engine_test_click") +
+        widget("QComboBox", "c", 6, "", 0, items) + widget("QDoubleSpinBox", "d", 5));
+    const int stress = LoadPanel(0, dir.write("stress.ui", document).c_str(), 1);
+    ASSERT_GE(stress, 1);
+    auto *selector = qobject_cast<QComboBox *>(stelmo::engine::control_widget(stress, 6));
+    auto *clicked = qobject_cast<QPushButton *>(stelmo::engine::control_widget(stress, 2));
+
+    std::atomic<bool> inside{false};
+    long overlaps = 0, tick_calls = 0, clicks = 0, refusals = 0, bad_index = 0;
+    const auto loop_thread = std::this_thread::get_id();
+    bool ticked_on_loop_thread = false;
+    on_event = [&](const Event &e) {
+        if (inside.exchange(true))
+            ++overlaps;
+        if (e.event == EVENT_TIMER_TICK) {
+            ++tick_calls;
+            ticked_on_loop_thread |= std::this_thread::get_id() == loop_thread;
+            int index = -1;
+            refusals += GetCtrlIndex(stress, 6, &index) != 0;
+            bad_index += index != 0 && index != 1;
+            refusals += SetCtrlVal(stress, 5, static_cast<double>(tick_calls % 90)) != 0;
+            if (tick_calls == 1) {
+                StderrCapture quiet;
+                refusals += DisplayPanel(stress) != ERR_NO_ENGINE;
+            }
+        } else {
             ++clicks;
-            EXPECT_GT(i, 0u);
         }
+        std::this_thread::sleep_for(std::chrono::microseconds(20)); // room for an overlap to show
+        inside = false;
+    };
+    ASSERT_EQ(SetCtrlAttribute(stress, 9, ATTR_TIMER_ENABLED, 1), 0);
+    const auto until = Clock::now() + std::chrono::seconds(1);
+    for (int i = 0; Clock::now() < until; ++i) {
+        clicked->click();
+        selector->setCurrentIndex(i % 2);
+        QCoreApplication::processEvents();
     }
-    EXPECT_EQ(clicks, 1);
+    ASSERT_EQ(SetCtrlAttribute(stress, 9, ATTR_TIMER_ENABLED, 0), 0);
+    on_event = nullptr;
+
+    EXPECT_EQ(overlaps, 0);
+    EXPECT_GE(tick_calls, 100);
+    EXPECT_GE(clicks, 100);
+    EXPECT_FALSE(ticked_on_loop_thread);
+    EXPECT_EQ(refusals, 0);
+    EXPECT_EQ(bad_index, 0);
+    EXPECT_TRUE(stelmo::engine::discard_panel(stress));
 }
 
 // --- event loop and quitting ----------------------------------------------
@@ -372,6 +461,14 @@ TEST_F(EngineRunTest, DisplayShowsValuesWithinItsRange)
     EXPECT_DOUBLE_EQ(lcd->value(), 12.5);
     const std::string said = capture.text();
     EXPECT_NE(said.find("its range is 0 to 340"), std::string::npos) << said;
+
+    // The engine decides without the widget (ticks may not touch it), and
+    // decides as the widget would.
+    for (double value : {9999.0, 10000.0, -999.0, -1000.0, 0.001, 1e-5, 123.45, 1e10, -1e-10,
+                         99999.5, 1e100, -1e100, 0.1234567}) {
+        StderrCapture quiet;
+        EXPECT_EQ(SetCtrlVal(handle, COUNTER, value) == 0, !lcd->checkOverflow(value)) << value;
+    }
 }
 
 TEST_F(EngineRunTest, ValuesSetDuringTicksReachTheDisplayOncePerFrame)
@@ -380,26 +477,29 @@ TEST_F(EngineRunTest, ValuesSetDuringTicksReachTheDisplayOncePerFrame)
     ASSERT_NE(spin, nullptr);
     ASSERT_EQ(SetCtrlVal(handle, POSITION, 0.0), 0);
 
-    // Each tick sets a new value; the widget never changes inside a tick.
+    // Each tick sets a new value; the widget changes only on the event-loop
+    // thread, never on the tick's.
     int value_changes = 0;
-    QObject::connect(spin, &QDoubleSpinBox::valueChanged, spin, [&] { ++value_changes; });
+    bool changed_elsewhere = false;
+    const auto loop_thread = std::this_thread::get_id();
+    QObject::connect(spin, &QDoubleSpinBox::valueChanged, spin, [&] {
+        ++value_changes;
+        changed_elsewhere |= std::this_thread::get_id() != loop_thread;
+    });
     double last = 0;
-    bool changed_inside_tick = false;
     on_event = [&](const Event &e) {
         if (e.event != EVENT_TIMER_TICK || last >= 300)
             return;
-        const double before = spin->value();
         last += 1.5;
         EXPECT_EQ(SetCtrlVal(handle, POSITION, last), 0);
-        changed_inside_tick |= spin->value() != before;
     };
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
     run_for(600);
-    ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 0), 0);
+    stop_ticks();
     on_event = nullptr;
     run_for(100); // the frame after the last tick
 
-    EXPECT_FALSE(changed_inside_tick);
+    EXPECT_FALSE(changed_elsewhere);
     EXPECT_GE(ticks(), 20);
     EXPECT_DOUBLE_EQ(spin->value(), last); // the last value is the one shown
     // Ticks come every 10 ms, frames about every 16 ms: fewer widget updates
@@ -413,12 +513,12 @@ TEST_F(EngineRunTest, ValuesSetDuringTicksReachTheDisplayOncePerFrame)
         if (e.event == EVENT_TIMER_TICK)
             SetCtrlVal(handle, POSITION, 200.0);
     };
-    const long ticks_before = ticks();
+    const long ticks_before = counts().ticks;
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
-    for (int wait = 0; wait < 100 && ticks() == ticks_before; ++wait)
-        run_for(1);
+    for (int wait = 0; wait < 100 && counts().ticks == ticks_before; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    stop_ticks();
     ASSERT_GT(ticks(), ticks_before);
-    SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 0);
     on_event = nullptr;
     EXPECT_EQ(SetCtrlVal(handle, POSITION, 17.0), 0);
     EXPECT_DOUBLE_EQ(spin->value(), 17.0);

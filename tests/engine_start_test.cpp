@@ -1,7 +1,10 @@
 // InitRuntimeEx: starting without a display, with an X server that does not
 // answer, with a platform Qt cannot load, with a port backend that cannot
-// open, and starting properly; and how signals end a started engine. Each case runs in a forked
-// child, since a process can start the engine only once; the child's stderr is collected.
+// open, and starting properly; how signals end a started engine; then what
+// start-up says about the first timer and what a timer without a thread does
+// to its panel. Each case runs in a forked child, since a process can start
+// the engine only once, and some take rights away for good; the child's
+// stderr is collected.
 #include "engine_support.h"
 
 #include "runtime/engine/engine.h"
@@ -14,10 +17,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <linux/capability.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,6 +91,57 @@ void expect_one_line(const Child &child, std::initializer_list<const char *> wor
     EXPECT_EQ(lines[0].rfind("stelmo: ", 0), 0u) << lines[0];
     for (const char *word : words)
         EXPECT_NE(lines[0].find(word), std::string::npos) << word << " in: " << lines[0];
+}
+
+// Starts the engine offscreen on the simulated rig, in a child.
+bool start_offscreen()
+{
+    no_display();
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    unsetenv("XDG_RUNTIME_DIR");
+    return InitRuntimeEx(0, nullptr, 0) == 1;
+}
+
+// Takes real-time scheduling out of reach: no RLIMIT_RTPRIO, no CAP_SYS_NICE,
+// no RealtimeKit (no system bus).
+bool no_realtime()
+{
+    const rlimit none{0, 0};
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[_LINUX_CAPABILITY_U32S_3]{};
+    if (setrlimit(RLIMIT_RTPRIO, &none) != 0 || syscall(SYS_capget, &header, caps) != 0)
+        return false;
+    caps[0].effective &= ~(1u << CAP_SYS_NICE);
+    caps[0].permitted &= ~(1u << CAP_SYS_NICE);
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/system_bus_socket", 1);
+    return syscall(SYS_capset, &header, caps) == 0;
+}
+
+// From here on this process starts no thread, as when the system's thread
+// limit is reached: clone3 says it does not exist (glibc then uses clone),
+// clone for a thread says EAGAIN.
+bool no_threads()
+{
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, CLONE_THREAD, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// The number of threads of this process.
+long threads()
+{
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return std::distance(begin(tasks), end(tasks));
 }
 
 bool x_display_99_exists()
@@ -221,7 +286,11 @@ TEST(EngineStartTest, SignalsEndTheLoopWithTheTimersOffAndTheirOwnStatus)
         });
         EXPECT_TRUE(child.exited) << number;
         EXPECT_EQ(child.code, 128 + number);
-        EXPECT_EQ(child.err, "");
+        // Nothing but, where real-time is not to be had, the line saying so.
+        EXPECT_EQ(child.err.find("stelmo: the timer still runs"), std::string::npos) << child.err;
+        EXPECT_EQ(std::count(child.err.begin(), child.err.end(), '\n'),
+                  child.err.rfind("stelmo: step timer runs at normal priority", 0) == 0 ? 1 : 0)
+            << child.err;
     }
 }
 
@@ -242,6 +311,52 @@ TEST(EngineStartTest, RigWindowOnlyWhenNotSwitchedOff)
         EXPECT_TRUE(child.exited) << setting;
         EXPECT_EQ(child.code, 0) << setting << child.err;
     }
+}
+
+TEST(EngineStartTest, SaysOnceWhenTheStepTimerIsNotRealTime)
+{
+    const std::string operator_panel = support::panels_dir() + "/operator.ui";
+    // Without any way to real-time scheduling: one line at the first timer,
+    // none at the second, and the status says the same. (With one, nothing
+    // is said: the Xvfb tests, run as root, expect an empty stderr.)
+    const Child child = in_child([&] {
+        if (!no_realtime() || !start_offscreen())
+            return 1;
+        if (LoadPanel(0, operator_panel.c_str(), 1) < 1 ||
+            LoadPanel(0, operator_panel.c_str(), 1) < 1)
+            return 2;
+        return stelmo::engine::tick_scheduling().rfind("normal priority: ", 0) == 0 ? 0 : 3;
+    });
+    EXPECT_TRUE(child.exited);
+    EXPECT_EQ(child.code, 0) << child.err;
+    expect_one_line(child, {"step timer runs at normal priority: ", "RLIMIT_RTPRIO 0",
+                            "; steps may be late when the machine is busy"});
+}
+
+TEST(EngineStartTest, TimerThatCannotBeHadTakesTheWholePanelDown)
+{
+    const Child child = in_child([] {
+        if (!start_offscreen())
+            return 1;
+        support::TempDir dir;
+        const std::string path = dir.write(
+            "timers.ui",
+            support::panel_document(support::widget("QPushButton", "b", 2, "engine_test_click") +
+                                    support::widget("QWidget", "t", 9, "engine_test_tick", 10)));
+        const auto windows = QApplication::topLevelWidgets().size();
+        const long before = threads();
+        if (!no_threads())
+            return 2;
+        if (LoadPanel(0, path.c_str(), 1) != ERR_BAD_CONTROL)
+            return 3;
+        // Nothing of it is left: no window, no thread, no handle.
+        if (QApplication::topLevelWidgets().size() != windows || threads() != before)
+            return 4;
+        return stelmo::engine::control_ids(1).empty() ? 0 : 5;
+    });
+    EXPECT_TRUE(child.exited);
+    EXPECT_EQ(child.code, 0) << child.err;
+    expect_one_line(child, {"timers.ui: control 9 \"t\": cannot start a timer thread"});
 }
 
 } // namespace

@@ -186,8 +186,14 @@ TEST_F(PanelCorpusTest, RealPanelFileLoadsWithTheProgramsControlsAndCallbacks)
     using stelmo::engine::control_widget;
     StderrCapture capture;
     const int handle = LoadPanel(0, PANEL_FILE.c_str(), PANEL);
-    ASSERT_GE(handle, 0) << capture.text();
-    EXPECT_EQ(capture.text(), "");
+    const std::string said = capture.text();
+    ASSERT_GE(handle, 0) << said;
+    // Nothing to say, unless the step timer cannot run real-time here: then
+    // start-up says that, in one line.
+    const bool realtime = stelmo::engine::tick_scheduling().rfind("real-time", 0) == 0;
+    EXPECT_LE(lines_of(said).size(), realtime ? 0u : 1u) << said;
+    for (const std::string &line : lines_of(said))
+        EXPECT_EQ(line.rfind("stelmo: step timer runs at normal priority: ", 0), 0u) << line;
     panelHandle = handle;
 
     // The controls the program uses, of the kinds its calls need.
@@ -246,15 +252,14 @@ TEST_F(PanelCorpusTest, RealPanelFileLoadsWithTheProgramsControlsAndCallbacks)
     ASSERT_TRUE(stelmo::engine::timer_counts(handle, PANEL_TIMER, counts));
     EXPECT_TRUE(counts.enabled);
 
-    // Each tick the drive reads the switches and writes a pattern.
+    // Each tick the drive reads the switches and writes a pattern. Stop
+    // switches the ticks off under the engine's lock: none runs after it.
     run_for(100);
-    ASSERT_TRUE(stelmo::engine::timer_counts(handle, PANEL_TIMER, counts));
-    EXPECT_GT(counts.ticks, 0);
-    EXPECT_EQ(port.accesses, 2 * counts.ticks);
-
     buttons[&stop]->click();
     ASSERT_TRUE(stelmo::engine::timer_counts(handle, PANEL_TIMER, counts));
     EXPECT_FALSE(counts.enabled);
+    EXPECT_GT(counts.ticks, 0);
+    EXPECT_EQ(port.accesses, 2 * counts.ticks);
 
     // Quit ends the event loop with 0; stopped, the drive touches nothing.
     const long accesses = port.accesses;

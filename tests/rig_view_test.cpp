@@ -40,10 +40,16 @@ class RigViewTest : public ::testing::Test {
 protected:
     SimRig rig;
     stelmo::FramePacer frames;
-    RigView view{rig, frames};
+    stelmo::CallbackLock lock;
+    RigView view{rig, frames, lock};
 
     void SetUp() override { view.resize(view.sizeHint()); }
-    QImage shot() { return view.grab().toImage(); }
+    // The view after the next frame, which copies the rig's state.
+    QImage shot()
+    {
+        frames.flush();
+        return view.grab().toImage();
+    }
 };
 
 TEST_F(RigViewTest, LampsFollowTheDataLines)
@@ -69,6 +75,12 @@ TEST_F(RigViewTest, CarriageIsDrawnWhereTheRigHasIt)
         const QPointF elsewhere = view.carriage(position + (position > 100 ? -20 : 20)).center();
         EXPECT_NE(at(image, elsewhere), CARRIAGE) << position;
     }
+
+    // Painted from the copy the last frame took: a step is seen with the
+    // next frame, not before.
+    const int before = rig.state().position;
+    move(rig, -30);
+    EXPECT_EQ(at(view.grab().toImage(), view.carriage(before).center()), CARRIAGE);
 }
 
 TEST_F(RigViewTest, EndSwitchesLightWhenClosed)
@@ -158,7 +170,7 @@ TEST_F(RigViewTest, ShowsBesideThePanelWithinTheScreen)
         QWidget panel;
         panel.setGeometry(c.panel);
         panel.show();
-        RigView beside{rig, frames};
+        RigView beside{rig, frames, lock};
         beside.show_beside(panel);
         const QRect placed = beside.frameGeometry();
         EXPECT_TRUE(screen.contains(placed)) << placed.x() << "," << placed.y();

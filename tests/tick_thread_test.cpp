@@ -1,6 +1,8 @@
-// The tick thread keeps steps apart after a hold-up, delivers nothing once
-// switched off under the callback lock, and ends without hanging. Only lower
-// bounds of the spacing are checked: they hold however loaded the machine is.
+// The tick thread keeps steps apart after a hold-up, keeps its schedule when
+// a tick is a little late, delivers nothing once switched off under the
+// callback lock, and ends without hanging. Spacing is checked by lower bounds
+// only, and lateness with margins of tens of milliseconds, so the checks hold
+// however loaded the machine is.
 #include "runtime/clock/tick_thread.h"
 
 #include <gtest/gtest.h>
@@ -78,6 +80,64 @@ TEST(TickThread, KeepsStepsApartAfterBeingHeldUp)
     EXPECT_GE(timer->missed(), 4);
     // The status says what the thread really runs under.
     EXPECT_EQ(policy == SCHED_FIFO, timer->scheduling() != Scheduling::normal) << timer->status();
+}
+
+TEST(TickThread, SlightlyLateTickKeepsTheScheduleHeldUpTickMovesIt)
+{
+    constexpr auto period = 200ms;
+    CallbackLock lock;
+    struct Seen {
+        Clock::time_point start; // as the tick saw it
+        Clock::time_point next;  // the deadline after it
+    };
+    std::vector<Seen> seen;
+    seen.reserve(16);
+    TickThread *self = nullptr;
+    auto timer = make_timer(period, lock, [&] {
+        seen.push_back({Clock::now(), self->next_tick()});
+    });
+    ASSERT_TRUE(timer);
+    self = timer.get();
+    switch_timer(lock, *timer, true);
+    wait_for_ticks(*timer, 1);
+
+    // Holds the lock across the next deadline until `late` after it, so the
+    // tick due then starts at least that late; returns that deadline.
+    const auto make_next_tick_late = [&](std::chrono::milliseconds late) {
+        Clock::time_point due;
+        {
+            const std::lock_guard hold(lock);
+            due = timer->next_tick();
+        }
+        std::this_thread::sleep_until(due - 30ms);
+        const std::lock_guard hold(lock);
+        EXPECT_TRUE(timer->next_tick() == due) << "the test thread came too late";
+        std::this_thread::sleep_until(due + late);
+        return due;
+    };
+
+    // 0.3 periods late (plus wake-up jitter, well under half a period): the
+    // deadlines stay where they were, and the next tick, which the schedule
+    // puts 0.7 periods later, waits for the 0.9-period minimum.
+    const long before = timer->ticks();
+    const Clock::time_point due = make_next_tick_late(60ms);
+    wait_for_ticks(*timer, before + 2);
+    {
+        const std::lock_guard hold(lock);
+        const Seen &late = seen[static_cast<std::size_t>(before)];
+        EXPECT_TRUE(late.next == due + period) << "a slightly late tick moved the schedule";
+        EXPECT_GE(seen[static_cast<std::size_t>(before) + 1].start - late.start, period * 9 / 10);
+    }
+
+    // 0.7 periods late: the schedule starts again one period after that tick.
+    const long held = timer->ticks();
+    const Clock::time_point held_due = make_next_tick_late(140ms);
+    wait_for_ticks(*timer, held + 1);
+    switch_timer(lock, *timer, false);
+    const std::lock_guard hold(lock);
+    const Seen &moved = seen[static_cast<std::size_t>(held)];
+    EXPECT_GT(moved.next, held_due + period);
+    EXPECT_LE(moved.next, moved.start + period);
 }
 
 TEST(TickThread, SwitchingOffUnderTheLockStopsTheNextTick)
@@ -161,12 +221,22 @@ TEST(TickThread, EndsWhileTickingOrWaitingForTheLock)
     waiting.reset();
     holder.join();
 
-    // With the lock held it would wait forever: it ends the process instead.
+    // With the lock held it ends at once when its thread does not want the
+    // lock (never switched on) ...
+    {
+        auto idle = make_timer(1ms, lock, [] {});
+        ASSERT_TRUE(idle);
+        const std::lock_guard hold(lock);
+        idle.reset();
+    }
+    // ... and when it does, it would wait forever: it ends the process instead.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
         {
             auto timer = make_timer(1ms, lock, [] {});
             lock.lock();
+            timer->set_enabled(true);
+            std::this_thread::sleep_for(200ms); // due long since, waiting for the lock
             timer.reset();
         },
         "callback lock held");

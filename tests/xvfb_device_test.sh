@@ -94,7 +94,9 @@ wait "$pid" || status=$?
 poke $((0x302)) 00
 cmp -s "$dev" <(head -c 65536 /dev/zero) || fail "bytes outside 0x300 and 0x302 changed"
 grep -v '^#' "$trace" | grep -Eqv ' 0x3(00|02)$' && fail "an access did not go to 0x300 or 0x302"
-[[ -s $work/stderr ]] && fail "unexpected stderr: $(cat "$work/stderr")"
+# Without the right to real-time scheduling start-up says so in one line.
+unexpected=$(grep -v '^stelmo: step timer runs at normal priority: ' "$work/stderr" || true)
+[[ -n $unexpected ]] && fail "unexpected stderr: $unexpected"
 echo "passed: $(wc -l <"$trace") port accesses at 0x300/0x302 through the port helper"
 EOF
 

@@ -143,7 +143,9 @@ status=0
 wait "$pid" || status=$?
 ((status == 0)) || fail "exit status $status after the window was destroyed"
 
-[[ -s $work/stderr ]] && fail "unexpected stderr: $(cat "$work/stderr")"
+# Without the right to real-time scheduling start-up says so in one line.
+unexpected=$(grep -v '^stelmo: step timer runs at normal priority: ' "$work/stderr" || true)
+[[ -n $unexpected ]] && fail "unexpected stderr: $unexpected"
 echo "passed: $lines port accesses"
 EOF
 

@@ -50,4 +50,26 @@ private:
     std::atomic<pthread_t> owner_{};
 };
 
+// Holds a CallbackLock for a scope unless the calling thread holds it already:
+// for code on the event-loop thread that runs both inside callbacks and
+// outside them (a signal handler, a service called from main).
+class HoldUnlessHeld {
+public:
+    explicit HoldUnlessHeld(CallbackLock &lock) : lock_(lock.held_by_caller() ? nullptr : &lock)
+    {
+        if (lock_)
+            lock_->lock();
+    }
+    ~HoldUnlessHeld()
+    {
+        if (lock_)
+            lock_->unlock();
+    }
+    HoldUnlessHeld(const HoldUnlessHeld &) = delete;
+    HoldUnlessHeld &operator=(const HoldUnlessHeld &) = delete;
+
+private:
+    CallbackLock *lock_;
+};
+
 } // namespace stelmo

@@ -7,6 +7,7 @@
 // ordinary processes.
 #include "runtime/clock/tick_thread.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -52,7 +53,9 @@ std::unique_ptr<TickThread> TickThread::create(std::chrono::nanoseconds period, 
 
 TickThread::TickThread(std::chrono::nanoseconds period, CallbackLock &lock,
                        std::function<void()> tick)
-    : period_(period), tolerance_(period / 10), lock_(lock), tick_(std::move(tick))
+    : period_(period), rephase_(period / 2), min_gap_(period * 9 / 10),
+      early_max_(std::min<std::chrono::nanoseconds>(period / 4, std::chrono::microseconds(100))),
+      lock_(lock), tick_(std::move(tick))
 {
     pthread_mutexattr_t mutex_attributes;
     pthread_mutexattr_init(&mutex_attributes);
@@ -110,9 +113,8 @@ bool TickThread::start(std::string &error)
 
     // Settled before the loop begins, so the first tick already runs as
     // scheduled here.
-    std::string scheduling;
-    const Scheduling got = make_realtime(thread_, tid, PRIORITY, scheduling);
-    status_ = scheduling + ", " + memory;
+    const Scheduling got = make_realtime(thread_, tid, PRIORITY, scheduling_text_);
+    status_ = scheduling_text_ + ", " + memory;
 
     pthread_mutex_lock(&state_);
     scheduling_ = got;
@@ -130,6 +132,8 @@ void *TickThread::run(void *self) noexcept
 
 void TickThread::loop()
 {
+    // Named, so that ps -L and top show which thread steps the motor.
+    pthread_setname_np(pthread_self(), THREAD_NAME);
     pthread_mutex_lock(&state_);
     tid_ = ::gettid();
     pthread_cond_broadcast(&wake_);
@@ -146,20 +150,44 @@ void TickThread::loop()
             continue;
         }
         const Clock::time_point due = deadline_;
-        if (Clock::now() < due) {
-            const timespec at = to_timespec(due);
-            pthread_cond_timedwait(&wake_, &state_, &at);
-            continue; // due now, or woken for a change: look again
+        // Never sooner than the shortest step spacing after the last tick,
+        // however early the schedule says.
+        const Clock::time_point at = ticked_ ? std::max(due, last_ + min_gap_) : due;
+        const Clock::time_point now = Clock::now();
+        if (now < at - early_) {
+            const Clock::time_point wake = at - early_;
+            const timespec until = to_timespec(wake);
+            if (pthread_cond_timedwait(&wake_, &state_, &until) == ETIMEDOUT)
+                learn_latency(Clock::now() - wake);
+            continue; // nearly due now, or woken for a change: look again
         }
+        if (now < at) {
+            // The last stretch, about a wake-up's latency, is waited out
+            // awake, without the state lock, so the tick starts on time.
+            pthread_mutex_unlock(&state_);
+            while (Clock::now() < at) {
+            }
+            pthread_mutex_lock(&state_);
+            continue;
+        }
+        delivering_ = true;
         pthread_mutex_unlock(&state_);
         deliver(due);
         pthread_mutex_lock(&state_);
+        delivering_ = false;
     }
     pthread_mutex_unlock(&state_);
 }
 
-// One tick: at most two uncontended lock operations, a clock read and the
-// call. Nothing here allocates.
+// A running average over the last eight or so wake-ups, which follows a
+// change of load within a few ticks and is not thrown far by one long delay.
+void TickThread::learn_latency(std::chrono::nanoseconds latency)
+{
+    early_ += (std::clamp(latency, std::chrono::nanoseconds(0), early_max_) - early_) / 8;
+}
+
+// One tick: at most three uncontended lock operations, two clock reads and
+// the call. Nothing here allocates.
 void TickThread::deliver(Clock::time_point due)
 {
     lock_.lock();
@@ -170,22 +198,36 @@ void TickThread::deliver(Clock::time_point due)
     const Clock::time_point start = Clock::now();
     if (owed) {
         const auto late = start - due;
-        if (late > tolerance_) {
+        if (late >= rephase_) {
             // Held up: start the schedule again from this tick instead of
             // catching up, which would put the next steps closer together
             // than the motor can follow.
             deadline_ = start + period_;
             missed_.fetch_add(static_cast<long>(late / period_), std::memory_order_relaxed);
         } else {
-            // On time: keep the phase. The next tick is then at least
-            // period - tolerance after this one.
+            // Jitter: keep the schedule, so late wake-ups cost no rate. The
+            // loop keeps the next tick at least min_gap_ after this one.
             deadline_ = due + period_;
         }
+        last_ = start; // moved later when this tick is held up inside (below)
+        ticked_ = true;
     }
     pthread_mutex_unlock(&state_);
     if (owed) {
         ticks_.fetch_add(1, std::memory_order_relaxed);
         tick_();
+        // A tick that took much longer than usual was held up inside (the
+        // machine stalled the thread), most likely before its step went
+        // out: the next tick then keeps its distance from the step, taken
+        // to be where the tick's usual length before its end begins.
+        const Clock::time_point end = Clock::now();
+        const auto length = end - start;
+        pthread_mutex_lock(&state_);
+        if (length > usual_length_)
+            last_ = end - usual_length_;
+        usual_length_ +=
+            (std::min<std::chrono::nanoseconds>(length, period_ / 4) - usual_length_) / 8;
+        pthread_mutex_unlock(&state_);
     }
     lock_.unlock();
 }
@@ -217,13 +259,17 @@ void TickThread::stop()
     if (pthread_equal(pthread_self(), thread_))
         fatal("a timer thread was told to stop from its own tick; it would wait for itself "
               "forever");
-    if (lock_.held_by_caller())
-        fatal("a timer thread was stopped with the callback lock held; it may be waiting for "
-              "that lock and would never end");
     pthread_mutex_lock(&state_);
     stopping_ = true;
     pthread_cond_broadcast(&wake_);
+    // Decided on a tick and waiting for the callback lock, or about to: with
+    // that lock held here, joining would wait forever. Otherwise the thread
+    // sees `stopping_` before it could want the lock.
+    const bool wants_lock = delivering_;
     pthread_mutex_unlock(&state_);
+    if (wants_lock && lock_.held_by_caller())
+        fatal("a timer thread was stopped with the callback lock held while it waits for that "
+              "lock; it would never end");
     pthread_join(thread_, nullptr);
     running_ = false;
 }

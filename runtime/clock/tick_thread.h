@@ -5,11 +5,28 @@
 // whole process) locked in memory, so a loaded machine holds a tick up as
 // little as the system allows.
 //
-// Step spacing: two ticks never start closer than 0.9 periods apart, because
-// a stepper fed two steps a fraction of a period apart loses steps. A tick
-// that starts more than a tenth of a period late moves the schedule: the next
-// deadline is one period after that tick's start. Periods that passed without
-// a tick are counted, not made up for in a burst.
+// Step spacing: two ticks never start closer than 0.9 periods apart,
+// because a stepper fed two steps a fraction of a period apart loses steps.
+// Ticks follow a schedule of deadlines one period apart; a tick that starts a
+// little late keeps it (the next deadline is one period after this one's), so
+// ordinary wake-up jitter costs no rate. A tick that starts half a period late
+// or more was held up: the schedule starts again one period after that tick,
+// and the periods that passed without a tick are counted, never made up for
+// in a burst. The 0.9-period minimum is kept on its own at every wake-up: a
+// thread woken earlier than that after the last tick waits again until then.
+//
+// Waking up takes time (tens of microseconds on a virtual machine, even at
+// real-time priority), and at short periods that is more than the tenth of a
+// period by which the minimum lets a late schedule catch up: every tick would
+// then start a little later than the one before until the schedule moved.
+// So the thread asks to be woken that much early (its typical wake-up
+// latency, learned as it goes, at most a quarter period and 100 us) and
+// waits out the rest awake.
+//
+// The minimum counts from the start of the last tick; when that tick took
+// longer than ticks usually take (the machine stalled the thread inside it,
+// perhaps before its step went out), it counts from that tick's end less its
+// usual length, so a stalled step and the next one stay apart too.
 //
 // Threads: the owner (the engine's event-loop thread) creates and destroys
 // it; set_enabled() is called with the CallbackLock held, from any thread;
@@ -42,6 +59,8 @@ public:
     // and the services it uses, small enough to lock under the default
     // 8 MiB RLIMIT_MEMLOCK.
     static constexpr std::size_t STACK_SIZE = 256 * 1024;
+    // The thread's name, as ps -L, top and /proc/<pid>/task/<tid>/comm show it.
+    static constexpr const char *THREAD_NAME = "stelmo-tick";
 
     // A switched-off timer with the given period whose thread is running and
     // scheduled as the process allows. `tick` runs on the tick thread with
@@ -76,14 +95,18 @@ public:
 
     // How the thread is scheduled, and a one-line description of that and of
     // the memory locking, e.g. "real-time (SCHED_FIFO 20), memory locked".
+    // scheduling_text() is the scheduling part alone, e.g. "normal priority:
+    // <why>".
     Scheduling scheduling() const { return scheduling_; }
     const std::string &status() const { return status_; }
+    const std::string &scheduling_text() const { return scheduling_text_; }
 
     // Ends and joins the thread; waits for a tick in progress. No tick is
-    // delivered once it returns. Call on the owner's thread without the
-    // CallbackLock (the thread may be waiting for it): calling it with the
-    // lock held, or from a tick, would wait forever and so ends the process
-    // with a message instead.
+    // delivered once it returns. Call on the owner's thread. With the
+    // CallbackLock held it returns only when the thread is not waiting for
+    // that lock (switched off under it, or never switched on); when it is,
+    // or when called from a tick, it would wait forever and so ends the
+    // process with a message instead.
     void stop();
 
 private:
@@ -91,11 +114,18 @@ private:
     bool start(std::string &error);
     static void *run(void *self) noexcept;
     void loop();
+    void learn_latency(std::chrono::nanoseconds latency);
     void deliver(Clock::time_point due);
 
     const std::chrono::nanoseconds period_;
-    // Lateness up to which a tick keeps the schedule: a tenth of the period.
-    const std::chrono::nanoseconds tolerance_;
+    // Lateness from which a tick moves the schedule: half a period.
+    const std::chrono::nanoseconds rephase_;
+    // The shortest time between the starts of two ticks: 0.9 periods.
+    const std::chrono::nanoseconds min_gap_;
+    // How early the thread asks to be woken: its typical wake-up latency, at
+    // most `early_max_`. Loop thread only.
+    std::chrono::nanoseconds early_{0};
+    const std::chrono::nanoseconds early_max_;
     CallbackLock &lock_;
     const std::function<void()> tick_;
 
@@ -106,6 +136,12 @@ private:
     // Changed only with the CallbackLock held as well.
     std::atomic<bool> enabled_{false};
     Clock::time_point deadline_{}; // next tick due
+    // Where the last tick's step went out, as far as can be told (if
+    // `ticked_`): its start, or later when it took longer than usual.
+    Clock::time_point last_{};
+    bool ticked_ = false;
+    std::chrono::nanoseconds usual_length_{0}; // a running average of the ticks' lengths
+    bool delivering_ = false; // between deciding on a tick and its end (may wait for the lock)
     bool stopping_ = false;
     bool released_ = false; // scheduling settled; the loop may begin
     pid_t tid_ = 0;         // the thread's kernel id, 0 until it runs
@@ -115,6 +151,7 @@ private:
 
     Scheduling scheduling_ = Scheduling::normal;
     std::string status_;
+    std::string scheduling_text_;
     std::unique_ptr<ThreadStack> stack_;
     pthread_t thread_{};
     bool running_ = false; // thread_ started and not yet joined

@@ -38,7 +38,7 @@ TickTimer::~TickTimer()
 
 void TickTimer::set_enabled(bool on)
 {
-    if (on == enabled_)
+    if (on == enabled_.load())
         return; // on while on: the running period keeps its phase
 
     itimerspec setting{};
@@ -58,8 +58,8 @@ void TickTimer::set_enabled(bool on)
     }
     // Disarming (all zero) also clears expirations not yet read, so a timer
     // switched off inside a callback delivers nothing more.
+    enabled_.store(on); // before arming: a tick right after must see it on
     ::timerfd_settime(fd_, flags, &setting, nullptr);
-    enabled_ = on;
 }
 
 void TickTimer::expired()
@@ -67,7 +67,7 @@ void TickTimer::expired()
     std::uint64_t expirations = 0;
     if (::read(fd_, &expirations, sizeof expirations) != sizeof expirations)
         return; // nothing pending (disarmed since the wake-up)
-    if (!enabled_ || expirations == 0)
+    if (!enabled_.load() || expirations == 0)
         return;
     // Several periods passed since the last read: the loop was held up. One
     // tick now, not a burst: the motor cannot follow steps faster than the

@@ -1,9 +1,15 @@
-// The clock behind a timer control and the frame pacer: a timerfd on
-// CLOCK_MONOTONIC with absolute, periodic deadlines, watched by the event
-// loop. The kernel keeps the period, so ticks do not drift with the time the
-// callbacks take.
+// The frame pacer's clock: a timerfd on CLOCK_MONOTONIC with absolute,
+// periodic deadlines, watched by the event loop, which runs the callback.
+// The kernel keeps the period, so ticks do not drift with the time the
+// callbacks take. (Timer controls tick on threads of their own, TickThread.)
+//
+// Threads: created, destroyed and ticking on the event-loop thread.
+// set_enabled() arms or disarms the timerfd with one system call and may be
+// called from any thread, provided calls that switch on and calls that switch
+// off never overlap (the frame pacer sees to that).
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,7 +32,7 @@ public:
     // a running timer leaves its deadlines where they are; switching off
     // disarms the timerfd, so it wakes nothing and owes no tick.
     void set_enabled(bool on);
-    bool enabled() const { return enabled_; }
+    bool enabled() const { return enabled_.load(); }
     int interval_ms() const { return interval_ms_; }
 
     // Ticks handed to the callback, and periods that passed without one
@@ -42,7 +48,7 @@ private:
 
     int fd_;
     int interval_ms_;
-    bool enabled_ = false;
+    std::atomic<bool> enabled_{false};
     long ticks_ = 0;
     long missed_ = 0;
     std::function<void()> on_tick_;

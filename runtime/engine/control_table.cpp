@@ -10,6 +10,8 @@
 #include <QDoubleSpinBox>
 #include <QLCDNumber>
 
+#include <charconv>
+
 namespace stelmo::engine {
 
 namespace {
@@ -25,41 +27,100 @@ Fault selector_usable(const QWidget *widget, const std::string &control)
     return {};
 }
 
+// Whether an LCD number of `limits.digits` digits shows `value` without
+// overflowing, as QLCDNumber::checkOverflow decides it, without the widget:
+// in decimal it tries ever fewer significant digits ("%.*g") until the text
+// fits; in the other bases it shows the whole number, its sign taking a digit.
+bool lcd_fits(const DisplayLimits &limits, double value)
+{
+    if (limits.base != 10) {
+        if (value >= 2147483648.0 || value < -2147483648.0)
+            return false;
+        const long long whole = static_cast<int>(value);
+        auto magnitude = static_cast<unsigned long long>(whole < 0 ? -whole : whole);
+        int length = whole < 0 ? 1 : 0;
+        do {
+            ++length;
+            magnitude /= static_cast<unsigned>(limits.base);
+        } while (magnitude != 0);
+        return length <= limits.digits;
+    }
+    char text[64];
+    for (int precision = limits.digits; precision >= 0; --precision) {
+        const auto end =
+            std::to_chars(text, text + sizeof text, value, std::chars_format::general, precision);
+        if (end.ec == std::errc() && end.ptr - text <= limits.digits)
+            return true;
+    }
+    return false;
+}
+
+int lcd_base(QLCDNumber::Mode mode)
+{
+    switch (mode) {
+    case QLCDNumber::Hex:
+        return 16;
+    case QLCDNumber::Oct:
+        return 8;
+    case QLCDNumber::Bin:
+        return 2;
+    case QLCDNumber::Dec:
+        break;
+    }
+    return 10;
+}
+
 const ControlClass CONTROL_CLASSES[] = {
     {&QAbstractButton::staticMetaObject, false, Kind::button, "command button", nullptr,
      [](QWidget *widget, std::function<void()> commit) {
          QObject::connect(static_cast<QAbstractButton *>(widget), &QAbstractButton::clicked, widget,
                           std::move(commit));
      },
-     nullptr, nullptr, nullptr},
+     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
     {&QComboBox::staticMetaObject, false, Kind::selector, "selector", &selector_usable,
      [](QWidget *widget, std::function<void()> commit) {
          QObject::connect(static_cast<QComboBox *>(widget), &QComboBox::activated, widget,
                           std::move(commit));
      },
-     nullptr, nullptr, nullptr},
+     nullptr, nullptr, nullptr, nullptr,
+     [](const QWidget *widget) { return static_cast<const QComboBox *>(widget)->currentIndex(); },
+     [](QWidget *widget, std::function<void(int)> changed) {
+         QObject::connect(static_cast<QComboBox *>(widget), &QComboBox::currentIndexChanged, widget,
+                          std::move(changed));
+     }},
     {&QDoubleSpinBox::staticMetaObject, false, Kind::display, "numeric display", nullptr, nullptr,
-     [](const QWidget *widget, double value) {
-         const auto *spin = static_cast<const QDoubleSpinBox *>(widget);
-         return value >= spin->minimum() && value <= spin->maximum();
-     },
      [](const QWidget *widget) {
          const auto *spin = static_cast<const QDoubleSpinBox *>(widget);
-         return "its range is " + number(spin->minimum()) + " to " + number(spin->maximum());
+         DisplayLimits limits;
+         limits.min = spin->minimum();
+         limits.max = spin->maximum();
+         return limits;
      },
-     [](QWidget *widget, double value) { static_cast<QDoubleSpinBox *>(widget)->setValue(value); }},
+     [](const DisplayLimits &limits, double value) {
+         return value >= limits.min && value <= limits.max;
+     },
+     [](const DisplayLimits &limits) {
+         return "its range is " + number(limits.min) + " to " + number(limits.max);
+     },
+     [](QWidget *widget, double value) { static_cast<QDoubleSpinBox *>(widget)->setValue(value); },
+     nullptr, nullptr},
     {&QLCDNumber::staticMetaObject, false, Kind::display, "numeric display", nullptr, nullptr,
-     [](const QWidget *widget, double value) {
-         return !static_cast<const QLCDNumber *>(widget)->checkOverflow(value);
-     },
      [](const QWidget *widget) {
-         return "more than its " +
-                std::to_string(static_cast<const QLCDNumber *>(widget)->digitCount()) + " digits";
+         const auto *lcd = static_cast<const QLCDNumber *>(widget);
+         DisplayLimits limits;
+         limits.digits = lcd->digitCount();
+         limits.base = lcd_base(lcd->mode());
+         return limits;
      },
-     [](QWidget *widget, double value) { static_cast<QLCDNumber *>(widget)->display(value); }},
+     &lcd_fits,
+     [](const DisplayLimits &limits) {
+         return "more than its " + std::to_string(limits.digits) + " digits";
+     },
+     [](QWidget *widget, double value) { static_cast<QLCDNumber *>(widget)->display(value); },
+     nullptr, nullptr},
     // A plain QWidget, and only with stelmoInterval (see describe_panel).
     {&QWidget::staticMetaObject, true, Kind::timer, "timer control", nullptr, nullptr, nullptr,
-     nullptr, nullptr},
+     nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 } // namespace

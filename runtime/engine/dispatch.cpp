@@ -1,5 +1,5 @@
 // Finding panels and controls, and handing events to the program's
-// callbacks: one at a time, never nested.
+// callbacks: one at a time, with the engine's lock held, never nested.
 #include "runtime/engine/internal.h"
 
 #include "runtime/services.h"
@@ -13,16 +13,12 @@ namespace {
 void run_deferred();
 
 // The one place that calls into the program: control `control`'s callback
-// with `event`, with the dispatching guard set. What the callback throws is
-// reported, never passed on into the event loop.
-void call(Engine &engine, int handle, Control &control, int event)
+// with `event`. The caller holds the engine's lock. What the callback throws
+// is reported, never passed on into the event loop or the tick thread.
+void call(int handle, Control &control, int event)
 {
     const CtrlCallbackPtr callback = control.callback;
     const int id = control.id;
-    if (event == EVENT_TIMER_TICK && control.timer)
-        control.timer->count_tick();
-    engine.dispatching = true;
-    engine.ticking = event == EVENT_TIMER_TICK;
     try {
         callback(handle, id, event, nullptr, 0, 0);
     } catch (const std::exception &e) {
@@ -32,18 +28,14 @@ void call(Engine &engine, int handle, Control &control, int event)
         report_once("callback " + control.callback_name + " of control " + std::to_string(id) +
                     " failed");
     }
-    engine.dispatching = false;
-    engine.ticking = false;
-    if (!engine.deferred.empty())
-        QMetaObject::invokeMethod(engine.app, &run_deferred, Qt::QueuedConnection);
 }
 
 void run_deferred()
 {
     Engine *engine = current_engine();
-    if (!engine || engine->dispatching)
+    if (!engine || engine->lock.held_by_caller())
         return; // the callback that is running posts again when it ends
-    while (!engine->deferred.empty() && !engine->dispatching) {
+    while (!engine->deferred.empty() && !engine->lock.held_by_caller()) {
         const Deferred next = engine->deferred.front();
         engine->deferred.pop_front();
         dispatch(next.panel, next.control, next.event);
@@ -52,18 +44,27 @@ void run_deferred()
 
 } // namespace
 
+bool on_loop_thread(const Engine &engine)
+{
+    return pthread_equal(pthread_self(), engine.loop_thread) != 0;
+}
+
 Panel::~Panel()
 {
     watcher.reset(); // taking the window down is not the operator closing it
+    // Stopped before the widgets go: no tick runs once the threads are joined.
     for (auto &[id, control] : controls)
         control.timer.reset();
     delete root.data();
 }
 
+// The QPointers are the event-loop thread's; a tick goes by the flags, which
+// change under the lock when a widget is destroyed.
 Panel *find_panel(Engine &engine, int handle)
 {
     const auto it = engine.panels.find(handle);
-    if (it == engine.panels.end() || !it->second->root)
+    if (it == engine.panels.end() || !it->second->alive ||
+        (on_loop_thread(engine) && !it->second->root))
         return nullptr;
     return it->second.get();
 }
@@ -74,9 +75,13 @@ Control *find_control(Engine &engine, int handle, int id, std::optional<Kind> ki
     if (!panel)
         return nullptr;
     const auto it = panel->controls.find(id);
-    if (it == panel->controls.end() || !it->second.widget || (kind && it->second.cls->kind != kind))
+    if (it == panel->controls.end())
         return nullptr;
-    return &it->second;
+    Control &control = it->second;
+    if (!control.alive || (on_loop_thread(engine) && !control.widget) ||
+        (kind && control.cls->kind != kind))
+        return nullptr;
+    return &control;
 }
 
 Fault lookup(Engine &engine, int handle, Panel *&panel)
@@ -102,39 +107,79 @@ Fault lookup(Engine &engine, int handle, int id, Kind kind, Control *&control)
 void dispatch(int handle, int control_id, int event)
 {
     Engine *engine = current_engine();
-    Control *control = engine ? find_control(*engine, handle, control_id) : nullptr;
-    if (!control || !control->callback)
+    if (!engine)
         return;
-    if (engine->dispatching) {
-        // Something pumped events inside a callback. A tick is dropped (the
-        // next one comes a period later); anything else runs once the
-        // callback has ended, so no operator action is lost.
-        if (event != EVENT_TIMER_TICK)
+    if (engine->lock.held_by_caller()) {
+        // Something pumped events inside a callback on this thread: the
+        // event runs once that callback has ended, so no operator action is
+        // lost and callbacks never nest.
+        const Control *control = find_control(*engine, handle, control_id);
+        if (control && control->callback)
             engine->deferred.push_back({handle, control_id, event});
-        else if (control->timer)
-            control->timer->count_missed(1);
         return;
     }
-    call(*engine, handle, *control, event);
+    {
+        // A tick running now ends first.
+        const std::lock_guard hold(engine->lock);
+        if (Control *control = find_control(*engine, handle, control_id);
+            control && control->callback)
+            call(handle, *control, event);
+    }
+    if (!engine->deferred.empty())
+        QMetaObject::invokeMethod(engine->app, &run_deferred, Qt::QueuedConnection);
+}
+
+void tick(Engine &engine, int handle, int control_id)
+{
+    if (Control *control = find_control(engine, handle, control_id, Kind::timer);
+        control && control->callback)
+        call(handle, *control, EVENT_TIMER_TICK);
 }
 
 void show_waiting_values(Engine &engine)
 {
-    for (auto &[handle, panel] : engine.panels)
-        for (auto &[id, control] : panel->controls)
-            if (control.value_waiting) {
-                control.value_waiting = false;
-                if (control.widget)
-                    control.cls->show(control.widget.data(), *control.value);
-            }
+    // Taken under the lock, shown without it: a tick never waits for a widget.
+    engine.showing.clear();
+    {
+        const HoldUnlessHeld hold(engine.lock);
+        for (auto &[handle, panel] : engine.panels)
+            for (auto &[id, control] : panel->controls)
+                if (control.value_waiting) {
+                    control.value_waiting = false;
+                    engine.showing.push_back({control.widget, control.cls, *control.value});
+                }
+    }
+    for (const Engine::Showing &waiting : engine.showing)
+        if (waiting.widget)
+            waiting.cls->show(waiting.widget.data(), waiting.value);
 }
 
 void request_quit(Engine &engine, int code)
 {
+    // No tick after this: every timer is off before the loop ends.
+    for (auto &[handle, panel] : engine.panels)
+        for (auto &[id, control] : panel->controls)
+            if (control.timer)
+                control.timer->set_enabled(false);
     engine.quit_requested = true;
     engine.quit_code = code;
-    if (engine.running)
+    if (!engine.running)
+        return;
+    if (on_loop_thread(engine)) {
         QCoreApplication::exit(code); // the loop returns once the current event is done
+        return;
+    }
+    // From a tick: the loop thread ends its own loop, unless that loop ended
+    // meanwhile for another reason.
+    Engine *self = &engine;
+    QMetaObject::invokeMethod(
+        engine.app,
+        [self] {
+            const HoldUnlessHeld hold(self->lock);
+            if (self->running && self->quit_requested)
+                QCoreApplication::exit(self->quit_code);
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace stelmo::engine

@@ -1,15 +1,15 @@
 // The program's services on the engine: panels, controls and the event loop,
-// and what engine.h and engine_qt.h offer besides. Every service runs on the
-// thread that started the engine (the event-loop thread); callbacks run there
-// too, one at a time.
+// and what engine.h and engine_qt.h offer besides. Services run on the thread
+// that started the engine (the event-loop thread), where button callbacks
+// run, or inside a tick, on its timer's thread with the engine's lock held.
+// Every service holds the lock while it reads or changes what ticks see, and
+// those a tick may call (SetCtrlAttribute, QuitUserInterface, GetCtrlIndex,
+// SetCtrlVal) touch no widget when called from one.
 #include "runtime/engine/engine_qt.h"
 #include "runtime/engine/internal.h"
 
 #include "runtime/report.h"
 #include "runtime/text.h"
-
-#include <QComboBox>
-#include <QThread>
 
 #include <cmath>
 #include <cstdlib>
@@ -28,15 +28,25 @@ constexpr std::size_t SAID_MAX = 256;
 std::mutex said_guard;
 std::set<std::string> said;
 
+// Who may call a service: the event-loop thread only (it touches windows or
+// runs the loop), or a tick as well.
+enum class Callers { loop_thread, ticks_too };
+
 // The engine, when a service may run: started, and called on the thread that
-// started it.
-Fault serving(Engine *&engine)
+// started it, or (where `callers` allows) from a tick, that is a thread that
+// holds the engine's lock.
+Fault serving(Engine *&engine, Callers callers)
 {
     engine = current_engine();
     if (!engine)
         return {ERR_NO_ENGINE, "the engine has not been started (InitRuntimeEx)"};
-    if (QThread::currentThread() != engine->app->thread())
+    if (on_loop_thread(*engine))
+        return {};
+    if (!engine->lock.held_by_caller())
         return {ERR_NO_ENGINE, "called from a thread other than the one that started the engine"};
+    if (callers == Callers::loop_thread)
+        return {ERR_NO_ENGINE, "called from a timer tick; only the thread that started the "
+                               "engine may do this"};
     return {};
 }
 
@@ -84,7 +94,7 @@ bool timer_counts(int panel, int control, TimerCounts &counts)
     if (!c)
         return false;
     counts.enabled = c->timer->enabled();
-    counts.interval_ms = c->timer->interval_ms();
+    counts.interval_ms = std::chrono::duration<double, std::milli>(c->timer->period()).count();
     counts.ticks = c->timer->ticks();
     counts.missed = c->timer->missed();
     return true;
@@ -112,7 +122,29 @@ CtrlCallbackPtr control_callback(int panel, int control)
 bool discard_panel(int panel)
 {
     Engine *engine = current_engine();
-    return engine && engine->panels.erase(panel) == 1;
+    if (!engine)
+        return false;
+    const auto it = engine->panels.find(panel);
+    if (it == engine->panels.end())
+        return false;
+    // Its ticks end first (waiting for one that runs), then it leaves the
+    // table under the lock, then its widgets go, without the lock.
+    for (auto &[id, control] : it->second->controls)
+        if (control.timer)
+            control.timer->stop();
+    std::unique_ptr<Panel> gone;
+    {
+        const HoldUnlessHeld hold(engine->lock);
+        gone = std::move(it->second);
+        engine->panels.erase(it);
+    }
+    return true;
+}
+
+std::string tick_scheduling()
+{
+    Engine *engine = current_engine();
+    return engine ? engine->tick_scheduling : std::string();
 }
 
 QWidget *panel_widget(int panel)
@@ -132,6 +164,7 @@ QWidget *control_widget(int panel, int control)
 } // namespace stelmo::engine
 
 using namespace stelmo::engine;
+using stelmo::HoldUnlessHeld;
 using stelmo::report;
 
 extern "C" int InitRuntimeEx(int, char **, int)
@@ -145,7 +178,7 @@ extern "C" int InitRuntimeEx(int, char **, int)
 extern "C" int LoadPanel(int parent, const char *file, int panel)
 {
     Engine *engine = nullptr;
-    if (Fault fault = serving(engine))
+    if (Fault fault = serving(engine, Callers::loop_thread))
         return refuse("LoadPanel", fault);
     Fault fault;
     int handle = 0;
@@ -168,7 +201,7 @@ extern "C" int DisplayPanel(int panel)
 {
     Engine *engine = nullptr;
     Panel *p = nullptr;
-    Fault fault = serving(engine);
+    Fault fault = serving(engine, Callers::loop_thread);
     if (!fault)
         fault = lookup(*engine, panel, p);
     if (fault)
@@ -187,9 +220,13 @@ extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value
     Engine *engine = nullptr;
     Panel *p = nullptr;
     Control *c = nullptr;
-    Fault fault = serving(engine);
-    if (!fault)
-        fault = lookup(*engine, panel, p);
+    Fault fault = serving(engine, Callers::ticks_too);
+    if (fault)
+        return refuse("SetCtrlAttribute", fault);
+    // Outside a callback (main before the loop) the lock is taken here: a
+    // timer switched off under it ticks no more.
+    const HoldUnlessHeld hold(engine->lock);
+    fault = lookup(*engine, panel, p);
     if (!fault && attribute != ATTR_TIMER_ENABLED)
         fault = {ERR_BAD_ARGUMENT,
                  "attribute " + std::to_string(attribute) + " is not one the engine knows"};
@@ -204,22 +241,30 @@ extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value
 extern "C" int RunUserInterface(void)
 {
     Engine *engine = nullptr;
-    Fault fault = serving(engine);
-    if (!fault && engine->running)
-        fault = {ERR_LOOP_RUNNING, "the event loop is already running"};
+    Fault fault = serving(engine, Callers::loop_thread);
     if (fault)
         return refuse("RunUserInterface", fault);
-    if (!engine->quit_requested) {
-        engine->running = true;
-        engine->app->exec();
-        engine->running = false;
+    bool run = false;
+    {
+        const HoldUnlessHeld hold(engine->lock);
+        if (engine->running)
+            fault = {ERR_LOOP_RUNNING, "the event loop is already running"};
+        run = !fault && !engine->quit_requested;
+        engine->running = engine->running || run;
     }
+    if (fault)
+        return refuse("RunUserInterface", fault);
+    if (run)
+        engine->app->exec();
     // A signal ends the process here, with every timer already off: the
     // program's main would return 0.
     if (const int signal = ending_signal())
         std::exit(128 + signal);
     // Ended by QuitUserInterface or by the panel window closing; anything
     // else that stops the loop counts as a plain end.
+    const HoldUnlessHeld hold(engine->lock);
+    if (run)
+        engine->running = false;
     const int result = engine->quit_requested ? engine->quit_code : 0;
     engine->quit_requested = false;
     engine->quit_code = 0;
@@ -229,45 +274,53 @@ extern "C" int RunUserInterface(void)
 extern "C" int QuitUserInterface(int code)
 {
     Engine *engine = nullptr;
-    if (Fault fault = serving(engine))
+    if (Fault fault = serving(engine, Callers::ticks_too))
         return refuse("QuitUserInterface", fault);
+    const HoldUnlessHeld hold(engine->lock);
     request_quit(*engine, code);
     return 0;
 }
 
+// From a tick the index comes from the control's mirror, which follows the
+// widget on the event-loop thread; so it does from the loop thread too.
 extern "C" int GetCtrlIndex(int panel, int control, int *index)
 {
     Engine *engine = nullptr;
     Control *c = nullptr;
-    Fault fault = serving(engine);
-    if (!fault)
-        fault = lookup(*engine, panel, control, Kind::selector, c);
+    Fault fault = serving(engine, Callers::ticks_too);
+    if (fault)
+        return refuse("GetCtrlIndex", fault);
+    const HoldUnlessHeld hold(engine->lock);
+    fault = lookup(*engine, panel, control, Kind::selector, c);
     if (!fault && !index)
         fault = {ERR_BAD_ARGUMENT, "no place given for the index (null pointer)"};
     if (fault)
         return refuse("GetCtrlIndex", fault);
-    *index = static_cast<QComboBox *>(c->widget.data())->currentIndex();
+    *index = c->index;
     return 0;
 }
 
-// Called on every tick: nothing allocates unless something is wrong.
+// Called on every tick: nothing allocates unless something is wrong, and
+// from a tick no widget is touched.
 extern "C" int SetCtrlVal(int panel, int control, double value)
 {
     Engine *engine = nullptr;
     Control *c = nullptr;
-    Fault fault = serving(engine);
-    if (!fault)
-        fault = lookup(*engine, panel, control, Kind::display, c);
-    if (!fault && !(std::isfinite(value) && c->cls->fits(c->widget.data(), value)))
+    Fault fault = serving(engine, Callers::ticks_too);
+    if (fault)
+        return refuse("SetCtrlVal", fault);
+    const HoldUnlessHeld hold(engine->lock);
+    fault = lookup(*engine, panel, control, Kind::display, c);
+    if (!fault && !(std::isfinite(value) && c->cls->fits(c->limits, value)))
         fault = {ERR_BAD_ARGUMENT,
                  "control " + std::to_string(control) + " of panel " + std::to_string(panel) +
                      " cannot show " + number(value) +
-                     (std::isfinite(value) ? " (" + c->cls->range(c->widget.data()) + ")" : "")};
+                     (std::isfinite(value) ? " (" + c->cls->range(c->limits) + ")" : "")};
     if (fault)
         return refuse("SetCtrlVal", fault);
     const bool repeated = c->value == value;
     c->value = value;
-    if (engine->ticking) {
+    if (!on_loop_thread(*engine)) {
         // A tick only notes the value; the widget gets it at the end of the
         // frame, the last value of the frame winning. No one can read faster
         // than the screen shows, and the tick path stays free of allocation.

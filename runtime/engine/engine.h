@@ -1,7 +1,7 @@
 // What the engine offers besides the program's services: panel file lookup,
 // the start-up choice of port backend, what a loaded panel
 // holds and the timer counts, for the tests and for windows shown next to the
-// panel (the rig view). Like the services, everything here belongs to the
+// panel (the rig view) or a status strip. Everything here belongs to the
 // event-loop thread.
 #pragma once
 
@@ -39,12 +39,19 @@ const std::string &backend_description();
 // The simulated rig when it is the backend, else null.
 ports::SimRig *simulated_rig();
 
+// How the timer controls' threads are scheduled, one line for a status strip:
+// e.g. "real-time (SCHED_FIFO 20), memory locked", or "normal priority:
+// SCHED_FIFO not permitted (RLIMIT_RTPRIO 0), RealtimeKit is not running,
+// memory not locked: ...". That of the latest timer made; empty before the
+// first. When the first timer is not real-time, start-up says so in one line.
+std::string tick_scheduling();
+
 // State of a timer control.
 struct TimerCounts {
     bool enabled = false;
-    int interval_ms = 0;
-    long ticks = 0;  // ticks handed to the callback
-    long missed = 0; // periods that passed without a tick
+    double interval_ms = 0; // 0.1 and up
+    long ticks = 0;         // ticks handed to the callback
+    long missed = 0;        // periods that passed without a tick
 };
 
 // The counts of timer control `control` on panel `panel`; false when there
@@ -58,8 +65,8 @@ std::vector<int> control_ids(int panel);
 CtrlCallbackPtr control_callback(int panel, int control);
 
 // Takes panel `panel` down: its window, its timers and its handle. False for
-// an unknown handle. The program never does this; tests that load many
-// panels do.
+// an unknown handle. Not from inside a callback (its ticks may be waiting for
+// the lock). The program never does this; tests that load many panels do.
 bool discard_panel(int panel);
 
 } // namespace stelmo::engine

@@ -1,6 +1,27 @@
 // Shared by the engine's sources: its settings and state, its panels and
 // their controls, the table of control kinds, and the steps of loading a
-// panel. Everything here lives on the event-loop thread.
+// panel.
+//
+// Threads. Widgets, panels and the event loop belong to the event-loop
+// thread (the one that started the engine); each timer control ticks on a
+// thread of its own (TickThread). One lock keeps the program from noticing:
+// the engine's callback lock (Engine::lock) is held around every call into
+// the program, button, deferred event or tick, so callbacks never overlap;
+// and a service called from a tick never touches a widget (a selector's
+// index is mirrored in its Control, a display value waits for the next
+// frame). From that:
+// - What a tick reads of the engine (the panel and control tables, the
+//   mirrors, display values, the quit request, the timers' switches) changes
+//   only with the lock held. The event-loop thread takes it for such changes
+//   unless it holds it already (HoldUnlessHeld).
+// - Only the event-loop thread adds or removes panels, so it reads the panel
+//   table without the lock; a tick reads it with the lock.
+// - A tick thread is never stopped or joined with the lock held while it may
+//   be waiting for it (TickThread::stop).
+// - A callback never nests on the event-loop thread: an event arriving while
+//   a callback runs there waits until that callback ended (deferred); a tick
+//   simply waits for the lock and, when that made it late, its timer
+//   re-phases.
 //
 // Errors. A step that can fail returns a Fault: empty when it succeeded,
 // else the service failure code it ends in (runtime/services.h) and one line
@@ -10,8 +31,9 @@
 // services do, one line per fault, and return the fault's code.
 #pragma once
 
+#include "runtime/clock/callback_lock.h"
 #include "runtime/clock/frame_pacer.h"
-#include "runtime/clock/tick_timer.h"
+#include "runtime/clock/tick_thread.h"
 #include "runtime/engine/engine.h"
 #include "runtime/engine/settings.h"
 #include "runtime/ports/ports.h"
@@ -23,6 +45,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -31,6 +54,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <pthread.h>
 
 namespace stelmo::engine {
 
@@ -51,6 +76,14 @@ enum class Kind {
     timer,    // ticks at its interval; has no face on the panel
 };
 
+// What a display can show, read from its widget when the panel is made live,
+// so that a tick checks a value without touching the widget.
+struct DisplayLimits {
+    double min = 0, max = 0; // the range of a spin box
+    int digits = 0;          // the digits of an LCD number
+    int base = 10;           // the number base of an LCD number: 2, 8, 10 or 16
+};
+
 // One row of the control table: a widget class that can be a control, and
 // everything the engine does differently for it.
 struct ControlClass {
@@ -64,11 +97,17 @@ struct ControlClass {
     // Connects the signal of the operator's action to `commit`; null: the
     // class raises no events.
     void (*on_commit)(QWidget *widget, std::function<void()> commit);
-    // Displays: whether `value` can be shown, the range it must be in (for a
-    // report), and showing it. Null for the other kinds.
-    bool (*fits)(const QWidget *widget, double value);
-    std::string (*range)(const QWidget *widget);
+    // Displays: what the widget can show, whether `value` is within that, the
+    // range it must be in (for a report), and showing it. Null for the other
+    // kinds. `fits` and `range` touch no widget: ticks call them.
+    DisplayLimits (*limits)(const QWidget *widget);
+    bool (*fits)(const DisplayLimits &limits, double value);
+    std::string (*range)(const DisplayLimits &limits);
     void (*show)(QWidget *widget, double value);
+    // Selectors: the current index, and connecting `changed` to every change
+    // of it. Null for the other kinds.
+    int (*index)(const QWidget *widget);
+    void (*on_index)(QWidget *widget, std::function<void(int)> changed);
 };
 
 // The row for `widget`'s class, or null when it can be no control.
@@ -80,13 +119,18 @@ const char *kind_name(Kind kind);
 // `value` as reports show it.
 std::string number(double value);
 
+// A control of a live panel. The fields below `widget` are what ticks read
+// and write: change them with the engine's lock held.
 struct Control {
     int id = 0;
     const ControlClass *cls = nullptr; // never null once loaded
-    QPointer<QWidget> widget;          // owned by the panel's widget tree
+    QPointer<QWidget> widget;          // owned by the panel's widget tree; event-loop thread only
     CtrlCallbackPtr callback = nullptr;
     std::string callback_name;
-    std::unique_ptr<TickTimer> timer; // timer controls only
+    std::unique_ptr<TickThread> timer; // timer controls only
+    bool alive = true;                 // the widget still exists (cleared when it is destroyed)
+    int index = 0;                     // selectors: the widget's current index, mirrored
+    DisplayLimits limits;              // displays: what the widget can show
     // Displays only: the value the program last set, and whether it still
     // waits for the next frame to reach the widget (set during a tick).
     std::optional<double> value;
@@ -98,6 +142,7 @@ struct Panel {
 
     int handle = 0;
     QPointer<QWidget> root;           // the window; null once it was destroyed
+    bool alive = true;                // the window still exists; what ticks read
     std::unique_ptr<QObject> watcher; // ends the loop when the window closes
     std::map<int, Control> controls;  // by control id
 };
@@ -114,6 +159,10 @@ struct Deferred {
 // Everything the engine changes after start-up. One lives for the whole
 // process once InitRuntimeEx succeeded.
 struct Engine {
+    // Held around every call into the program and every change a tick reads
+    // (see the top of this file).
+    CallbackLock lock;
+    pthread_t loop_thread{}; // the event-loop thread, which started the engine
     QApplication *app = nullptr;
     Settings settings;
     ports::Setup setup; // inp/outp use its backend for the rest of the process
@@ -124,13 +173,26 @@ struct Engine {
     std::unique_ptr<RigView> rig_view;            // the "Simulated rig" window, when shown
     std::map<int, std::unique_ptr<Panel>> panels; // by handle, from 1
     int next_handle = 1;                          // the handle of the next panel loaded
-    bool dispatching = false;                     // a callback is running
-    bool ticking = false;                         // ... and it was called for a timer tick
-    std::deque<Deferred> deferred;                // events that wait for the callback to end
-    bool running = false;                         // RunUserInterface is in the event loop
-    bool quit_requested = false;                  // the next or running loop ends ...
-    int quit_code = 0;                            // ... and RunUserInterface returns this
+    std::deque<Deferred> deferred; // events that wait for a callback to end; loop thread only
+    bool running = false;          // RunUserInterface is in the event loop
+    bool quit_requested = false;   // the next or running loop ends ...
+    int quit_code = 0;             // ... and RunUserInterface returns this
+    // How the timer threads are scheduled: the status of the latest one made
+    // (empty before the first), and whether start-up has said so yet.
+    std::string tick_scheduling;
+    bool scheduling_said = false;
+    // Display values taken from the controls under the lock, then shown
+    // without it (show_waiting_values).
+    struct Showing {
+        QPointer<QWidget> widget;
+        const ControlClass *cls;
+        double value;
+    };
+    std::vector<Showing> showing;
 };
+
+// Whether the calling thread is the engine's event-loop thread.
+bool on_loop_thread(const Engine &engine);
 
 // The engine once InitRuntimeEx succeeded, else null.
 Engine *current_engine();
@@ -141,7 +203,8 @@ Engine *start_engine();
 
 // --- finding panels and controls -------------------------------------------
 
-// The loaded panel with `handle` whose window still exists, or null.
+// The loaded panel with `handle` whose window still exists, or null. From a
+// tick, call these with the lock held.
 Panel *find_panel(Engine &engine, int handle);
 
 // Control `id` of that panel, of kind `kind` when one is given and with its
@@ -155,17 +218,21 @@ Fault lookup(Engine &engine, int handle, int id, Kind kind, Control *&control);
 
 // --- events -------------------------------------------------------------------
 
-// Hands `event` to the callback of control `control` on panel `panel`, never
-// nesting: a tick that arrives while a callback runs is dropped, any other
-// event runs after that callback.
+// Hands `event` to the callback of control `control` on panel `panel`, on the
+// event-loop thread, with the lock held; never nesting: an event that arrives
+// while a callback runs on this thread runs after that callback.
 void dispatch(int panel, int control, int event);
 
+// A tick of timer control `control` on panel `panel`: calls its callback. On
+// the timer's thread, with the lock held (TickThread holds it).
+void tick(Engine &engine, int panel, int control);
+
 // Shows on their widgets the display values set during ticks that have not
-// been shown yet.
+// been shown yet. Event-loop thread.
 void show_waiting_values(Engine &engine);
 
-// Ends the running event loop with `code`, or makes the next one return at
-// once.
+// Switches every timer off, then ends the running event loop with `code`, or
+// makes the next one return at once. With the lock held, on any thread.
 void request_quit(Engine &engine, int code);
 
 // --- loading a panel ----------------------------------------------------------
@@ -200,7 +267,7 @@ struct ControlDescription {
     QWidget *widget = nullptr;          // in the form's widget tree
     CtrlCallbackPtr callback = nullptr; // null: the control raises no events
     std::string callback_name;
-    int interval_ms = 0; // timers: the tick period, > 0
+    std::chrono::nanoseconds period{}; // timers: the tick period, 0.1 ms to a day
 };
 
 // A form read into a panel: its widget tree, built but never shown, and its
@@ -208,6 +275,9 @@ struct ControlDescription {
 struct PanelDescription {
     std::unique_ptr<QWidget> root;
     std::map<int, ControlDescription> controls;
+    // The form document the widgets came from, to quote a value as the file
+    // wrote it; may be null.
+    const QByteArray *document = nullptr;
 };
 
 // Reads the form `root` as panel `panel_id` and checks every control,
@@ -216,7 +286,8 @@ Fault describe_panel(std::unique_ptr<QWidget> root, int panel_id, PanelDescripti
 
 // Makes a described panel live: creates its timers, wires its signals, sets
 // its title and registers it under a new `handle`. When a timer cannot be
-// had, the panel goes away whole and the engine is as it was.
+// had, the panel goes away whole and the engine is as it was. Event-loop
+// thread.
 Fault activate_panel(Engine &engine, PanelDescription description, int &handle);
 
 // Loads panel `panel_id` from the panel file named `name`: every step from

@@ -1,9 +1,11 @@
-// Making a described panel live. What can fail (a timer's descriptor) is
+// Making a described panel live. What can fail (a timer's thread) is
 // acquired first, into a panel nobody else sees yet; should it fail, that
-// panel goes away whole. What follows cannot fail: signals, the window
-// watcher, the title and the handle. No timer is started here.
+// panel goes away whole. What follows cannot fail: signals and the mirrors
+// ticks read, the window watcher, the title and the handle. The panel enters
+// the engine's table under the lock, ready. No timer is started here.
 #include "runtime/engine/internal.h"
 
+#include "runtime/report.h"
 #include "runtime/services.h"
 
 #include <QEvent>
@@ -24,8 +26,10 @@ public:
     {
         if (watched == root_ && (event->type() == QEvent::Close ||
                                  (event->type() == QEvent::Hide && !event->spontaneous()))) {
-            if (Engine *engine = current_engine())
+            if (Engine *engine = current_engine()) {
+                const HoldUnlessHeld hold(engine->lock);
                 request_quit(*engine, 0);
+            }
         }
         return false;
     }
@@ -34,8 +38,21 @@ private:
     QWidget *root_;
 };
 
-// The panel's controls, each timer with its (switched-off) clock.
-Fault make_controls(Panel &panel, PanelDescription &description)
+// How the first timer thread is scheduled is said once, when it is not
+// real-time: the operator then knows why steps may come late.
+void note_scheduling(Engine &engine, const TickThread &timer)
+{
+    engine.tick_scheduling = timer.status();
+    if (engine.scheduling_said)
+        return;
+    engine.scheduling_said = true;
+    if (timer.scheduling() == Scheduling::normal)
+        report("step timer runs at " + timer.scheduling_text() +
+               "; steps may be late when the machine is busy");
+}
+
+// The panel's controls, each timer with its (switched-off) thread.
+Fault make_controls(Engine &engine, Panel &panel, PanelDescription &description)
 {
     const int handle = panel.handle;
     for (auto &[id, described] : description.controls) {
@@ -49,28 +66,57 @@ Fault make_controls(Panel &panel, PanelDescription &description)
             continue;
         std::string error;
         const int control_id = id;
-        control.timer = TickTimer::create(
-            described.interval_ms,
-            [handle, control_id] { dispatch(handle, control_id, EVENT_TIMER_TICK); }, error);
+        Engine *self = &engine;
+        control.timer = TickThread::create(
+            described.period, engine.lock,
+            [self, handle, control_id] { tick(*self, handle, control_id); }, error);
         if (!control.timer)
             return {ERR_BAD_CONTROL, "control " + std::to_string(id) + " " +
                                          name_of(described.widget) + ": " + error};
+        note_scheduling(engine, *control.timer);
     }
     return {};
 }
 
-// Connects the operator's actions to the dispatcher; timers have no face.
-void wire(Panel &panel)
+// Clears `alive` under the lock when `widget` is destroyed: ticks go by the
+// flag, never by the widget.
+void track(Engine &engine, QWidget *widget, bool &alive)
+{
+    Engine *self = &engine;
+    bool *flag = &alive;
+    QObject::connect(widget, &QObject::destroyed, engine.app, [self, flag] {
+        const HoldUnlessHeld hold(self->lock);
+        *flag = false;
+    });
+}
+
+// Connects the operator's actions to the dispatcher, and fills the mirrors
+// ticks read instead of widgets: a selector's index, kept up to date under
+// the lock, and what a display can show. Timers have no face.
+void wire(Engine &engine, Panel &panel)
 {
     const int handle = panel.handle;
+    track(engine, panel.root.data(), panel.alive);
     for (auto &[id, control] : panel.controls) {
         const int control_id = id;
+        QWidget *widget = control.widget.data();
+        track(engine, widget, control.alive);
         if (control.callback && control.cls->on_commit)
-            control.cls->on_commit(control.widget.data(), [handle, control_id] {
-                dispatch(handle, control_id, EVENT_COMMIT);
+            control.cls->on_commit(
+                widget, [handle, control_id] { dispatch(handle, control_id, EVENT_COMMIT); });
+        if (control.cls->index) {
+            control.index = control.cls->index(widget);
+            Engine *self = &engine;
+            Control *mirrored = &control;
+            control.cls->on_index(widget, [self, mirrored](int index) {
+                const HoldUnlessHeld hold(self->lock);
+                mirrored->index = index;
             });
+        }
+        if (control.cls->limits)
+            control.limits = control.cls->limits(widget);
         if (control.cls->kind == Kind::timer)
-            control.widget->hide();
+            widget->hide();
     }
 }
 
@@ -84,11 +130,14 @@ void watch(Panel &panel)
     // anything else, so `self` is alive whenever the lambda runs.
     Panel *self = &panel;
     QObject::connect(root, &QObject::destroyed, panel.watcher.get(), [self] {
+        Engine *engine = current_engine();
+        if (!engine)
+            return;
+        const HoldUnlessHeld hold(engine->lock);
         for (auto &[id, control] : self->controls)
             if (control.timer)
                 control.timer->set_enabled(false);
-        if (Engine *engine = current_engine())
-            request_quit(*engine, 0);
+        request_quit(*engine, 0);
     });
 }
 
@@ -111,13 +160,14 @@ Fault activate_panel(Engine &engine, PanelDescription description, int &handle)
     auto panel = std::make_unique<Panel>();
     panel->handle = engine.next_handle;
     panel->root = description.root.release(); // deleted with `panel` from here on
-    if (Fault fault = make_controls(*panel, description))
+    if (Fault fault = make_controls(engine, *panel, description))
         return fault;
 
-    wire(*panel);
+    wire(engine, *panel);
     watch(*panel);
     set_title(*panel->root, engine.setup.description);
     handle = panel->handle;
+    const HoldUnlessHeld hold(engine.lock);
     engine.panels.emplace(handle, std::move(panel));
     ++engine.next_handle;
     // Every timer stays switched off until the program switches it on

@@ -17,6 +17,10 @@
 #include "runtime/services.h"
 #include "runtime/text.h"
 
+#include <QXmlStreamReader>
+
+#include <cmath>
+
 namespace stelmo::engine {
 
 namespace {
@@ -27,6 +31,12 @@ constexpr const char *PROP_CALLBACK = "stelmoCallback";
 constexpr const char *PROP_INTERVAL = "stelmoInterval";
 constexpr const char *PROP_TIMER_ENABLED = "stelmoTimerEnabled";
 constexpr const char *PROP_KEYS = "stelmoKeys"; // read in keys.cpp
+
+// The tick intervals a timer may have (ms): from the tick thread's shortest
+// period (0.1 ms, 10,000 steps a second) to a day.
+constexpr double INTERVAL_MIN_MS = 0.1;
+constexpr double INTERVAL_MAX_MS = 24.0 * 60 * 60 * 1000;
+static_assert(INTERVAL_MIN_MS * 1e6 == TickThread::MIN_PERIOD.count());
 
 enum class Found { absent, ok, wrong_type };
 
@@ -117,16 +127,52 @@ Fault bind_callback(ControlDescription &control, const std::string &ctrl, int id
     return {};
 }
 
+// The text of the stelmoInterval value of the widget called `name` as
+// `document` writes it (the form loader reads "abc" as 0, "1e400" as inf);
+// empty when the document does not say.
+std::string written_interval(const QByteArray *document, const QString &name)
+{
+    if (!document)
+        return {};
+    QXmlStreamReader xml(*document);
+    std::vector<QString> widgets; // the names of the widgets around the reader
+    while (xml.readNext() != QXmlStreamReader::Invalid && !xml.atEnd()) {
+        if (xml.isEndElement() && xml.name() == u"widget" && !widgets.empty())
+            widgets.pop_back();
+        if (!xml.isStartElement())
+            continue;
+        if (xml.name() == u"widget")
+            widgets.push_back(xml.attributes().value(QLatin1String("name")).toString());
+        else if (xml.name() == u"property" &&
+                 xml.attributes().value(QLatin1String("name")) == QLatin1String(PROP_INTERVAL) &&
+                 !widgets.empty() && widgets.back() == name && xml.readNextStartElement())
+            return shown(xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed());
+    }
+    return {};
+}
+
 // A timer's interval. stelmoTimerEnabled is still checked, so that files
 // written for it load, but it no longer starts a timer: only the program does.
-Fault timer_settings(ControlDescription &control, const std::string &ctrl)
+Fault timer_settings(ControlDescription &control, const std::string &ctrl,
+                     const QByteArray *document)
 {
     const QWidget *widget = control.widget;
-    if (int_property(widget, PROP_INTERVAL, control.interval_ms) != Found::ok ||
-        control.interval_ms <= 0)
-        return {ERR_BAD_CONTROL, ctrl + " has stelmoInterval " +
-                                     value_of(widget->property(PROP_INTERVAL)) +
-                                     "; a timer needs a whole number of milliseconds above 0"};
+    const QVariant interval = widget->property(PROP_INTERVAL);
+    const int type = interval.metaType().id();
+    if (type != QMetaType::Int && type != QMetaType::Double)
+        return {ERR_BAD_CONTROL, ctrl + " has stelmoInterval " + value_of(interval) +
+                                     ", which is not a <number> or <double> of milliseconds"};
+    const double ms = interval.toDouble();
+    if (!(ms >= INTERVAL_MIN_MS && ms <= INTERVAL_MAX_MS)) { // also refuses NaN
+        std::string value = written_interval(document, widget->objectName());
+        if (value.empty())
+            value = value_of(interval);
+        return {ERR_BAD_CONTROL,
+                ctrl + " has stelmoInterval " + value +
+                    "; a timer needs 0.1 to 86400000 milliseconds (a whole <number>, or a "
+                    "<double> for fractions)"};
+    }
+    control.period = std::chrono::nanoseconds(std::llround(ms * 1e6));
     const QVariant enabled = widget->property(PROP_TIMER_ENABLED);
     if (enabled.isValid() && enabled.metaType().id() != QMetaType::Bool)
         return {ERR_BAD_CONTROL, ctrl + " has stelmoTimerEnabled " + value_of(enabled) +
@@ -171,7 +217,7 @@ Fault describe_control(QObject *object, PanelDescription &description)
     if (!fault)
         fault = bind_callback(control, ctrl, id);
     if (!fault && control.cls->kind == Kind::timer)
-        fault = timer_settings(control, ctrl);
+        fault = timer_settings(control, ctrl, description.document);
     std::vector<QKeyCombination> keys;
     if (!fault)
         fault = button_keys(control.widget, ctrl, keys);

@@ -124,6 +124,7 @@ Fault load_from(Engine &engine, const std::string &path, int panel_id, int &hand
     HeldMessages messages;
     std::unique_ptr<QWidget> root;
     PanelDescription description;
+    description.document = &data;
     Fault fault = build_form(path, data, messages, root);
     if (!fault)
         fault = describe_panel(std::move(root), panel_id, description);

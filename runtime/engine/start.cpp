@@ -242,12 +242,14 @@ Engine *start_engine()
     engine->app->setQuitOnLastWindowClosed(false);
 
     Engine *self = engine.get();
+    engine->loop_thread = pthread_self();
     engine->frames = std::make_unique<FramePacer>();
     engine->displays = engine->frames->add([self] { show_waiting_values(*self); });
     ports::install(engine->setup.backend.get());
     // Shown beside the first panel displayed (see DisplayPanel).
     if (engine->setup.rig && engine->settings.rig_view)
-        engine->rig_view = std::make_unique<RigView>(*engine->setup.rig, *engine->frames);
+        engine->rig_view =
+            std::make_unique<RigView>(*engine->setup.rig, *engine->frames, engine->lock);
     // The engine lives as long as the process: the port backend must outlast
     // every tick, and Qt objects are not torn down safely after main returns.
     Engine *live = engine.release();

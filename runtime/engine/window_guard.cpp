@@ -61,6 +61,7 @@ private:
 
 void end_at_once(Engine &engine, int code)
 {
+    const HoldUnlessHeld hold(engine.lock); // a tick may be running: it finishes first
     for (auto &[handle, panel] : engine.panels)
         for (auto &[id, control] : panel->controls)
             if (control.timer)

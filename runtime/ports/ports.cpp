@@ -18,8 +18,9 @@ namespace {
 
 // --- state ------------------------------------------------------------------
 // The backend inp() and outp() reach: null until start-up installs one (then
-// it lives as long as the process). Only the event-loop thread calls them, so
-// a plain pointer does.
+// it lives as long as the process). Installed before any tick thread starts,
+// and called only from callbacks, under the engine's callback lock, so a
+// plain pointer does.
 Backend *current = nullptr;
 
 // --- the backend registry -----------------------------------------------------

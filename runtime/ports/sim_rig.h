@@ -41,10 +41,13 @@ public:
     bool read(std::uint16_t port, std::uint8_t &value) override;
     bool write(std::uint16_t port, std::uint8_t value) override;
 
+    // Like every access, read it with the engine's callback lock held:
+    // ticks change the rig on their own threads.
     const RigState &state() const { return state_; }
 
-    // Called after any access that changed the state, on the caller's thread.
-    // Keep it cheap: it runs on the tick path. Null clears it.
+    // Called after any access that changed the state, on the caller's thread,
+    // a tick thread too. Keep it cheap and thread-safe: it runs on the tick
+    // path. Null clears it. Set it with the callback lock held.
     void set_observer(void (*fn)(void *context), void *context);
 
 private:

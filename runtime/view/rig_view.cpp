@@ -55,29 +55,43 @@ QPoint place_beside(const QRect &panel, QSize size, const QRect &available)
 
 } // namespace
 
-RigView::RigView(ports::SimRig &rig, FramePacer &frames, QWidget *parent)
-    : QWidget(parent), rig_(rig), frames_(frames), client_(frames.add([this] { update(); }))
+RigView::RigView(ports::SimRig &rig, FramePacer &frames, CallbackLock &lock, QWidget *parent)
+    : QWidget(parent), rig_(rig), lock_(lock), frames_(frames), client_(frames.add([this] {
+          take_snapshot();
+          update();
+      }))
 {
     setWindowTitle("Simulated rig");
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::NoFocus);
     setMinimumSize(sizeHint());
 
+    const HoldUnlessHeld hold(lock_);
+    shown_ = rig_.state();
     rig_.set_observer(&RigView::rig_changed, this);
 }
 
 RigView::~RigView()
 {
-    rig_.set_observer(nullptr, nullptr);
+    {
+        const HoldUnlessHeld hold(lock_);
+        rig_.set_observer(nullptr, nullptr);
+    }
     frames_.remove(client_);
 }
 
-// Runs on the tick path: only marks the frame, which coalesces any number of
-// rig changes into one repaint.
+// Runs on the tick path, on any thread: only marks the frame, which coalesces
+// any number of rig changes into one repaint.
 void RigView::rig_changed(void *view)
 {
     auto *self = static_cast<RigView *>(view);
     self->frames_.mark(self->client_);
+}
+
+void RigView::take_snapshot()
+{
+    const HoldUnlessHeld hold(lock_);
+    shown_ = rig_.state();
 }
 
 QSize RigView::sizeHint() const
@@ -118,7 +132,7 @@ QRectF RigView::far_switch() const
 
 void RigView::paintEvent(QPaintEvent *)
 {
-    const ports::RigState &s = rig_.state();
+    const ports::RigState &s = shown_;
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QColor text = palette().color(QPalette::WindowText);

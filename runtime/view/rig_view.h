@@ -1,8 +1,14 @@
 // "Simulated rig": a small window that shows what a person at the bench would
 // see of the simulated rig: the four phase lamps, the carriage on its travel
 // with both end switches and hard stops, and the step and stall counters.
+//
+// Threads: the rig changes on whichever thread calls into the program (a
+// tick thread too), always with the callback lock held. Its observer only
+// marks the frame; once per frame the view copies the rig's state under the
+// callback lock, and paints from that copy on the event-loop thread.
 #pragma once
 
+#include "runtime/clock/callback_lock.h"
 #include "runtime/clock/frame_pacer.h"
 #include "runtime/ports/sim_rig.h"
 
@@ -15,10 +21,11 @@ namespace stelmo {
 
 class RigView : public QWidget {
 public:
-    // Watches `rig` and repaints through `frames`; both must outlive the
-    // view. Created hidden; once shown it never takes the keyboard focus
+    // Watches `rig` and repaints through `frames`, reading the rig under
+    // `lock`, the lock held around every access to it; all three must outlive
+    // the view. Created hidden; once shown it never takes the keyboard focus
     // from the operator panel.
-    RigView(ports::SimRig &rig, FramePacer &frames, QWidget *parent = nullptr);
+    RigView(ports::SimRig &rig, FramePacer &frames, CallbackLock &lock, QWidget *parent = nullptr);
     ~RigView() override;
 
     // Where things are drawn, for the current widget size.
@@ -40,9 +47,12 @@ protected:
 
 private:
     static void rig_changed(void *view);
+    void take_snapshot();
     double x_of(double position) const;
 
     ports::SimRig &rig_;
+    CallbackLock &lock_;
+    ports::RigState shown_; // the rig as of the last frame; what is painted
     // Repaints at most once per frame, however fast the rig steps.
     FramePacer &frames_;
     FramePacer::Client client_;

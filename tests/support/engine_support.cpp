@@ -2,6 +2,8 @@
 
 #include "runtime/services.h"
 
+#include <QCoreApplication>
+
 #include <cstdlib>
 
 namespace support {
@@ -25,10 +27,11 @@ bool start_engine()
 int run_for(int ms)
 {
     // A timer object, not a single shot: should something else end the loop
-    // first, it must not fire into a later run.
+    // first, it must not fire into a later run. It ends the loop as anything
+    // other than QuitUserInterface would, so running timers keep running.
     QTimer stop;
     stop.setSingleShot(true);
-    QObject::connect(&stop, &QTimer::timeout, [] { QuitUserInterface(0); });
+    QObject::connect(&stop, &QTimer::timeout, [] { QCoreApplication::exit(0); });
     stop.start(ms);
     return RunUserInterface();
 }

@@ -22,7 +22,8 @@ std::string panels_dir();
 bool start_engine();
 
 // Runs the event loop until QuitUserInterface or `ms` milliseconds; returns
-// what RunUserInterface returned.
+// what RunUserInterface returned. Timer controls tick on their own threads,
+// with or without the loop; ending the loop after `ms` leaves them running.
 int run_for(int ms);
 
 // Ends a loop that should have ended by itself with DEADLINE_CODE after `ms`
