@@ -349,87 +349,114 @@ Fault read_panel_file(const std::string &path, QByteArray &data)
     return fault;
 }
 
-Fault check_form_document(const QByteArray &data, const std::string &panel_dir)
-{
-    QXmlStreamReader xml(data);
-    std::vector<char> buffer(PATH_MAX);
-    const ReferenceDirs places{QDir(QFile::decodeName(QByteArray::fromStdString(panel_dir))),
-                               QDir(::getcwd(buffer.data(), buffer.size())
-                                        ? QFile::decodeName(buffer.data())
-                                        : QStringLiteral("."))};
+namespace {
+
+// What check_form_document keeps while it reads a form: how much there is
+// so far, and the open elements with the text of the innermost one.
+struct FormScan {
+    ReferenceDirs places;
     int depth = 0;
     int elements = 0;
     int widgets = 0;
     // The open elements, innermost last, and for each <property> its name.
     std::vector<std::pair<QString, QString>> open;
     QString text; // of the innermost element since it started
-    const auto where = [&xml] {
-        return "line " + std::to_string(xml.lineNumber()) + ", column " +
-               std::to_string(xml.columnNumber()) + ": ";
-    };
+
     // The name of the innermost property being read.
-    const auto property = [&open] {
+    QString property() const
+    {
         for (auto it = open.rbegin(); it != open.rend(); ++it)
             if (it->first == QLatin1String("property"))
                 return it->second;
         return QString();
-    };
+    }
 
+    // An element begins: bounds, the elements a panel may not have.
+    Fault start(const QXmlStreamReader &xml)
+    {
+        if (++depth > NESTING_MAX)
+            return {ERR_NOT_A_PANEL,
+                    "elements nested more than " + std::to_string(NESTING_MAX) + " deep"};
+        if (++elements > ELEMENTS_MAX)
+            return {ERR_NOT_A_PANEL, "more than " + std::to_string(ELEMENTS_MAX) + " elements"};
+        if (xml.name() == QLatin1String("widget") && ++widgets > WIDGETS_MAX)
+            return {ERR_NOT_A_PANEL, "more than " + std::to_string(WIDGETS_MAX) + " widgets"};
+        if (xml.name() == QLatin1String("connection"))
+            return {ERR_NOT_A_PANEL, "the form connects signals (<connection>); stelmo binds its "
+                                     "controls by name only"};
+        // A theme icon's name with a / in it can reach any file.
+        if (const QString theme = xml.attributes().value(QLatin1String("theme")).toString();
+            xml.name() == QLatin1String("iconset") && theme.contains(QLatin1Char('/')))
+            return {ERR_NOT_A_PANEL, "icon theme name " + in_quotes(theme.toStdString()) +
+                                         " holds a /; it names an icon, not a file"};
+        open.emplace_back(xml.name().toString(),
+                          xml.attributes().value(QLatin1String("name")).toString());
+        text.clear();
+        return {};
+    }
+
+    // An element ends: what it says (sizes, file references) is checked.
+    Fault end()
+    {
+        --depth;
+        const QString element = open.back().first;
+        open.pop_back();
+        const QString parent = open.empty() ? QString() : open.back().first;
+        Fault fault = check_element(element, parent, property(), text, places);
+        text.clear();
+        return fault;
+    }
+};
+
+// The directory the program runs in, where style sheets and rich text look.
+QDir working_dir()
+{
+    std::vector<char> buffer(PATH_MAX);
+    return QDir(::getcwd(buffer.data(), buffer.size()) ? QFile::decodeName(buffer.data())
+                                                       : QStringLiteral("."));
+}
+
+} // namespace
+
+Fault check_form_document(const QByteArray &data, const std::string &panel_dir)
+{
+    QXmlStreamReader xml(data);
+    FormScan scan;
+    scan.places = {QDir(QFile::decodeName(QByteArray::fromStdString(panel_dir))), working_dir()};
+    const auto where = [&xml] {
+        return "line " + std::to_string(xml.lineNumber()) + ", column " +
+               std::to_string(xml.columnNumber()) + ": ";
+    };
     while (!xml.atEnd()) {
+        Fault fault;
         switch (xml.readNext()) {
         case QXmlStreamReader::DTD:
-            return {ERR_NOT_A_PANEL, where() + "a panel file has no document type declaration"};
+            fault = {ERR_NOT_A_PANEL, "a panel file has no document type declaration"};
+            break;
         case QXmlStreamReader::EntityReference:
-            return {ERR_NOT_A_PANEL,
-                    where() + "unknown entity &" + shown(xml.name().toString()) + ";"};
+            fault = {ERR_NOT_A_PANEL, "unknown entity &" + shown(xml.name().toString()) + ";"};
+            break;
         case QXmlStreamReader::StartElement:
-            ++depth;
-            if (depth == 1 && xml.name() != QLatin1String("ui"))
+            if (scan.depth == 0 && xml.name() != QLatin1String("ui"))
                 return {ERR_NOT_A_PANEL, "not a Qt Designer form (the document is <" +
                                              shown(xml.name().toString()) + ">, not <ui>)"};
-            if (depth > NESTING_MAX)
-                return {ERR_NOT_A_PANEL, where() + "elements nested more than " +
-                                             std::to_string(NESTING_MAX) + " deep"};
-            if (++elements > ELEMENTS_MAX)
-                return {ERR_NOT_A_PANEL,
-                        where() + "more than " + std::to_string(ELEMENTS_MAX) + " elements"};
-            if (xml.name() == QLatin1String("widget") && ++widgets > WIDGETS_MAX)
-                return {ERR_NOT_A_PANEL,
-                        where() + "more than " + std::to_string(WIDGETS_MAX) + " widgets"};
-            if (xml.name() == QLatin1String("connection"))
-                return {ERR_NOT_A_PANEL,
-                        where() + "the form connects signals (<connection>); stelmo binds its "
-                                  "controls by name only"};
-            // A theme icon's name with a / in it can reach any file.
-            if (const QString theme = xml.attributes().value(QLatin1String("theme")).toString();
-                xml.name() == QLatin1String("iconset") && theme.contains(QLatin1Char('/')))
-                return {ERR_NOT_A_PANEL, where() + "icon theme name " +
-                                             in_quotes(theme.toStdString()) +
-                                             " holds a /; it names an icon, not a file"};
-            open.emplace_back(xml.name().toString(),
-                              xml.attributes().value(QLatin1String("name")).toString());
-            text.clear();
+            fault = scan.start(xml);
             break;
         case QXmlStreamReader::Characters:
-            text += xml.text();
+            scan.text += xml.text();
             break;
-        case QXmlStreamReader::EndElement: {
-            --depth;
-            const QString element = open.back().first;
-            open.pop_back();
-            const QString parent = open.empty() ? QString() : open.back().first;
-            if (Fault fault = check_element(element, parent, property(), text, places))
-                return {fault.code, where() + fault.text};
-            text.clear();
+        case QXmlStreamReader::EndElement:
+            fault = scan.end();
             break;
-        }
         default:
             break;
         }
+        if (fault)
+            return {fault.code, where() + fault.text};
     }
     if (xml.hasError())
         return {ERR_NOT_A_PANEL, where() + shown(xml.errorString())};
-    if (widgets == 0)
+    if (scan.widgets == 0)
         return {ERR_NOT_A_PANEL, "the form holds no widget"};
     return {};
 }
