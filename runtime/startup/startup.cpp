@@ -36,7 +36,9 @@ namespace {
 // Without capabilities the tick thread may use SCHED_FIFO only up to
 // RLIMIT_RTPRIO. Raises that limit to the tick thread's priority where the
 // process may: root, whose CAP_SYS_NICE is about to go, gets what the package
-// grants the group stelmo in limits.d. Where it may not, nothing changes.
+// grants the group stelmo in limits.d. Every thread may then set SCHED_FIFO
+// by itself, and so may the port helper, which inherits the limit. Where it
+// may not, nothing changes.
 void keep_realtime_priority()
 {
     constexpr rlim_t priority = stelmo::TickThread::PRIORITY;
