@@ -7,6 +7,8 @@
 // ordinary processes.
 #include "runtime/clock/tick_thread.h"
 
+#include "runtime/clock/launcher.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -94,11 +96,20 @@ bool TickThread::start(std::string &error)
     else
         memory = "memory not locked: " + why_not + ", " + stack_->error();
 
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setstack(&attributes, stack_->base(), stack_->size());
-    const int failed = pthread_create(&thread_, &attributes, &TickThread::run, this);
-    pthread_attr_destroy(&attributes);
+    // Created by the launcher where it runs: the thread then starts out
+    // real-time, and make_realtime() below only confirms it (setting the
+    // policy and priority a thread already has needs no privilege).
+    int failed;
+    if (launcher::running()) {
+        failed = launcher::create_thread(thread_, stack_->base(), stack_->size(), &TickThread::run,
+                                         this);
+    } else {
+        pthread_attr_t attributes;
+        pthread_attr_init(&attributes);
+        pthread_attr_setstack(&attributes, stack_->base(), stack_->size());
+        failed = pthread_create(&thread_, &attributes, &TickThread::run, this);
+        pthread_attr_destroy(&attributes);
+    }
     if (failed != 0) {
         error = std::string("cannot start a timer thread: ") + std::strerror(failed);
         return false;

@@ -1,9 +1,10 @@
 // A timer control's clock on a thread of its own. The thread sleeps until
 // absolute deadlines on CLOCK_MONOTONIC and calls the tick function with the
 // CallbackLock held, so a tick never overlaps a button callback or another
-// timer's tick. It asks for real-time scheduling and keeps its stack (or the
-// whole process) locked in memory, so a loaded machine holds a tick up as
-// little as the system allows.
+// timer's tick. It asks for real-time scheduling (or is created real-time by
+// the launcher, see launcher.h) and keeps its stack (or the whole process)
+// locked in memory, so a loaded machine holds a tick up as little as the
+// system allows.
 //
 // Step spacing: two ticks never start closer than 0.9 periods apart,
 // because a stepper fed two steps a fraction of a period apart loses steps.
@@ -63,7 +64,8 @@ public:
     static constexpr const char *THREAD_NAME = "stelmo-tick";
 
     // A switched-off timer with the given period whose thread is running and
-    // scheduled as the process allows. `tick` runs on the tick thread with
+    // scheduled as the process allows; created by the launcher where one
+    // runs (see launcher.h). `tick` runs on the tick thread with
     // `lock` held; it must not throw, and must not take `lock` again.
     // Null with `error` set when the period is below MIN_PERIOD or no thread
     // can be started. Call on the event-loop thread: asking RealtimeKit for

@@ -3,6 +3,7 @@
 // it decides which device, opens it and gives up the privilege to open another.
 #include "runtime/port_helper/port_helper.h"
 
+#include "runtime/clock/tick_thread.h"
 #include "runtime/diagnostics.h"
 #include "runtime/ports/helper_protocol.h"
 #include "runtime/ports/privilege.h"
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/auxv.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -204,6 +206,14 @@ int helper_main(int argc, char **argv)
         report(error);
         return 2;
     }
+    // A tick waits for the reply to each read: the helper runs at the tick
+    // thread's real-time priority where it may, by root's CAP_SYS_NICE while
+    // it still holds it or by an RLIMIT_RTPRIO (limits.d, or the one stelmo
+    // raised). Where it may not, it serves at normal priority, unsaid.
+    sched_param parameter{};
+    parameter.sched_priority = TickThread::PRIORITY;
+    ::sched_setscheduler(0, SCHED_FIFO, &parameter);
+
     std::unique_ptr<DevicePort> device;
     if (parse_options(argc, argv, options, error) && choose_device(options, secure, config, error))
         device = DevicePort::open(config, error);

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <iterator>
+#include <fstream>
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -30,8 +30,32 @@ bool holds_capabilities()
     return false;
 }
 
-// Empties effective, permitted, inheritable and ambient sets.
-bool empty_sets(std::string &error)
+// The threads of this process other than the caller that hold a permitted
+// or effective capability, as /proc/self/task/*/status says.
+long other_threads_holding()
+{
+    const std::string self = std::to_string(::gettid());
+    long holding = 0;
+    std::error_code failed;
+    for (const auto &task : std::filesystem::directory_iterator("/proc/self/task", failed)) {
+        if (task.path().filename() == self)
+            continue;
+        std::ifstream status(task.path() / "status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if ((line.rfind("CapPrm:", 0) == 0 || line.rfind("CapEff:", 0) == 0) &&
+                line.find_first_not_of("0 \t", 7) != std::string::npos) {
+                ++holding;
+                break;
+            }
+        }
+    }
+    return holding;
+}
+
+} // namespace
+
+bool drop_thread_capabilities(std::string &error)
 {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
@@ -48,27 +72,24 @@ bool empty_sets(std::string &error)
     return true;
 }
 
-} // namespace
-
 void drop_capabilities()
 {
     if (!holds_capabilities())
         return; // nothing to give up, so nothing to say about other threads
     std::string error;
-    if (!empty_sets(error))
+    if (!drop_thread_capabilities(error))
         report(error);
-    // Capabilities belong to threads: those already running keep theirs.
-    std::error_code failed;
-    const auto tasks = std::filesystem::directory_iterator("/proc/self/task", failed);
-    const auto threads = failed ? 1 : std::distance(tasks, std::filesystem::directory_iterator());
-    if (threads > 1)
-        report("capabilities dropped in one of " + std::to_string(threads) +
-               " threads; the others keep theirs (drop them before any thread starts)");
+    // Capabilities belong to threads: those already running keep theirs,
+    // unless they gave them up themselves (the real-time launcher does).
+    if (const long others = other_threads_holding())
+        report("capabilities dropped in this thread, but " + std::to_string(others) +
+               " other thread" + (others == 1 ? " keeps its" : "s keep theirs") +
+               " (drop them before any thread starts)");
 }
 
 bool drop_capabilities_for_good(std::string &error)
 {
-    if (!empty_sets(error))
+    if (!drop_thread_capabilities(error))
         return false;
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
         error = std::string("cannot set no_new_privs: ") + std::strerror(errno);

@@ -7,12 +7,18 @@
 
 namespace stelmo::ports {
 
+// Empties the calling thread's effective, permitted, inheritable and ambient
+// capability sets; other threads keep theirs. False with `error` set (without
+// "stelmo: ") when the kernel refused.
+bool drop_thread_capabilities(std::string &error);
+
 // Empties this process's effective, permitted and inheritable capability sets
 // and its ambient set, even as root. Capabilities belong to threads, so call
-// it before any thread starts. Does not set no_new_privs, so the port helper
-// started later still gains its file capability (or root's). Reports one line
-// when capabilities stay. Does nothing, and says nothing, when there is nothing
-// to drop.
+// it before any thread starts that has not dropped its own. Does not set
+// no_new_privs, so the port helper started later still gains its file
+// capability (or root's). Reports one line when capabilities stay, in this
+// thread or another. Does nothing, and says nothing, when this thread holds
+// none.
 void drop_capabilities();
 
 // The same for good: also sets no_new_privs, so no later exec can gain

@@ -5,12 +5,14 @@
 // (the settings are handed over through a function-local one).
 //
 // In order: descriptors 0 to 2 are made sure of, the real-time priority the
-// tick thread asks for is kept as a resource limit, every capability is given
-// up while this is the only thread, then the command line, the environment and
+// tick thread asks for is kept as a resource limit, or else by the real-time
+// launcher (a thread that gives up its own capabilities), every capability is
+// given up while no other thread holds one, then the command line, the environment and
 // the configuration files are read into the engine's settings. --help and
 // --version end the process here, as does a bad option (exit status 2) or a
 // bad configuration file (255). main never sees a difference: InitRuntimeEx
 // still ignores its arguments.
+#include "runtime/clock/launcher.h"
 #include "runtime/clock/tick_thread.h"
 #include "runtime/descriptors.h"
 #include "runtime/engine/settings.h"
@@ -34,7 +36,9 @@ namespace {
 // Without capabilities the tick thread may use SCHED_FIFO only up to
 // RLIMIT_RTPRIO. Raises that limit to the tick thread's priority where the
 // process may: root, whose CAP_SYS_NICE is about to go, gets what the package
-// grants the group stelmo in limits.d. Where it may not, nothing changes.
+// grants the group stelmo in limits.d. Every thread may then set SCHED_FIFO
+// by itself, and so may the port helper, which inherits the limit. Where it
+// may not, nothing changes.
 void keep_realtime_priority()
 {
     constexpr rlim_t priority = stelmo::TickThread::PRIORITY;
@@ -43,6 +47,21 @@ void keep_realtime_priority()
         return;
     const rlimit raised{priority, std::max(limit.rlim_max, priority)};
     ::setrlimit(RLIMIT_RTPRIO, &raised);
+}
+
+// Where that limit stays below the tick thread's priority (raising the hard
+// limit needs CAP_SYS_RESOURCE, which containers often drop) while the
+// process may still use SCHED_FIFO by its CAP_SYS_NICE, the launcher keeps
+// that for the tick threads once the capabilities are gone. Where it cannot
+// be real-time it ends at once; the tick thread then says how it runs.
+void keep_realtime_launcher()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_RTPRIO, &limit) == 0 &&
+        limit.rlim_cur >= static_cast<rlim_t>(stelmo::TickThread::PRIORITY))
+        return;
+    std::string why;
+    stelmo::launcher::start(stelmo::TickThread::PRIORITY, why);
 }
 
 // Writes `text` to stdout and ends the process: 0, or 255 when stdout does
@@ -63,6 +82,7 @@ void start_up(int argc, char **argv)
     if (stelmo::open_standard_descriptors() != 0)
         ::_exit(255);
     keep_realtime_priority();
+    keep_realtime_launcher();
     stelmo::ports::drop_capabilities();
 
     QStringList arguments;
