@@ -56,9 +56,9 @@ struct Setup {
     // "0x378→0xd010" (empty when none does).
     std::string device;
     std::string mapping;
-    SimRig *rig = nullptr;            // the simulated rig when it is the backend, else null
-    Monitor *monitor = nullptr;       // the port monitor in the chain (set by open_backend)
-    TraceBackend *trace = nullptr;    // the port trace in the chain, null without STELMO_TRACE
+    SimRig *rig = nullptr;         // the simulated rig when it is the backend, else null
+    Monitor *monitor = nullptr;    // the port monitor in the chain (set by open_backend)
+    TraceBackend *trace = nullptr; // the port trace in the chain, null without STELMO_TRACE
 };
 
 // How a backend's open function ended.
