@@ -181,6 +181,8 @@ struct Engine {
     // (empty before the first), and whether start-up has said so yet.
     std::string tick_scheduling;
     bool scheduling_said = false;
+    // The port trace was told the backend and the tick interval.
+    bool run_info_given = false;
     // Display values taken from the controls under the lock, then shown
     // without it (show_waiting_values).
     struct Showing {
@@ -337,9 +339,5 @@ std::string shown(const QString &text);
 
 // `object`'s name between quotes, for a report line.
 std::string name_of(const QObject *object);
-
-// Reports `message` unless it was reported before: a service that goes wrong
-// once usually goes wrong on every tick, and the first line says it.
-void report_once(const std::string &message);
 
 } // namespace stelmo::engine
