@@ -322,9 +322,9 @@ int ending_signal();
 // The keys button `widget` answers: its shortcut (the mnemonic of its text)
 // and those its stelmoKeys property lists, which are checked here
 // (ERR_BAD_CONTROL naming `ctrl`: stelmoKeys on a widget that is no button,
-// or not a list of keys) (keys.cpp).
+// or not a list of keys, quoted as `document` writes it) (keys.cpp).
 Fault button_keys(const QWidget *widget, const std::string &ctrl,
-                  std::vector<QKeyCombination> &keys);
+                  std::vector<QKeyCombination> &keys, const QByteArray *document = nullptr);
 
 // Refuses a described panel in which two buttons answer the same key.
 Fault check_keys(const PanelDescription &description);
@@ -339,5 +339,12 @@ std::string shown(const QString &text);
 
 // `object`'s name between quotes, for a report line.
 std::string name_of(const QObject *object);
+
+// The value of `object`'s property `property` for a report line, as the form
+// document writes it: quoted when it is a string; a number as written, since
+// the form loader reads "abc" as 0, "1e400" as inf and "2147483648" as 0.
+// As the widget holds it when there is no document, or it does not say
+// clearly (two widgets of that name).
+std::string written(const QByteArray *document, const QObject *object, const char *property);
 
 } // namespace stelmo::engine
