@@ -169,6 +169,7 @@ void request_quit(Engine &engine, int code)
         for (auto &[id, control] : panel->controls)
             if (control.timer)
                 control.timer->set_enabled(false);
+    engine.frames->mark(engine.strips);
     engine.quit_requested = true;
     engine.quit_code = code;
     if (!engine.running)

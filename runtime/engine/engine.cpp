@@ -262,6 +262,7 @@ extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value
     if (fault)
         return refuse("SetCtrlAttribute", panel, control, fault);
     c->timer->set_enabled(value != 0);
+    engine->frames->mark(engine->strips); // the strip says Running or Stopped
     return 0;
 }
 

@@ -38,6 +38,7 @@
 #include "runtime/engine/settings.h"
 #include "runtime/ports/ports.h"
 #include "runtime/view/rig_view.h"
+#include "runtime/view/status_strip.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -145,6 +146,7 @@ struct Panel {
     bool alive = true;                // the window still exists; what ticks read
     std::unique_ptr<QObject> watcher; // ends the loop when the window closes
     std::map<int, Control> controls;  // by control id
+    QPointer<StatusStrip> strip;      // along the bottom of the window; event-loop thread only
 };
 
 // --- the engine -------------------------------------------------------------
@@ -170,6 +172,7 @@ struct Engine {
     // displays during ticks, and the rig view.
     std::unique_ptr<FramePacer> frames;
     FramePacer::Client displays = 0;              // the panels' displays among the frame's clients
+    FramePacer::Client strips = 0;                // the panels' status strips, likewise
     std::unique_ptr<RigView> rig_view;            // the "Simulated rig" window, when shown
     std::map<int, std::unique_ptr<Panel>> panels; // by handle, from 1
     int next_handle = 1;                          // the handle of the next panel loaded
@@ -191,6 +194,13 @@ struct Engine {
         double value;
     };
     std::vector<Showing> showing;
+    // What the status strips show, taken under the lock, then shown without
+    // it (refresh_strips).
+    struct StripUpdate {
+        QPointer<StatusStrip> strip;
+        StripState state;
+    };
+    std::vector<StripUpdate> strip_updates;
 };
 
 // Whether the calling thread is the engine's event-loop thread.
@@ -295,6 +305,31 @@ Fault activate_panel(Engine &engine, PanelDescription description, int &handle);
 // Loads panel `panel_id` from the panel file named `name`: every step from
 // finding the file to activation.
 Fault load_panel(Engine &engine, const std::string &name, int panel_id, int &handle);
+
+// --- what the operator sees besides the form ------------------------------------
+
+// Makes the port monitor mark the status strips' frame after every access
+// that changed what they show, and adds the strips to the frame's clients
+// (status.cpp). At start-up, before any panel.
+void watch_ports(Engine &engine);
+
+// Adds a status strip to `panel` below what its form lays out; its window
+// grows by the strip's height. Event-loop thread, at activation.
+void add_status_strip(Engine &engine, Panel &panel);
+
+// Shows on every panel's strip what its timers and the port monitor say now:
+// taken under the lock, shown without it. Event-loop thread, once per frame.
+void refresh_strips(Engine &engine);
+
+// Names every control that a form label is the buddy of by that label's text
+// (mnemonic removed), unless the form names it itself, so a screen reader
+// says "Port" and not the current entry (accessibility.cpp).
+void name_from_labels(QWidget &root);
+
+// Makes selectors tell assistive technology their accessible name (where Qt's
+// own interface on Linux gives the current entry instead) and their entry as
+// their value. At start-up.
+void install_accessibility();
 
 // --- safeguards ---------------------------------------------------------------
 

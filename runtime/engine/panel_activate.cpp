@@ -1,7 +1,8 @@
 // Making a described panel live. What can fail (a timer's thread) is
 // acquired first, into a panel nobody else sees yet; should it fail, that
 // panel goes away whole. What follows cannot fail: signals and the mirrors
-// ticks read, the window watcher, the title and the handle. The panel enters
+// ticks read, the window watcher, the title, the controls' accessible names,
+// the status strip and the handle. The panel enters
 // the engine's table under the lock, ready. No timer is started here.
 #include "runtime/engine/internal.h"
 
@@ -184,14 +185,19 @@ Fault activate_panel(Engine &engine, PanelDescription description, int &handle)
     wire(engine, *panel);
     watch(*panel);
     set_title(*panel->root, engine.setup.description);
+    name_from_labels(*panel->root);
+    add_status_strip(engine, *panel);
     handle = panel->handle;
-    const HoldUnlessHeld hold(engine.lock);
-    give_run_info(engine, *panel);
-    engine.panels.emplace(handle, std::move(panel));
-    ++engine.next_handle;
+    {
+        const HoldUnlessHeld hold(engine.lock);
+        give_run_info(engine, *panel);
+        engine.panels.emplace(handle, std::move(panel));
+        ++engine.next_handle;
+    }
     // Every timer stays switched off until the program switches it on
     // (SetCtrlAttribute), whatever the file says: a panel file never moves
     // the motor by itself.
+    refresh_strips(engine);
     return {};
 }
 

@@ -266,6 +266,8 @@ Engine *start_engine()
     engine->loop_thread = pthread_self();
     engine->frames = std::make_unique<FramePacer>();
     engine->displays = engine->frames->add([self] { show_waiting_values(*self); });
+    watch_ports(*engine);
+    install_accessibility();
     ports::install(engine->setup.backend.get());
     // Shown beside the first panel displayed (see DisplayPanel).
     if (engine->setup.rig && engine->settings.rig_view)
