@@ -7,8 +7,10 @@
 
 #include "runtime/engine/engine.h"
 #include "runtime/engine/engine_qt.h"
+#include "runtime/ports/sim_rig.h"
 #include "runtime/services.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -18,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -525,6 +528,95 @@ TEST_F(EngineRunTest, ValuesSetDuringTicksReachTheDisplayOncePerFrame)
     EXPECT_DOUBLE_EQ(spin->value(), 17.0);
     run_for(100);
     EXPECT_DOUBLE_EQ(spin->value(), 17.0); // the older tick value does not come back
+}
+
+// --- what the operator and a screen reader see ------------------------------
+
+// The texts of `object` and everything below it, through Qt's accessibility
+// support: what a screen reader can read.
+std::vector<std::string> accessible_texts(QObject *object, QAccessible::Text which)
+{
+    std::vector<std::string> texts;
+    std::vector<QAccessibleInterface *> open{QAccessible::queryAccessibleInterface(object)};
+    while (!open.empty()) {
+        QAccessibleInterface *item = open.back();
+        open.pop_back();
+        if (!item)
+            continue;
+        texts.push_back(item->text(which).toStdString());
+        for (int i = 0; i < item->childCount(); ++i)
+            open.push_back(item->child(i));
+    }
+    return texts;
+}
+
+bool has(const std::vector<std::string> &texts, const std::string &text)
+{
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+std::string joined(const std::vector<std::string> &texts)
+{
+    std::string all;
+    for (const std::string &text : texts)
+        all += "[" + text + "] ";
+    return all;
+}
+
+TEST_F(EngineRunTest, StatusStripSaysWhatTheRigDoes)
+{
+    ASSERT_EQ(DisplayPanel(handle), 0);
+    QWidget *strip = stelmo::engine::panel_widget(handle)->findChild<QWidget *>("statusStrip");
+    ASSERT_NE(strip, nullptr);
+    const auto names = [strip] { return accessible_texts(strip, QAccessible::Name); };
+    auto said = names();
+    EXPECT_TRUE(has(said, "Simulation")) << joined(said);
+    EXPECT_TRUE(has(said, "Simulated rig")) << joined(said);
+    EXPECT_TRUE(has(said, "Stopped")) << joined(said);
+    EXPECT_TRUE(
+        has(accessible_texts(strip, QAccessible::Description), stelmo::engine::tick_scheduling()));
+
+    // Ticks that hold the rig at its home switch, as the drive does once it
+    // is there: the phase the rotor stands at, then the switch register.
+    stelmo::ports::SimRig *rig = stelmo::engine::simulated_rig();
+    ASSERT_NE(rig, nullptr);
+    while (!rig->state().home_closed)
+        rig->write(0x378, static_cast<std::uint8_t>(1 << (rig->state().rotor + 3) % 4));
+    const int rotor = rig->state().rotor;
+    on_event = [rotor](const Event &e) {
+        if (e.event == EVENT_TIMER_TICK) {
+            outp(0x378, static_cast<std::uint8_t>(1 << rotor));
+            inp(0x37a);
+        }
+    };
+    ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
+    run_for(150);
+    said = names();
+    EXPECT_TRUE(has(said, "Running \u00b7 100 steps/s")) << joined(said);
+    EXPECT_TRUE(has(said, "Switches 0x0d \u00b7 home switch")) << joined(said);
+    std::string lamps = "Data lines: ";
+    for (int phase = 0; phase < 4; ++phase)
+        lamps += (phase ? ", D" : "D") + std::to_string(phase) + (phase == rotor ? " on" : " off");
+    EXPECT_TRUE(has(said, lamps)) << joined(said);
+
+    // Stop, as the program does it: the strip follows the timer.
+    stop_ticks();
+    on_event = nullptr;
+    run_for(50);
+    said = names();
+    EXPECT_TRUE(has(said, "Stopped")) << joined(said);
+    EXPECT_TRUE(has(said, lamps)) << joined(said); // the phase stays energised
+
+    // The selectors and the display go by their labels, not by their entries.
+    const auto name_of = [this](int control) {
+        return QAccessible::queryAccessibleInterface(
+                   stelmo::engine::control_widget(handle, control))
+            ->text(QAccessible::Name)
+            .toStdString();
+    };
+    EXPECT_EQ(name_of(PORT), "Port");
+    EXPECT_EQ(name_of(DIRECTION), "Direction");
+    EXPECT_EQ(name_of(POSITION), "Position");
 }
 
 TEST_F(EngineRunTest, CallsThatNameNothingChangeNothing)
