@@ -593,7 +593,7 @@ TEST_F(EngineRunTest, StatusStripSaysWhatTheRigDoes)
     run_for(150);
     said = names();
     EXPECT_TRUE(has(said, "Running \u00b7 100 steps/s")) << joined(said);
-    EXPECT_TRUE(has(said, "Switches 0x0d \u00b7 home switch")) << joined(said);
+    EXPECT_TRUE(has(said, "Switches 0x0d, home switch")) << joined(said);
     std::string lamps = "Data lines: ";
     for (int phase = 0; phase < 4; ++phase)
         lamps += (phase ? ", D" : "D") + std::to_string(phase) + (phase == rotor ? " on" : " off");

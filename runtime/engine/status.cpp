@@ -138,8 +138,9 @@ void add_status_strip(Engine &engine, Panel &panel)
     auto *strip = new StatusStrip(backend_of(engine.setup), &root);
     for (const auto &[id, control] : panel.controls) {
         if (control.timer) {
-            strip->set_scheduling(control.timer->scheduling() != Scheduling::normal,
-                                  QString::fromStdString(control.timer->status()));
+            strip->set_timer(interval_ms(*control.timer),
+                             control.timer->scheduling() != Scheduling::normal,
+                             QString::fromStdString(control.timer->status()));
             break;
         }
     }

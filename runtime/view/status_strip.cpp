@@ -45,6 +45,16 @@ QString badge_style(const QColor &background, const QColor &text)
         .arg(background.name(), text.name());
 }
 
+// The width of the widest of `texts` in `font`.
+int widest(const QFont &font, const QStringList &texts)
+{
+    const QFontMetrics metrics(font);
+    int width = 0;
+    for (const QString &text : texts)
+        width = std::max(width, metrics.horizontalAdvance(text));
+    return width;
+}
+
 QString text_style(const QColor &colour, bool bold)
 {
     return QStringLiteral("QLabel { color: %1; %2}")
@@ -124,7 +134,7 @@ protected:
             p.setBrush(on(phase) ? LAMP_ON : LAMP_OFF);
             p.drawEllipse(circle);
             p.setPen(text);
-            p.drawText(QRect(x + lamp + 4, 0, cell() - lamp - 4, height()), Qt::AlignVCenter,
+            p.drawText(QRect(x + lamp + 4, 0, cell() - lamp - 3, height()), Qt::AlignVCenter,
                        QStringLiteral("D%1").arg(phase));
         }
         if (failed_)
@@ -138,7 +148,7 @@ private:
     // One lamp with its label and the gap after it.
     int cell() const
     {
-        return lamp_size() + 4 + fontMetrics().horizontalAdvance(QStringLiteral("D0")) + 10;
+        return lamp_size() + 3 + fontMetrics().horizontalAdvance(QStringLiteral("D0")) + 6;
     }
 
     bool written_ = false;
@@ -183,6 +193,14 @@ StatusStrip::StatusStrip(const StripBackend &backend, QWidget *parent)
     }
     badge_->setAccessibleDescription(badge_->toolTip());
     scheduling_->hide();
+    // Wide enough for all its texts from the start: the window does not
+    // change its width while the motor runs.
+    switches_->setMinimumWidth(widest(font(), {tr("Switches not read yet"), switch_text(0xff),
+                                               switch_text(CODE_HOME), switch_text(CODE_FAR)}));
+    QFont bold = font();
+    bold.setBold(true);
+    switches_->setMinimumWidth(
+        std::max(switches_->minimumWidth(), widest(bold, {tr("Switch read failed")})));
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(6, 4, 6, 4);
@@ -209,9 +227,13 @@ StatusStrip::StatusStrip(const StripBackend &backend, QWidget *parent)
 
 StatusStrip::~StatusStrip() = default;
 
-void StatusStrip::set_scheduling(bool realtime, const QString &status)
+void StatusStrip::set_timer(double interval_ms, bool realtime, const QString &status)
 {
-    scheduling_->setVisible(!status.isEmpty());
+    QFont bold = font();
+    bold.setBold(true);
+    run_->setMinimumWidth(
+        std::max(widest(font(), {tr("Stopped")}), widest(bold, {running_text(interval_ms)})));
+    scheduling_->setVisible(true);
     scheduling_->setText(realtime ? tr("RT") : tr("normal priority"));
     scheduling_->setAccessibleName(realtime ? tr("Step timer: real-time")
                                             : tr("Step timer: normal priority"));
@@ -232,6 +254,11 @@ QString StatusStrip::running_text(double interval_ms)
     const double seconds = std::round(interval_ms / 100) / 10;
     return tr("Running · a step every %1 s")
         .arg(locale.toString(seconds, 'f', seconds == std::round(seconds) ? 0 : 1));
+}
+
+QString StatusStrip::switch_text(std::uint8_t value)
+{
+    return tr("%1 · %2").arg(hex_byte(value), switch_meaning(value));
 }
 
 QString StatusStrip::switch_meaning(std::uint8_t value)
@@ -274,16 +301,19 @@ void StatusStrip::show_switches(const ports::PortActivity &io)
 {
     const QString port = hex_port(io.switch_port);
     if (io.switch_port == 0) {
-        switches_->setText(tr("Switches: not read yet"));
+        switches_->setText(tr("Switches not read yet"));
+        switches_->setAccessibleName(switches_->text());
         switches_->setToolTip(tr("Nothing read from a switch register yet"));
     } else if (io.switch_failed) {
-        switches_->setText(tr("Switches: read failed"));
+        switches_->setText(tr("Switch read failed"));
+        switches_->setAccessibleName(switches_->text());
         switches_->setToolTip(tr("Reading the switch register %1 failed; the program got "
                                  "0xff, which is neither switch")
                                   .arg(port));
     } else {
-        switches_->setText(
-            tr("Switches %1 · %2").arg(hex_byte(io.switch_value), switch_meaning(io.switch_value)));
+        switches_->setText(switch_text(io.switch_value));
+        switches_->setAccessibleName(
+            tr("Switches %1, %2").arg(hex_byte(io.switch_value), switch_meaning(io.switch_value)));
         switches_->setToolTip(tr("The last byte read from the switch register %1: 0x0d is the "
                                  "home switch, 0x0e the far switch, anything else neither")
                                   .arg(port));

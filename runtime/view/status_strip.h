@@ -3,7 +3,7 @@
 //
 //   [SIMULATION] Simulated rig            or  [HARDWARE] /dev/port · 0x378→0xd010
 //   Running · 100 steps/s            RT   or  Stopped        normal priority
-//   (D0)(D1)(D2)(D3)   Switches 0x0d · home switch
+//   (D0)(D1)(D2)(D3)   0x0d · home switch
 //
 // The badge tells hardware from the simulated rig by colour as well as by
 // text; the run state follows the step timer; the lamps show the last byte
@@ -51,11 +51,12 @@ public:
     explicit StatusStrip(const StripBackend &backend, QWidget *parent = nullptr);
     ~StatusStrip() override;
 
-    // How the step timer's thread is scheduled: a short note ("RT" or
+    // The panel's step timer: its interval, for which the run state keeps
+    // room, and how its thread is scheduled, as a short note ("RT" or
     // "normal priority") with `status`, the engine's whole line, as its
-    // tooltip and accessible description. An empty `status` hides the note
-    // (a panel without a timer).
-    void set_scheduling(bool realtime, const QString &status);
+    // tooltip and accessible description. Without a call (a panel without a
+    // timer) there is no note.
+    void set_timer(double interval_ms, bool realtime, const QString &status);
 
     // Shows `state`; texts that did not change are left alone, so an
     // assistive technology hears only what changed.
@@ -66,6 +67,8 @@ public:
     static QString running_text(double interval_ms);
     // "home switch" for 13, "far switch" for 14, "no switch" for anything else.
     static QString switch_meaning(std::uint8_t value);
+    // The switch register's byte with its meaning: "0x0d · home switch".
+    static QString switch_text(std::uint8_t value);
 
 private:
     void show_run(const StripState &state);
