@@ -32,7 +32,8 @@ constexpr int ATTR_TIMER_ENABLED = 1271; // 1 switches a timer control on, 0 off
 
 // Failure codes. Every service returns one of these (all negative) when it
 // cannot do what was asked, and then has changed nothing. Why is said in a
-// "stelmo: " line on stderr; a fault that repeats on every tick is said once.
+// "stelmo: " line on stderr; a fault that repeats on every tick is said once
+// and then counted, in a summary line at most every few seconds.
 // The values never change; a new code gets a new number.
 constexpr int ERR_PANEL_FILE = -1;     // LoadPanel: file missing, unreadable, empty or too large
 constexpr int ERR_NOT_A_PANEL = -2;    // LoadPanel: the document is not a panel

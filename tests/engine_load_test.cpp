@@ -305,6 +305,10 @@ TEST_F(EngineLoadTest, WrongPanelIdIsNoSuchPanel)
     const auto failure = load_path_failing(panels_dir() + "/operator.ui", 2);
     EXPECT_EQ(failure.code, ERR_NO_SUCH_PANEL);
     EXPECT_TRUE(says(failure, "panel 1, not panel 2"));
+    // The id as the file writes it: the form loader reads "0x1" as 0.
+    std::string hex = panel_document(widget("QPushButton", "b", 2, "engine_test_click"));
+    hex.replace(hex.find("<number>1</number>"), 18, "<number>0x1</number>");
+    EXPECT_TRUE(says(load_failing(hex), "holds panel 0x1, not panel 1"));
 }
 
 TEST_F(EngineLoadTest, BadControlsAreNamed)
@@ -349,6 +353,14 @@ TEST_F(EngineLoadTest, BadControlsAreNamed)
         {widget("QDoubleSpinBox", "d", 5, "engine_test_click"), "numeric display"},
         {widget("QPushButton", "b", 0, "engine_test_click"), "no stelmoCtrl"},
         {widget("QPushButton", "b", -1), "a control id is a whole number above 0"},
+        // Other properties as the file writes them too, not as the loader read them.
+        {widget("QPushButton", "b", 0, "", 0,
+                "   <property name=\"stelmoCtrl\" stdset=\"0\"><number>2147483648</number>"
+                "</property>\n"),
+         "stelmoCtrl 2147483648; a control id"},
+        {widget("QPushButton", "b", 2, "", 0,
+                "   <property name=\"stelmoKeys\" stdset=\"0\"><number>0x1b</number></property>\n"),
+         "stelmoKeys 0x1b, which is not text"},
         {widget("QComboBox", "empty", 6), "selector without entries"},
         {widget("QPushButton", "b", 2, "", 0,
                 "   <property name=\"stelmoCallbak\" stdset=\"0\"><string>x</string></property>\n"),

@@ -7,8 +7,10 @@
 
 #include "runtime/engine/engine.h"
 #include "runtime/engine/engine_qt.h"
+#include "runtime/ports/sim_rig.h"
 #include "runtime/services.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -18,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -447,10 +450,11 @@ TEST_F(EngineRunTest, DisplayShowsValuesWithinItsRange)
     EXPECT_EQ(SetCtrlVal(handle, COUNTER, 12.5), 0);
     EXPECT_DOUBLE_EQ(lcd->value(), 12.5);
 
-    // Refused values leave the display as it was.
+    // Refused values leave the display as it was. The first refusal is said
+    // with the range; the others are repeats of its kind.
     StderrCapture capture;
-    EXPECT_EQ(SetCtrlVal(handle, POSITION, std::nan("")), ERR_BAD_ARGUMENT);
     EXPECT_EQ(SetCtrlVal(handle, POSITION, 340.5), ERR_BAD_ARGUMENT);
+    EXPECT_EQ(SetCtrlVal(handle, POSITION, std::nan("")), ERR_BAD_ARGUMENT);
     EXPECT_EQ(SetCtrlVal(handle, POSITION, -0.01), ERR_BAD_ARGUMENT);
     EXPECT_EQ(SetCtrlVal(handle, POSITION, std::numeric_limits<double>::infinity()),
               ERR_BAD_ARGUMENT);
@@ -526,6 +530,95 @@ TEST_F(EngineRunTest, ValuesSetDuringTicksReachTheDisplayOncePerFrame)
     EXPECT_DOUBLE_EQ(spin->value(), 17.0); // the older tick value does not come back
 }
 
+// --- what the operator and a screen reader see ------------------------------
+
+// The texts of `object` and everything below it, through Qt's accessibility
+// support: what a screen reader can read.
+std::vector<std::string> accessible_texts(QObject *object, QAccessible::Text which)
+{
+    std::vector<std::string> texts;
+    std::vector<QAccessibleInterface *> open{QAccessible::queryAccessibleInterface(object)};
+    while (!open.empty()) {
+        QAccessibleInterface *item = open.back();
+        open.pop_back();
+        if (!item)
+            continue;
+        texts.push_back(item->text(which).toStdString());
+        for (int i = 0; i < item->childCount(); ++i)
+            open.push_back(item->child(i));
+    }
+    return texts;
+}
+
+bool has(const std::vector<std::string> &texts, const std::string &text)
+{
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+std::string joined(const std::vector<std::string> &texts)
+{
+    std::string all;
+    for (const std::string &text : texts)
+        all += "[" + text + "] ";
+    return all;
+}
+
+TEST_F(EngineRunTest, StatusStripSaysWhatTheRigDoes)
+{
+    ASSERT_EQ(DisplayPanel(handle), 0);
+    QWidget *strip = stelmo::engine::panel_widget(handle)->findChild<QWidget *>("statusStrip");
+    ASSERT_NE(strip, nullptr);
+    const auto names = [strip] { return accessible_texts(strip, QAccessible::Name); };
+    auto said = names();
+    EXPECT_TRUE(has(said, "Simulation")) << joined(said);
+    EXPECT_TRUE(has(said, "Simulated rig")) << joined(said);
+    EXPECT_TRUE(has(said, "Stopped")) << joined(said);
+    EXPECT_TRUE(
+        has(accessible_texts(strip, QAccessible::Description), stelmo::engine::tick_scheduling()));
+
+    // Ticks that hold the rig at its home switch, as the drive does once it
+    // is there: the phase the rotor stands at, then the switch register.
+    stelmo::ports::SimRig *rig = stelmo::engine::simulated_rig();
+    ASSERT_NE(rig, nullptr);
+    while (!rig->state().home_closed)
+        rig->write(0x378, static_cast<std::uint8_t>(1 << (rig->state().rotor + 3) % 4));
+    const int rotor = rig->state().rotor;
+    on_event = [rotor](const Event &e) {
+        if (e.event == EVENT_TIMER_TICK) {
+            outp(0x378, static_cast<std::uint8_t>(1 << rotor));
+            inp(0x37a);
+        }
+    };
+    ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
+    run_for(150);
+    said = names();
+    EXPECT_TRUE(has(said, "Running \u00b7 100 steps/s")) << joined(said);
+    EXPECT_TRUE(has(said, "Switches 0x0d, home switch")) << joined(said);
+    std::string lamps = "Data lines: ";
+    for (int phase = 0; phase < 4; ++phase)
+        lamps += (phase ? ", D" : "D") + std::to_string(phase) + (phase == rotor ? " on" : " off");
+    EXPECT_TRUE(has(said, lamps)) << joined(said);
+
+    // Stop, as the program does it: the strip follows the timer.
+    stop_ticks();
+    on_event = nullptr;
+    run_for(50);
+    said = names();
+    EXPECT_TRUE(has(said, "Stopped")) << joined(said);
+    EXPECT_TRUE(has(said, lamps)) << joined(said); // the phase stays energised
+
+    // The selectors and the display go by their labels, not by their entries.
+    const auto name_of = [this](int control) {
+        return QAccessible::queryAccessibleInterface(
+                   stelmo::engine::control_widget(handle, control))
+            ->text(QAccessible::Name)
+            .toStdString();
+    };
+    EXPECT_EQ(name_of(PORT), "Port");
+    EXPECT_EQ(name_of(DIRECTION), "Direction");
+    EXPECT_EQ(name_of(POSITION), "Position");
+}
+
 TEST_F(EngineRunTest, CallsThatNameNothingChangeNothing)
 {
     StderrCapture capture;
@@ -559,12 +652,38 @@ TEST_F(EngineRunTest, CallsThatNameNothingChangeNothing)
         EXPECT_EQ(line.rfind("stelmo: ", 0), 0u) << line;
 }
 
-TEST_F(EngineRunTest, RepeatedFaultIsReportedOnce)
+TEST_F(EngineRunTest, FaultRepeatedOnEveryTickIsSaidOnce)
 {
+    // Every tick sets a value the display cannot show, a new one each time:
+    // one line for the kind however many ticks, a summary line at most, and
+    // a fault of another kind still gets its own line.
     StderrCapture capture;
-    for (int i = 0; i < 100; ++i)
-        EXPECT_EQ(SetCtrlVal(handle, 77, 1.0), ERR_BAD_CONTROL_ID);
-    EXPECT_EQ(lines_of(capture.text()).size(), 1u);
+    long refused = 0;
+    on_event = [&](const Event &e) {
+        if (e.event == EVENT_TIMER_TICK)
+            refused += SetCtrlVal(handle, POSITION, 1000.0 + static_cast<double>(ticks())) ==
+                       ERR_BAD_ARGUMENT;
+    };
+    ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
+    run_for(300);
+    stop_ticks();
+    on_event = nullptr;
+    int index = 0;
+    EXPECT_EQ(GetCtrlIndex(handle, 77, &index), ERR_BAD_CONTROL_ID);
+
+    EXPECT_GE(refused, 10);
+    int first = 0, summaries = 0, other = 0;
+    const auto lines = lines_of(capture.text());
+    for (const std::string &line : lines) {
+        first += line.find("cannot show 10") != std::string::npos;
+        summaries += line.find("repeated") != std::string::npos;
+        other += line.find("GetCtrlIndex: panel " + std::to_string(handle) +
+                           " has no selector with id 77") != std::string::npos;
+    }
+    EXPECT_EQ(first, 1) << capture.text();
+    EXPECT_LE(summaries, 1);
+    EXPECT_EQ(other, 1) << capture.text();
+    EXPECT_EQ(lines.size(), static_cast<std::size_t>(first + summaries + other));
 }
 
 TEST_F(EngineRunTest, ServicesFromAnotherThreadAreRefused)

@@ -228,6 +228,9 @@ TEST_F(PortsHwTest, ChosenThroughStelmoIo)
     EXPECT_EQ(setup.rig, nullptr);
     EXPECT_EQ(setup.description, device + " (0x378\u2192"
                                           "0xd010)");
+    EXPECT_EQ(setup.device, device); // and apart, for the status strip
+    EXPECT_EQ(setup.mapping, "0x378\u2192"
+                             "0xd010");
     install(setup.backend.get());
     EXPECT_EQ(outp(0x378, 0x08), 0);
     EXPECT_LT(outp(0x379, 0x08), 0);

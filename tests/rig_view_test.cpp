@@ -1,6 +1,7 @@
 // The "Simulated rig" window draws what the rig's state says, offscreen.
 #include "runtime/view/rig_view.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
@@ -94,6 +95,10 @@ TEST_F(RigViewTest, EndSwitchesLightWhenClosed)
     image = shot();
     EXPECT_EQ(at(image, view.home_switch().center()), SWITCH_CLOSED);
     EXPECT_EQ(at(image, view.far_switch().center()), SWITCH_OPEN);
+    // A screen reader gets the same from the same frame (120 steps back
+    // from the rotor at D0 end at D0 again).
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&view)->text(QAccessible::Description),
+              "Carriage at step 0; home switch closed, far switch open; phase D0 on");
 
     move(rig, RIG_TRAVEL + 3);
     ASSERT_TRUE(rig.state().far_closed);

@@ -111,8 +111,10 @@ xdotool key alt+s
 running "Start"
 xdotool key alt+d alt+Down
 sleep 0.3
+# Stop is the middle button of the row at the bottom of the form, whose
+# height the panel file gives (130); the status strip lies below it.
 eval "$(xdotool getwindowgeometry --shell "$panel")" # WIDTH, HEIGHT
-xdotool mousemove --window "$panel" $((WIDTH / 2)) $((HEIGHT - 20)) click 1
+xdotool mousemove --window "$panel" $((WIDTH / 2)) $((130 - 20)) click 1
 stopped "list open, click on Stop"
 after=$(wc -l <"$trace")
 

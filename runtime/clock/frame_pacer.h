@@ -26,7 +26,7 @@ namespace stelmo {
 class FramePacer {
 public:
     using Client = std::size_t;
-    // The most clients one pacer serves (the engine has two).
+    // The most clients one pacer serves (the engine has three).
     static constexpr std::size_t MAX_CLIENTS = 8;
 
     // The frame length follows the primary screen's refresh rate (60 Hz when

@@ -2,7 +2,9 @@
 // callbacks: one at a time, with the engine's lock held, never nested.
 #include "runtime/engine/internal.h"
 
+#include "runtime/diagnostics.h"
 #include "runtime/services.h"
+#include "runtime/text.h"
 
 #include <exception>
 
@@ -19,14 +21,20 @@ void call(int handle, Control &control, int event)
 {
     const CtrlCallbackPtr callback = control.callback;
     const int id = control.id;
+    // What failed is the callback of one control, whatever it threw: a
+    // callback that throws on every tick is said once, then counted.
+    const auto failed = [&](const std::string &why) {
+        const std::string kind = "callback " + control.callback_name + " of control " +
+                                 std::to_string(id) + " of panel " + std::to_string(handle) +
+                                 " failed";
+        diagnostics::fault(kind, [&] { return why.empty() ? kind : kind + ": " + why; });
+    };
     try {
         callback(handle, id, event, nullptr, 0, 0);
     } catch (const std::exception &e) {
-        report_once("callback " + control.callback_name + " of control " + std::to_string(id) +
-                    " failed: " + e.what());
+        failed(printable(e.what()));
     } catch (...) {
-        report_once("callback " + control.callback_name + " of control " + std::to_string(id) +
-                    " failed");
+        failed({});
     }
 }
 
@@ -161,6 +169,7 @@ void request_quit(Engine &engine, int code)
         for (auto &[id, control] : panel->controls)
             if (control.timer)
                 control.timer->set_enabled(false);
+    engine.frames->mark(engine.strips);
     engine.quit_requested = true;
     engine.quit_code = code;
     if (!engine.running)

@@ -8,25 +8,20 @@
 #include "runtime/engine/engine_qt.h"
 #include "runtime/engine/internal.h"
 
+#include "runtime/diagnostics.h"
 #include "runtime/report.h"
 #include "runtime/text.h"
 
+#include <QTimer>
+
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
-#include <mutex>
-#include <set>
+#include <limits>
 
 namespace stelmo::engine {
 
 namespace {
-
-// --- state ------------------------------------------------------------------
-// The faults report_once has said, at most SAID_MAX of them (then it says no
-// more), and the lock around them: a service called from a wrong thread
-// reports too.
-constexpr std::size_t SAID_MAX = 256;
-std::mutex said_guard;
-std::set<std::string> said;
 
 // Who may call a service: the event-loop thread only (it touches windows or
 // runs the loop), or a tick as well.
@@ -50,23 +45,55 @@ Fault serving(Engine *&engine, Callers callers)
     return {};
 }
 
-// Says `fault` of `service` (once) and returns its code.
-int refuse(const char *service, const Fault &fault)
+// A service asked about no panel, or no control (0 is a handle or an id the
+// program may pass).
+constexpr int NONE = std::numeric_limits<int>::min();
+// How often the loop looks for repeated faults to sum up (ms); a summary is
+// due at most every diagnostics::SUMMARY_INTERVAL.
+constexpr int REPEATS_MS = 1000;
+
+// The failure a code stands for, in a fault kind.
+const char *failure_name(int code)
 {
-    report_once(std::string(service) + ": " + fault.text);
+    switch (code) {
+    case ERR_BAD_HANDLE:
+        return "no such panel";
+    case ERR_BAD_CONTROL_ID:
+        return "no such control";
+    case ERR_BAD_ARGUMENT:
+        return "bad argument";
+    case ERR_LOOP_RUNNING:
+        return "the event loop is already running";
+    default:
+        return "failed";
+    }
+}
+
+// Says `fault` of `service`, asked about control `control` of panel `panel`
+// (NONE: no such part), through the fault log, and returns its code. The
+// kind is the service, what it was asked about and the failure, never the
+// value, so a fault a tick makes again and again (a value a display cannot
+// show) is said once and then counted, and a fault of another kind still gets
+// its line. Refusals of the caller's thread name the thread's fault instead.
+// Counting a repeat allocates nothing here.
+int refuse(const char *service, int panel, int control, const Fault &fault)
+{
+    char kind[diagnostics::KIND_SHOWN_MAX];
+    if (fault.code == ERR_NO_ENGINE)
+        std::snprintf(kind, sizeof kind, "%s: %s", service, fault.text.c_str());
+    else if (control != NONE)
+        std::snprintf(kind, sizeof kind, "%s on control %d of panel %d: %s", service, control,
+                      panel, failure_name(fault.code));
+    else if (panel != NONE)
+        std::snprintf(kind, sizeof kind, "%s on panel %d: %s", service, panel,
+                      failure_name(fault.code));
+    else
+        std::snprintf(kind, sizeof kind, "%s: %s", service, failure_name(fault.code));
+    diagnostics::fault(kind, [&] { return std::string(service) + ": " + fault.text; });
     return fault.code;
 }
 
 } // namespace
-
-void report_once(const std::string &message)
-{
-    const std::lock_guard lock(said_guard);
-    if (said.count(message) || said.size() >= SAID_MAX)
-        return;
-    said.insert(message);
-    report(message);
-}
 
 std::string shown(const QString &text)
 {
@@ -179,7 +206,7 @@ extern "C" int LoadPanel(int parent, const char *file, int panel)
 {
     Engine *engine = nullptr;
     if (Fault fault = serving(engine, Callers::loop_thread))
-        return refuse("LoadPanel", fault);
+        return refuse("LoadPanel", NONE, NONE, fault);
     Fault fault;
     int handle = 0;
     if (parent != 0)
@@ -205,7 +232,7 @@ extern "C" int DisplayPanel(int panel)
     if (!fault)
         fault = lookup(*engine, panel, p);
     if (fault)
-        return refuse("DisplayPanel", fault);
+        return refuse("DisplayPanel", panel, NONE, fault);
     fit_to_screen(*p->root);
     p->root->show();
     p->root->raise();
@@ -222,7 +249,7 @@ extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value
     Control *c = nullptr;
     Fault fault = serving(engine, Callers::ticks_too);
     if (fault)
-        return refuse("SetCtrlAttribute", fault);
+        return refuse("SetCtrlAttribute", panel, control, fault);
     // Outside a callback (main before the loop) the lock is taken here: a
     // timer switched off under it ticks no more.
     const HoldUnlessHeld hold(engine->lock);
@@ -233,8 +260,9 @@ extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value
     if (!fault)
         fault = lookup(*engine, panel, control, Kind::timer, c);
     if (fault)
-        return refuse("SetCtrlAttribute", fault);
+        return refuse("SetCtrlAttribute", panel, control, fault);
     c->timer->set_enabled(value != 0);
+    engine->frames->mark(engine->strips); // the strip says Running or Stopped
     return 0;
 }
 
@@ -243,7 +271,7 @@ extern "C" int RunUserInterface(void)
     Engine *engine = nullptr;
     Fault fault = serving(engine, Callers::loop_thread);
     if (fault)
-        return refuse("RunUserInterface", fault);
+        return refuse("RunUserInterface", NONE, NONE, fault);
     bool run = false;
     {
         const HoldUnlessHeld hold(engine->lock);
@@ -253,9 +281,14 @@ extern "C" int RunUserInterface(void)
         engine->running = engine->running || run;
     }
     if (fault)
-        return refuse("RunUserInterface", fault);
-    if (run)
+        return refuse("RunUserInterface", NONE, NONE, fault);
+    if (run) {
+        // Repeated faults are summed up while the loop runs (and at exit).
+        QTimer repeats;
+        QObject::connect(&repeats, &QTimer::timeout, [] { stelmo::diagnostics::flush_repeats(); });
+        repeats.start(REPEATS_MS);
         engine->app->exec();
+    }
     // A signal ends the process here, with every timer already off: the
     // program's main would return 0.
     if (const int signal = ending_signal())
@@ -275,7 +308,7 @@ extern "C" int QuitUserInterface(int code)
 {
     Engine *engine = nullptr;
     if (Fault fault = serving(engine, Callers::ticks_too))
-        return refuse("QuitUserInterface", fault);
+        return refuse("QuitUserInterface", NONE, NONE, fault);
     const HoldUnlessHeld hold(engine->lock);
     request_quit(*engine, code);
     return 0;
@@ -289,13 +322,13 @@ extern "C" int GetCtrlIndex(int panel, int control, int *index)
     Control *c = nullptr;
     Fault fault = serving(engine, Callers::ticks_too);
     if (fault)
-        return refuse("GetCtrlIndex", fault);
+        return refuse("GetCtrlIndex", panel, control, fault);
     const HoldUnlessHeld hold(engine->lock);
     fault = lookup(*engine, panel, control, Kind::selector, c);
     if (!fault && !index)
         fault = {ERR_BAD_ARGUMENT, "no place given for the index (null pointer)"};
     if (fault)
-        return refuse("GetCtrlIndex", fault);
+        return refuse("GetCtrlIndex", panel, control, fault);
     *index = c->index;
     return 0;
 }
@@ -308,7 +341,7 @@ extern "C" int SetCtrlVal(int panel, int control, double value)
     Control *c = nullptr;
     Fault fault = serving(engine, Callers::ticks_too);
     if (fault)
-        return refuse("SetCtrlVal", fault);
+        return refuse("SetCtrlVal", panel, control, fault);
     const HoldUnlessHeld hold(engine->lock);
     fault = lookup(*engine, panel, control, Kind::display, c);
     if (!fault && !(std::isfinite(value) && c->cls->fits(c->limits, value)))
@@ -317,7 +350,7 @@ extern "C" int SetCtrlVal(int panel, int control, double value)
                      " cannot show " + number(value) +
                      (std::isfinite(value) ? " (" + c->cls->range(c->limits) + ")" : "")};
     if (fault)
-        return refuse("SetCtrlVal", fault);
+        return refuse("SetCtrlVal", panel, control, fault);
     const bool repeated = c->value == value;
     c->value = value;
     if (!on_loop_thread(*engine)) {

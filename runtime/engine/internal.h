@@ -38,6 +38,7 @@
 #include "runtime/engine/settings.h"
 #include "runtime/ports/ports.h"
 #include "runtime/view/rig_view.h"
+#include "runtime/view/status_strip.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -145,6 +146,7 @@ struct Panel {
     bool alive = true;                // the window still exists; what ticks read
     std::unique_ptr<QObject> watcher; // ends the loop when the window closes
     std::map<int, Control> controls;  // by control id
+    QPointer<StatusStrip> strip;      // along the bottom of the window; event-loop thread only
 };
 
 // --- the engine -------------------------------------------------------------
@@ -170,6 +172,7 @@ struct Engine {
     // displays during ticks, and the rig view.
     std::unique_ptr<FramePacer> frames;
     FramePacer::Client displays = 0;              // the panels' displays among the frame's clients
+    FramePacer::Client strips = 0;                // the panels' status strips, likewise
     std::unique_ptr<RigView> rig_view;            // the "Simulated rig" window, when shown
     std::map<int, std::unique_ptr<Panel>> panels; // by handle, from 1
     int next_handle = 1;                          // the handle of the next panel loaded
@@ -181,6 +184,8 @@ struct Engine {
     // (empty before the first), and whether start-up has said so yet.
     std::string tick_scheduling;
     bool scheduling_said = false;
+    // The port trace was told the backend and the tick interval.
+    bool run_info_given = false;
     // Display values taken from the controls under the lock, then shown
     // without it (show_waiting_values).
     struct Showing {
@@ -189,6 +194,13 @@ struct Engine {
         double value;
     };
     std::vector<Showing> showing;
+    // What the status strips show, taken under the lock, then shown without
+    // it (refresh_strips).
+    struct StripUpdate {
+        QPointer<StatusStrip> strip;
+        StripState state;
+    };
+    std::vector<StripUpdate> strip_updates;
 };
 
 // Whether the calling thread is the engine's event-loop thread.
@@ -294,6 +306,31 @@ Fault activate_panel(Engine &engine, PanelDescription description, int &handle);
 // finding the file to activation.
 Fault load_panel(Engine &engine, const std::string &name, int panel_id, int &handle);
 
+// --- what the operator sees besides the form ------------------------------------
+
+// Makes the port monitor mark the status strips' frame after every access
+// that changed what they show, and adds the strips to the frame's clients
+// (status.cpp). At start-up, before any panel.
+void watch_ports(Engine &engine);
+
+// Adds a status strip to `panel` below what its form lays out; its window
+// grows by the strip's height. Event-loop thread, at activation.
+void add_status_strip(Engine &engine, Panel &panel);
+
+// Shows on every panel's strip what its timers and the port monitor say now:
+// taken under the lock, shown without it. Event-loop thread, once per frame.
+void refresh_strips(Engine &engine);
+
+// Names every control that a form label is the buddy of by that label's text
+// (mnemonic removed), unless the form names it itself, so a screen reader
+// says "Port" and not the current entry (accessibility.cpp).
+void name_from_labels(QWidget &root);
+
+// Makes selectors tell assistive technology their accessible name (where Qt's
+// own interface on Linux gives the current entry instead) and their entry as
+// their value. At start-up.
+void install_accessibility();
+
 // --- safeguards ---------------------------------------------------------------
 
 // Ends the event loop as QuitUserInterface(`code`) does, with every timer
@@ -320,9 +357,9 @@ int ending_signal();
 // The keys button `widget` answers: its shortcut (the mnemonic of its text)
 // and those its stelmoKeys property lists, which are checked here
 // (ERR_BAD_CONTROL naming `ctrl`: stelmoKeys on a widget that is no button,
-// or not a list of keys) (keys.cpp).
+// or not a list of keys, quoted as `document` writes it) (keys.cpp).
 Fault button_keys(const QWidget *widget, const std::string &ctrl,
-                  std::vector<QKeyCombination> &keys);
+                  std::vector<QKeyCombination> &keys, const QByteArray *document = nullptr);
 
 // Refuses a described panel in which two buttons answer the same key.
 Fault check_keys(const PanelDescription &description);
@@ -338,8 +375,11 @@ std::string shown(const QString &text);
 // `object`'s name between quotes, for a report line.
 std::string name_of(const QObject *object);
 
-// Reports `message` unless it was reported before: a service that goes wrong
-// once usually goes wrong on every tick, and the first line says it.
-void report_once(const std::string &message);
+// The value of `object`'s property `property` for a report line, as the form
+// document writes it: quoted when it is a string; a number as written, since
+// the form loader reads "abc" as 0, "1e400" as inf and "2147483648" as 0.
+// As the widget holds it when there is no document, or it does not say
+// clearly (two widgets of that name).
+std::string written(const QByteArray *document, const QObject *object, const char *property);
 
 } // namespace stelmo::engine

@@ -173,7 +173,7 @@ private:
 } // namespace
 
 Fault button_keys(const QWidget *widget, const std::string &ctrl,
-                  std::vector<QKeyCombination> &keys)
+                  std::vector<QKeyCombination> &keys, const QByteArray *document)
 {
     keys.clear();
     const auto *button = qobject_cast<const QAbstractButton *>(widget);
@@ -186,7 +186,8 @@ Fault button_keys(const QWidget *widget, const std::string &ctrl,
     if (!button)
         return {ERR_BAD_CONTROL, ctrl + " is no button; only a button takes " + PROP_KEYS};
     if (value.metaType().id() != QMetaType::QString)
-        return {ERR_BAD_CONTROL, ctrl + " has a " + PROP_KEYS + " that is not text"};
+        return {ERR_BAD_CONTROL, ctrl + " has " + PROP_KEYS + " " +
+                                     written(document, widget, PROP_KEYS) + ", which is not text"};
     // Keys in Qt's portable text ("Esc", "Alt+T"), separated by ", " or ";".
     static const QRegularExpression separator(QStringLiteral(";|, "));
     const QString text = value.toString();
@@ -196,7 +197,7 @@ Fault button_keys(const QWidget *widget, const std::string &ctrl,
         if (sequence.count() != 1 || sequence[0].key() == Qt::Key_unknown ||
             is_modifier(sequence[0].key()))
             return {ERR_BAD_CONTROL, ctrl + " has " + PROP_KEYS + " " +
-                                         in_quotes(text.toStdString()) + ", and " +
+                                         written(document, widget, PROP_KEYS) + ", and " +
                                          in_quotes(name.toStdString()) +
                                          " is not one key (such as Esc, F5 or Ctrl+T; several "
                                          "are separated by \", \" or \";\")"};

@@ -1,10 +1,12 @@
 // Making a described panel live. What can fail (a timer's thread) is
 // acquired first, into a panel nobody else sees yet; should it fail, that
 // panel goes away whole. What follows cannot fail: signals and the mirrors
-// ticks read, the window watcher, the title and the handle. The panel enters
+// ticks read, the window watcher, the title, the controls' accessible names,
+// the status strip and the handle. The panel enters
 // the engine's table under the lock, ready. No timer is started here.
 #include "runtime/engine/internal.h"
 
+#include "runtime/ports/trace.h"
 #include "runtime/report.h"
 #include "runtime/services.h"
 
@@ -153,6 +155,23 @@ void set_title(QWidget &root, const std::string &backend)
     root.setWindowTitle(title);
 }
 
+// The port trace's header names the backend and the tick interval of the
+// first panel with a timer, once; before the first tick, so with the lock held.
+void give_run_info(Engine &engine, const Panel &panel)
+{
+    if (!engine.setup.trace || engine.run_info_given)
+        return;
+    for (const auto &[id, control] : panel.controls) {
+        if (!control.timer)
+            continue;
+        const double ms =
+            std::chrono::duration<double, std::milli>(control.timer->period()).count();
+        engine.setup.trace->set_run_info(engine.setup.description, number(ms) + " ms");
+        engine.run_info_given = true;
+        return;
+    }
+}
+
 } // namespace
 
 Fault activate_panel(Engine &engine, PanelDescription description, int &handle)
@@ -166,13 +185,19 @@ Fault activate_panel(Engine &engine, PanelDescription description, int &handle)
     wire(engine, *panel);
     watch(*panel);
     set_title(*panel->root, engine.setup.description);
+    name_from_labels(*panel->root);
+    add_status_strip(engine, *panel);
     handle = panel->handle;
-    const HoldUnlessHeld hold(engine.lock);
-    engine.panels.emplace(handle, std::move(panel));
-    ++engine.next_handle;
+    {
+        const HoldUnlessHeld hold(engine.lock);
+        give_run_info(engine, *panel);
+        engine.panels.emplace(handle, std::move(panel));
+        ++engine.next_handle;
+    }
     // Every timer stays switched off until the program switches it on
     // (SetCtrlAttribute), whatever the file says: a panel file never moves
     // the motor by itself.
+    refresh_strips(engine);
     return {};
 }
 

@@ -107,14 +107,16 @@ Fault classify(ControlDescription &control, const std::string &ctrl)
 }
 
 // The program function that stelmoCallback names, if any.
-Fault bind_callback(ControlDescription &control, const std::string &ctrl, int id)
+Fault bind_callback(ControlDescription &control, const std::string &ctrl, int id,
+                    const QByteArray *document)
 {
     const QVariant value = control.widget->property(PROP_CALLBACK);
     if (!value.isValid())
         return {};
     if (value.metaType().id() != QMetaType::QString)
-        return {ERR_BAD_CONTROL,
-                ctrl + " has stelmoCallback " + value_of(value) + ", which is not a function name"};
+        return {ERR_BAD_CONTROL, ctrl + " has stelmoCallback " +
+                                     written(document, control.widget, PROP_CALLBACK) +
+                                     ", which is not a function name"};
     const std::string name = value.toString().toStdString();
     if (!control.cls->on_commit && control.cls->kind != Kind::timer)
         return {ERR_BAD_CONTROL, ctrl + " is a " + control.cls->kind_name +
@@ -127,30 +129,6 @@ Fault bind_callback(ControlDescription &control, const std::string &ctrl, int id
     return {};
 }
 
-// The text of the stelmoInterval value of the widget called `name` as
-// `document` writes it (the form loader reads "abc" as 0, "1e400" as inf);
-// empty when the document does not say.
-std::string written_interval(const QByteArray *document, const QString &name)
-{
-    if (!document)
-        return {};
-    QXmlStreamReader xml(*document);
-    std::vector<QString> widgets; // the names of the widgets around the reader
-    while (xml.readNext() != QXmlStreamReader::Invalid && !xml.atEnd()) {
-        if (xml.isEndElement() && xml.name() == u"widget" && !widgets.empty())
-            widgets.pop_back();
-        if (!xml.isStartElement())
-            continue;
-        if (xml.name() == u"widget")
-            widgets.push_back(xml.attributes().value(QLatin1String("name")).toString());
-        else if (xml.name() == u"property" &&
-                 xml.attributes().value(QLatin1String("name")) == QLatin1String(PROP_INTERVAL) &&
-                 !widgets.empty() && widgets.back() == name && xml.readNextStartElement())
-            return shown(xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed());
-    }
-    return {};
-}
-
 // A timer's interval. stelmoTimerEnabled is still checked, so that files
 // written for it load, but it no longer starts a timer: only the program does.
 Fault timer_settings(ControlDescription &control, const std::string &ctrl,
@@ -160,22 +138,20 @@ Fault timer_settings(ControlDescription &control, const std::string &ctrl,
     const QVariant interval = widget->property(PROP_INTERVAL);
     const int type = interval.metaType().id();
     if (type != QMetaType::Int && type != QMetaType::Double)
-        return {ERR_BAD_CONTROL, ctrl + " has stelmoInterval " + value_of(interval) +
+        return {ERR_BAD_CONTROL, ctrl + " has stelmoInterval " +
+                                     written(document, widget, PROP_INTERVAL) +
                                      ", which is not a <number> or <double> of milliseconds"};
     const double ms = interval.toDouble();
-    if (!(ms >= INTERVAL_MIN_MS && ms <= INTERVAL_MAX_MS)) { // also refuses NaN
-        std::string value = written_interval(document, widget->objectName());
-        if (value.empty())
-            value = value_of(interval);
+    if (!(ms >= INTERVAL_MIN_MS && ms <= INTERVAL_MAX_MS)) // also refuses NaN
         return {ERR_BAD_CONTROL,
-                ctrl + " has stelmoInterval " + value +
+                ctrl + " has stelmoInterval " + written(document, widget, PROP_INTERVAL) +
                     "; a timer needs 0.1 to 86400000 milliseconds (a whole <number>, or a "
                     "<double> for fractions)"};
-    }
     control.period = std::chrono::nanoseconds(std::llround(ms * 1e6));
     const QVariant enabled = widget->property(PROP_TIMER_ENABLED);
     if (enabled.isValid() && enabled.metaType().id() != QMetaType::Bool)
-        return {ERR_BAD_CONTROL, ctrl + " has stelmoTimerEnabled " + value_of(enabled) +
+        return {ERR_BAD_CONTROL, ctrl + " has stelmoTimerEnabled " +
+                                     written(document, widget, PROP_TIMER_ENABLED) +
                                      "; it must be true or false"};
     if (!control.callback)
         return {ERR_BAD_CONTROL, ctrl + " is a timer without a callback"};
@@ -200,8 +176,7 @@ Fault describe_control(QObject *object, PanelDescription &description)
     }
     if (found == Found::wrong_type || id <= 0)
         return {ERR_BAD_CONTROL, name + " has stelmoCtrl " +
-                                     (found == Found::ok ? std::to_string(id)
-                                                         : value_of(object->property(PROP_CTRL))) +
+                                     written(description.document, object, PROP_CTRL) +
                                      "; a control id is a whole number above 0"};
 
     const std::string ctrl = "control " + std::to_string(id) + " " + name;
@@ -215,18 +190,59 @@ Fault describe_control(QObject *object, PanelDescription &description)
     control.widget = static_cast<QWidget *>(object);
     Fault fault = classify(control, ctrl);
     if (!fault)
-        fault = bind_callback(control, ctrl, id);
+        fault = bind_callback(control, ctrl, id, description.document);
     if (!fault && control.cls->kind == Kind::timer)
         fault = timer_settings(control, ctrl, description.document);
     std::vector<QKeyCombination> keys;
     if (!fault)
-        fault = button_keys(control.widget, ctrl, keys);
+        fault = button_keys(control.widget, ctrl, keys, description.document);
     if (!fault)
         description.controls.emplace(id, std::move(control));
     return fault;
 }
 
+// The value element of property `property` of the widget called `name` in
+// `document`, and its text as written; false when the document does not say,
+// or says it of more than one widget of that name.
+bool written_value(const QByteArray &document, const QString &name, const char *property,
+                   QString &element, QString &text)
+{
+    QXmlStreamReader xml(document);
+    std::vector<QString> open; // the elements around the reader; widgets as "widget:<name>"
+    const QString widget = QStringLiteral("widget:") + name;
+    int found = 0;
+    while (xml.readNext() != QXmlStreamReader::Invalid && !xml.atEnd()) {
+        if (xml.isEndElement() && !open.empty())
+            open.pop_back();
+        if (!xml.isStartElement())
+            continue;
+        const bool ours = xml.name() == u"property" && !open.empty() && open.back() == widget &&
+                          xml.attributes().value(QLatin1String("name")) == QLatin1String(property);
+        if (xml.name() == u"widget")
+            open.push_back(QStringLiteral("widget:") +
+                           xml.attributes().value(QLatin1String("name")).toString());
+        else
+            open.push_back(xml.name().toString());
+        if (ours && xml.readNextStartElement()) {
+            ++found;
+            element = xml.name().toString();
+            text = xml.readElementText(QXmlStreamReader::IncludeChildElements);
+        }
+    }
+    return found == 1;
+}
+
 } // namespace
+
+std::string written(const QByteArray *document, const QObject *object, const char *property)
+{
+    QString element, text;
+    if (!document || !written_value(*document, object->objectName(), property, element, text))
+        return value_of(object->property(property));
+    // The loader takes a string as it is, and a number with blanks around it.
+    return element == u"string" || element == u"cstring" ? in_quotes(text.toStdString())
+                                                         : shown(text.trimmed());
+}
 
 std::string name_of(const QObject *object)
 {
@@ -244,13 +260,14 @@ Fault describe_panel(std::unique_ptr<QWidget> root, int panel_id, PanelDescripti
                 "not a panel: the top-level widget " + name_of(top) + " has no stelmoPanel"};
     case Found::wrong_type:
         return {ERR_NOT_A_PANEL, "not a panel: stelmoPanel of " + name_of(top) + " is " +
-                                     value_of(top->property(PROP_PANEL)) + ", not a whole number"};
+                                     written(description.document, top, PROP_PANEL) +
+                                     ", not a whole number"};
     case Found::ok:
         break;
     }
     if (id != panel_id)
-        return {ERR_NO_SUCH_PANEL,
-                "holds panel " + std::to_string(id) + ", not panel " + std::to_string(panel_id)};
+        return {ERR_NO_SUCH_PANEL, "holds panel " + written(description.document, top, PROP_PANEL) +
+                                       ", not panel " + std::to_string(panel_id)};
     if (const QByteArray property = unknown_property(top, true); !property.isEmpty())
         return {ERR_BAD_CONTROL, "the panel " + name_of(top) + " itself has " +
                                      printable(property.toStdString()) +

@@ -150,12 +150,33 @@ void start_handler(QtMsgType type, const QMessageLogContext &, const QString &te
         start_messages.emplace_back(type, text);
 }
 
+// Qt's X11 platform says this, on the event-loop thread, when the connection
+// to the X server broke (the server died), and then ends the process with
+// exit status 1.
+bool display_connection_broke(const QMessageLogContext &context, const QString &text)
+{
+    const bool xcb = !context.category || std::strcmp(context.category, "default") == 0 ||
+                     std::strcmp(context.category, "qt.qpa.xcb") == 0;
+    return xcb && text.startsWith(QLatin1String("The X11 connection broke"));
+}
+
 // Once the engine runs, Qt's own messages are diagnostics for developers,
 // not faults of the operator's (the offscreen platform, for one, warns about
 // every window it cannot raise). Critical ones become a report line; the
-// rest reach stderr only when Qt's diagnostics were asked for.
-void running_handler(QtMsgType type, const QMessageLogContext &, const QString &text)
+// rest reach stderr only when Qt's diagnostics were asked for. A broken
+// display connection is always said: the panel is gone and Qt ends the
+// process right after this message, so every timer is switched off first.
+void running_handler(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
+    if (display_connection_broke(context, text)) {
+        Engine *engine = current_engine();
+        if (engine && on_loop_thread(*engine))
+            end_at_once(*engine, 1);
+        report("lost the display " + in_quotes(environment("DISPLAY")) + ": " +
+               shown(text.section(QLatin1Char('\n'), 0, 0)) +
+               " Stepping is stopped; stelmo ends with exit status 1");
+        return;
+    }
     if (type == QtCriticalMsg || type == QtFatalMsg || qt_diagnostics)
         report("Qt: " + shown(text.section(QLatin1Char('\n'), 0, 0)));
 }
@@ -245,6 +266,8 @@ Engine *start_engine()
     engine->loop_thread = pthread_self();
     engine->frames = std::make_unique<FramePacer>();
     engine->displays = engine->frames->add([self] { show_waiting_values(*self); });
+    watch_ports(*engine);
+    install_accessibility();
     ports::install(engine->setup.backend.get());
     // Shown beside the first panel displayed (see DisplayPanel).
     if (engine->setup.rig && engine->settings.rig_view)

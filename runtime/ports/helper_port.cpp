@@ -350,7 +350,7 @@ Opened open_helper_backend(std::string_view value, Setup &setup, std::string &er
     auto port = open_helper_port(value, error);
     if (!port)
         return Opened::failed;
-    setup.description = port->description();
+    describe_device(port->config(), setup);
     setup.backend = std::move(port);
     return Opened::ok;
 }

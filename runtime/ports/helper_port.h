@@ -47,6 +47,8 @@ public:
     const DeviceFaults &faults() const { return faults_; }
     // For the window title, as DevicePort::description().
     std::string description() const { return describe(config_); }
+    // What the helper opened: the device and the mapping.
+    const DeviceConfig &config() const { return config_; }
     // The helper's process id, 0 once it is gone.
     pid_t helper_pid() const { return pid_; }
 

@@ -221,9 +221,8 @@ std::uint16_t physical_port(const DeviceConfig &config, std::uint16_t port)
     return port;
 }
 
-std::string describe(const DeviceConfig &config)
+std::string describe_mapping(const DeviceConfig &config)
 {
-    std::string text = printable(config.device);
     std::string mappings;
     for (int i = 0; i < 2; ++i) {
         if (config.physical[i] == LOGICAL_BASES[i])
@@ -232,9 +231,22 @@ std::string describe(const DeviceConfig &config)
             mappings += ", ";
         mappings += hex(LOGICAL_BASES[i]) + ARROW + hex(config.physical[i]);
     }
-    if (!mappings.empty())
+    return mappings;
+}
+
+std::string describe(const DeviceConfig &config)
+{
+    std::string text = printable(config.device);
+    if (const std::string mappings = describe_mapping(config); !mappings.empty())
         text += " (" + mappings + ")";
     return text;
+}
+
+void describe_device(const DeviceConfig &config, Setup &setup)
+{
+    setup.description = describe(config);
+    setup.device = printable(config.device);
+    setup.mapping = describe_mapping(config);
 }
 
 std::string refusal_message(const std::string &device, std::uint16_t port)
@@ -372,7 +384,7 @@ Opened open_device_port(std::string_view value, Setup &setup, std::string &error
     auto device = DevicePort::open(config, error);
     if (!device)
         return Opened::failed;
-    setup.description = device->description();
+    describe_device(device->config(), setup);
     setup.backend = std::move(device);
     return Opened::ok;
 }

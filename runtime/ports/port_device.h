@@ -55,6 +55,13 @@ std::uint16_t physical_port(const DeviceConfig &config, std::uint16_t port);
 // e.g. "/dev/port (0x378→0xd010, 0x278→0xd020)".
 std::string describe(const DeviceConfig &config);
 
+// The mappings alone, e.g. "0x378→0xd010, 0x278→0xd020"; empty when none
+// moves a base.
+std::string describe_mapping(const DeviceConfig &config);
+
+// Sets what `setup` says of the device: description, device and mapping.
+void describe_device(const DeviceConfig &config, Setup &setup);
+
 // The line reported when an access to `port` on `device` is refused.
 std::string refusal_message(const std::string &device, std::uint16_t port);
 

@@ -51,9 +51,14 @@ public:
 struct Setup {
     std::unique_ptr<Backend> backend; // the top of the chain, what inp/outp reach
     std::string description;          // for the window title, e.g. "simulated rig"
-    SimRig *rig = nullptr;            // the simulated rig when it is the backend, else null
-    Monitor *monitor = nullptr;       // the port monitor in the chain (set by open_backend)
-    TraceBackend *trace = nullptr;    // the port trace in the chain, null without STELMO_TRACE
+    // Hardware only (empty for the simulated rig), for the status strip: the
+    // device file, printable, and the mappings that move a base, e.g.
+    // "0x378→0xd010" (empty when none does).
+    std::string device;
+    std::string mapping;
+    SimRig *rig = nullptr;         // the simulated rig when it is the backend, else null
+    Monitor *monitor = nullptr;    // the port monitor in the chain (set by open_backend)
+    TraceBackend *trace = nullptr; // the port trace in the chain, null without STELMO_TRACE
 };
 
 // How a backend's open function ended.

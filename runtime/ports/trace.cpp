@@ -239,7 +239,7 @@ void TraceBackend::log(bool out, std::uint16_t port, std::uint8_t value, bool do
         add(std::snprintf(text + length, room(), " failed"));
     text[length++] = '\n'; // add() leaves room for it
 
-    if (!emit(text, length, cause)) {
+    if (!put(text, length, cause)) {
         lose(cause);
         return;
     }
@@ -248,7 +248,7 @@ void TraceBackend::log(bool out, std::uint16_t port, std::uint8_t value, bool do
     torn_ = false;
 }
 
-bool TraceBackend::emit(const char *text, std::size_t length, int &cause)
+bool TraceBackend::put(const char *text, std::size_t length, int &cause)
 {
     const ssize_t n = write_once(fd_, text, length);
     if (n == static_cast<ssize_t>(length))

@@ -72,10 +72,11 @@ private:
     TraceBackend(std::unique_ptr<Backend> inner, int fd, Destination to, const std::string &path);
     // Formats the line of one access on the stack and writes it.
     void log(bool out, std::uint16_t port, std::uint8_t value, bool done);
-    // Writes `length` bytes of `text` with one write(2). True when the lines
+    // Writes `length` bytes of `text` with one write(2) (not called emit: Qt
+    // code includes this header, where emit is a macro). True when the lines
     // are written, or (pipe, terminal) their rest is kept in tail_; false with
     // `cause` (an errno value) when they are lost.
-    bool emit(const char *text, std::size_t length, int &cause);
+    bool put(const char *text, std::size_t length, int &cause);
     // Writes what a pipe or terminal left of the last line; true once done.
     bool finish_tail(int &cause);
     // Counts a lost line; the first loss is reported.

@@ -58,17 +58,22 @@ QPoint place_beside(const QRect &panel, QSize size, const QRect &available)
 RigView::RigView(ports::SimRig &rig, FramePacer &frames, CallbackLock &lock, QWidget *parent)
     : QWidget(parent), rig_(rig), lock_(lock), frames_(frames), client_(frames.add([this] {
           take_snapshot();
+          describe();
           update();
       }))
 {
-    setWindowTitle("Simulated rig");
+    setWindowTitle(tr("Simulated rig"));
+    setAccessibleName(tr("Simulated rig"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::NoFocus);
     setMinimumSize(sizeHint());
 
-    const HoldUnlessHeld hold(lock_);
-    shown_ = rig_.state();
-    rig_.set_observer(&RigView::rig_changed, this);
+    {
+        const HoldUnlessHeld hold(lock_);
+        shown_ = rig_.state();
+        rig_.set_observer(&RigView::rig_changed, this);
+    }
+    describe();
 }
 
 RigView::~RigView()
@@ -92,6 +97,25 @@ void RigView::take_snapshot()
 {
     const HoldUnlessHeld hold(lock_);
     shown_ = rig_.state();
+}
+
+void RigView::describe()
+{
+    const ports::RigState &s = shown_;
+    QStringList lit;
+    for (int phase = 0; phase < 4; ++phase)
+        if ((s.data >> phase) & 1)
+            lit << QStringLiteral("D%1").arg(phase);
+    const QString phases = lit.isEmpty() ? tr("all phases off")
+                           : lit.size() == 1
+                               ? tr("phase %1 on").arg(lit.front())
+                               : tr("phases %1 on").arg(lit.join(QStringLiteral(", ")));
+    const QString description = tr("Carriage at step %1; home switch %2, far switch %3; %4")
+                                    .arg(s.position)
+                                    .arg(s.home_closed ? tr("closed") : tr("open"),
+                                         s.far_closed ? tr("closed") : tr("open"), phases);
+    if (description != accessibleDescription())
+        setAccessibleDescription(description);
 }
 
 QSize RigView::sizeHint() const
@@ -139,7 +163,7 @@ void RigView::paintEvent(QPaintEvent *)
 
     // Phase lamps: lit while their data line is high; the rotor's phase is ringed.
     p.setPen(text);
-    p.drawText(QRectF(MARGIN, MARGIN + 6, 70, LAMP), Qt::AlignVCenter, "Phases");
+    p.drawText(QRectF(MARGIN, MARGIN + 6, 70, LAMP), Qt::AlignVCenter, tr("Phases"));
     for (int phase = 0; phase < 4; ++phase) {
         const QRectF r = lamp(phase);
         p.setPen(phase == s.rotor ? QPen(text, 2) : QPen(Qt::NoPen));
@@ -163,8 +187,9 @@ void RigView::paintEvent(QPaintEvent *)
     p.setBrush(s.far_closed ? SWITCH_CLOSED : SWITCH_OPEN);
     p.drawRect(far_switch());
     p.setPen(text);
-    p.drawText(QRectF(home_switch().right() + 3, TRACK_TOP - 18, 60, 16), Qt::AlignLeft, "home");
-    p.drawText(QRectF(far_switch().left() - 63, TRACK_TOP - 18, 60, 16), Qt::AlignRight, "far");
+    p.drawText(QRectF(home_switch().right() + 3, TRACK_TOP - 18, 60, 16), Qt::AlignLeft,
+               tr("home"));
+    p.drawText(QRectF(far_switch().left() - 63, TRACK_TOP - 18, 60, 16), Qt::AlignRight, tr("far"));
 
     p.setPen(Qt::NoPen);
     p.setBrush(CARRIAGE);
@@ -173,7 +198,7 @@ void RigView::paintEvent(QPaintEvent *)
     // Counters.
     p.setPen(text);
     p.drawText(QRectF(MARGIN, t.bottom() + 10, t.width(), 20), Qt::AlignLeft,
-               QString("Carriage at step %1    Steps %2    Stalls %3")
+               tr("Carriage at step %1    Steps %2    Stalls %3")
                    .arg(s.position)
                    .arg(s.steps)
                    .arg(s.stalls));

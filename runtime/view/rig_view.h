@@ -6,6 +6,11 @@
 // tick thread too), always with the callback lock held. Its observer only
 // marks the frame; once per frame the view copies the rig's state under the
 // callback lock, and paints from that copy on the event-loop thread.
+//
+// Assistive technology reads the same copy as the view's accessible
+// description ("Carriage at step 120; home switch open, far switch open;
+// phase D2 on"), renewed with the frame when it changed. Texts go through
+// Qt's translation (context "RigView").
 #pragma once
 
 #include "runtime/clock/callback_lock.h"
@@ -14,12 +19,15 @@
 
 #include <memory>
 
+#include <QCoreApplication>
 #include <QRectF>
 #include <QWidget>
 
 namespace stelmo {
 
 class RigView : public QWidget {
+    Q_DECLARE_TR_FUNCTIONS(RigView)
+
 public:
     // Watches `rig` and repaints through `frames`, reading the rig under
     // `lock`, the lock held around every access to it; all three must outlive
@@ -48,6 +56,8 @@ protected:
 private:
     static void rig_changed(void *view);
     void take_snapshot();
+    // Sets the accessible description from the copy, when it changed.
+    void describe();
     double x_of(double position) const;
 
     ports::SimRig &rig_;

@@ -1,0 +1,186 @@
+// The status strip under every panel (runtime/view/status_strip.h): added
+// when the panel is made live, below what the form lays out, and kept current
+// once per frame. What it shows changes on the tick path: the port monitor
+// sees every access, and a tick may switch its timer off. Those only mark the
+// strips' frame (FramePacer::mark: no lock, no allocation); the frame copies
+// the monitor's snapshot and the timers' switches under the callback lock,
+// and shows them without it.
+#include "runtime/engine/internal.h"
+
+#include "runtime/ports/monitor.h"
+
+#include <QBoxLayout>
+#include <QEvent>
+#include <QFormLayout>
+#include <QGridLayout>
+
+#include <algorithm>
+#include <vector>
+
+namespace stelmo::engine {
+
+namespace {
+
+// Called by the port monitor after an access that changed its snapshot, on
+// the thread that made it (a tick, with the callback lock held).
+void ports_changed(void *engine)
+{
+    auto *self = static_cast<Engine *>(engine);
+    self->frames->mark(self->strips);
+}
+
+StripBackend backend_of(const ports::Setup &setup)
+{
+    StripBackend backend;
+    backend.hardware = !setup.device.empty();
+    backend.device = QString::fromStdString(setup.device);
+    backend.mapping = QString::fromStdString(setup.mapping);
+    return backend;
+}
+
+// Keeps a strip along the bottom edge of a window whose layout takes no
+// further widget (a stacked layout), in room the layout leaves below.
+class BottomEdge : public QObject {
+public:
+    BottomEdge(QWidget *window, QWidget *strip) : QObject(strip), window_(window), strip_(strip)
+    {
+        window->installEventFilter(this);
+        place();
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == window_ && event->type() == QEvent::Resize)
+            place();
+        return false;
+    }
+
+private:
+    void place()
+    {
+        const int height = strip_->sizeHint().height();
+        strip_->setGeometry(0, window_->height() - height, window_->width(), height);
+    }
+
+    QWidget *window_;
+    QWidget *strip_;
+};
+
+// Turns the box layout `box` into a column whose first item holds what it
+// laid out (its items, stretches and spacing as they were), so that a strip
+// can go below.
+void make_column(QBoxLayout &box)
+{
+    auto *inner = new QBoxLayout(box.direction());
+    inner->setContentsMargins(0, 0, 0, 0);
+    inner->setSpacing(box.spacing());
+    std::vector<int> stretches;
+    for (int i = 0; i < box.count(); ++i)
+        stretches.push_back(box.stretch(i));
+    for (int i = 0; QLayoutItem *item = box.takeAt(0); ++i) {
+        if (QLayout *nested = item->layout())
+            inner->addLayout(nested); // its parent again, as takeAt took it
+        else
+            inner->addItem(item);
+        inner->setStretch(i, stretches[static_cast<std::size_t>(i)]);
+    }
+    box.setDirection(QBoxLayout::TopToBottom);
+    box.addLayout(inner);
+}
+
+// Puts `strip` below everything the form lays out on `root`, in its layout
+// wherever the layout can take it.
+void attach(QWidget &root, StatusStrip *strip)
+{
+    QLayout *layout = root.layout();
+    if (!layout) {
+        // Children placed by hand stay where they are, above the strip.
+        auto *column = new QVBoxLayout(&root);
+        column->setContentsMargins(0, 0, 0, 0);
+        column->addStretch();
+        column->addWidget(strip);
+    } else if (auto *box = qobject_cast<QBoxLayout *>(layout)) {
+        if (box->direction() != QBoxLayout::TopToBottom)
+            make_column(*box);
+        box->addWidget(strip);
+    } else if (auto *grid = qobject_cast<QGridLayout *>(layout)) {
+        grid->addWidget(strip, grid->rowCount(), 0, 1, -1);
+    } else if (auto *form = qobject_cast<QFormLayout *>(layout)) {
+        form->addRow(strip);
+    } else {
+        QMargins margins = layout->contentsMargins();
+        margins.setBottom(margins.bottom() + strip->sizeHint().height());
+        layout->setContentsMargins(margins);
+        new BottomEdge(&root, strip);
+    }
+}
+
+double interval_ms(const TickThread &timer)
+{
+    return std::chrono::duration<double, std::milli>(timer.period()).count();
+}
+
+} // namespace
+
+void watch_ports(Engine &engine)
+{
+    Engine *self = &engine;
+    engine.strips = engine.frames->add([self] { refresh_strips(*self); });
+    if (engine.setup.monitor) {
+        const HoldUnlessHeld hold(engine.lock);
+        engine.setup.monitor->set_observer(&ports_changed, self);
+    }
+}
+
+void add_status_strip(Engine &engine, Panel &panel)
+{
+    QWidget &root = *panel.root;
+    auto *strip = new StatusStrip(backend_of(engine.setup), &root);
+    for (const auto &[id, control] : panel.controls) {
+        if (control.timer) {
+            strip->set_timer(interval_ms(*control.timer),
+                             control.timer->scheduling() != Scheduling::normal,
+                             QString::fromStdString(control.timer->status()));
+            break;
+        }
+    }
+    const QSize before = root.size();
+    attach(root, strip);
+    // The window grows by the strip's height; DisplayPanel keeps it within
+    // the screen (fit_to_screen).
+    const int spacing = root.layout() ? std::max(0, root.layout()->spacing()) : 0;
+    root.resize(before.width(), before.height() + strip->sizeHint().height() + spacing);
+    panel.strip = strip;
+}
+
+void refresh_strips(Engine &engine)
+{
+    engine.strip_updates.clear();
+    {
+        const HoldUnlessHeld hold(engine.lock);
+        const ports::PortActivity io =
+            engine.setup.monitor ? engine.setup.monitor->snapshot() : ports::PortActivity{};
+        for (const auto &[handle, panel] : engine.panels) {
+            if (!panel->strip)
+                continue;
+            StripState state;
+            state.io = io;
+            // Running while any of its timers is on, at the rate of the first
+            // one that is; stopped, the first timer's interval.
+            for (const auto &[id, control] : panel->controls) {
+                if (!control.timer)
+                    continue;
+                const bool on = control.timer->enabled();
+                if (state.interval_ms == 0 || (on && !state.running))
+                    state.interval_ms = interval_ms(*control.timer);
+                state.running = state.running || on;
+            }
+            engine.strip_updates.push_back({panel->strip, state});
+        }
+    }
+    for (const Engine::StripUpdate &update : engine.strip_updates)
+        if (update.strip)
+            update.strip->show_state(update.state);
+}
+
+} // namespace stelmo::engine

@@ -1,0 +1,326 @@
+#include "runtime/view/status_strip.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace stelmo {
+
+namespace {
+
+// The switch codes (the switch register's byte) and the phases on the data lines.
+constexpr std::uint8_t CODE_HOME = 13;
+constexpr std::uint8_t CODE_FAR = 14;
+constexpr int PHASES = 4;
+
+// Hardware is loud, the simulated rig is not: a badge of its own colour, and
+// on hardware the whole strip tinted.
+const QColor HARDWARE_BADGE(216, 67, 21); // deep orange, white text
+const QColor HARDWARE_STRIP(255, 236, 204);
+const QColor SIMULATION_BADGE(224, 224, 224); // neutral grey, dark text
+const QColor RUNNING(46, 125, 50);            // green
+const QColor FAILED(198, 40, 40);             // red
+const QColor LAMP_ON(255, 170, 0);            // as in the rig view
+const QColor LAMP_OFF(70, 70, 70);
+
+QString hex_byte(unsigned value)
+{
+    return QStringLiteral("0x%1").arg(value, 2, 16, QLatin1Char('0'));
+}
+
+QString hex_port(unsigned value)
+{
+    return QStringLiteral("0x%1").arg(value, 3, 16, QLatin1Char('0'));
+}
+
+QString badge_style(const QColor &background, const QColor &text)
+{
+    return QStringLiteral("QLabel { background-color: %1; color: %2; font-weight: bold; "
+                          "padding: 1px 6px; border-radius: 3px; }")
+        .arg(background.name(), text.name());
+}
+
+// The width of the widest of `texts` in `font`.
+int widest(const QFont &font, const QStringList &texts)
+{
+    const QFontMetrics metrics(font);
+    int width = 0;
+    for (const QString &text : texts)
+        width = std::max(width, metrics.horizontalAdvance(text));
+    return width;
+}
+
+QString text_style(const QColor &colour, bool bold)
+{
+    return QStringLiteral("QLabel { color: %1; %2}")
+        .arg(colour.name(), bold ? QStringLiteral("font-weight: bold; ") : QString());
+}
+
+} // namespace
+
+// The four lamps of the data lines D0..D3: lit where the last byte written to
+// a data register has the bit set, all dark before the first write, drawn in
+// red with "write failed" after a write that failed. Its accessible name says
+// the same in words ("D0 on, D1 off, D2 off, D3 off").
+class PhaseLamps : public QWidget {
+    Q_DECLARE_TR_FUNCTIONS(StatusStrip)
+
+public:
+    explicit PhaseLamps(QWidget *parent) : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("stripLamps"));
+        setFocusPolicy(Qt::NoFocus);
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        show_data({});
+    }
+
+    // The last write the port monitor saw (`io.data_port` 0: none yet).
+    void show_data(const ports::PortActivity &io)
+    {
+        const bool was_failed = failed_;
+        written_ = io.data_port != 0;
+        value_ = io.data_value;
+        failed_ = written_ && io.data_failed;
+        QString lines;
+        for (int phase = 0; phase < PHASES; ++phase) {
+            if (phase > 0)
+                lines += QStringLiteral(", ");
+            lines += on(phase) ? tr("D%1 on").arg(phase) : tr("D%1 off").arg(phase);
+        }
+        if (!written_) {
+            setAccessibleName(tr("Data lines: nothing written yet"));
+            setToolTip(tr("Phase lamps D0 to D3: nothing written to the data register yet"));
+        } else if (failed_) {
+            setAccessibleName(tr("Data lines: write failed: %1").arg(lines));
+            setToolTip(tr("Writing %1 to the data register %2 failed")
+                           .arg(hex_byte(value_), hex_port(io.data_port)));
+        } else {
+            setAccessibleName(tr("Data lines: %1").arg(lines));
+            setToolTip(tr("Phase lamps D0 to D3: %1 was written to the data register %2 last")
+                           .arg(hex_byte(value_), hex_port(io.data_port)));
+        }
+        setAccessibleDescription(toolTip());
+        if (failed_ != was_failed)
+            updateGeometry(); // room for "write failed", or none
+        update();
+    }
+
+    QSize sizeHint() const override
+    {
+        const QFontMetrics metrics = fontMetrics();
+        int width = PHASES * cell();
+        if (failed_)
+            width += metrics.horizontalAdvance(tr("write failed"));
+        return {width, metrics.height() + 2};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const int lamp = lamp_size();
+        const QColor text = failed_ ? FAILED : palette().color(QPalette::WindowText);
+        for (int phase = 0; phase < PHASES; ++phase) {
+            const int x = phase * cell();
+            const QRectF circle(x + 1, (height() - lamp) / 2.0, lamp, lamp);
+            p.setPen(failed_ ? QPen(FAILED, 2) : QPen(Qt::NoPen));
+            p.setBrush(on(phase) ? LAMP_ON : LAMP_OFF);
+            p.drawEllipse(circle);
+            p.setPen(text);
+            p.drawText(QRect(x + lamp + 4, 0, cell() - lamp - 3, height()), Qt::AlignVCenter,
+                       QStringLiteral("D%1").arg(phase));
+        }
+        if (failed_)
+            p.drawText(QRect(PHASES * cell(), 0, width() - PHASES * cell(), height()),
+                       Qt::AlignVCenter, tr("write failed"));
+    }
+
+private:
+    bool on(int phase) const { return written_ && ((value_ >> phase) & 1) != 0; }
+    int lamp_size() const { return std::max(8, fontMetrics().height() * 3 / 4); }
+    // One lamp with its label and the gap after it.
+    int cell() const
+    {
+        return lamp_size() + 3 + fontMetrics().horizontalAdvance(QStringLiteral("D0")) + 6;
+    }
+
+    bool written_ = false;
+    std::uint8_t value_ = 0;
+    bool failed_ = false;
+};
+
+StatusStrip::StatusStrip(const StripBackend &backend, QWidget *parent)
+    : QFrame(parent), badge_(new QLabel(this)), backend_(new QLabel(this)), run_(new QLabel(this)),
+      scheduling_(new QLabel(this)), lamps_(new PhaseLamps(this)), switches_(new QLabel(this))
+{
+    setObjectName(QStringLiteral("statusStrip"));
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Sunken);
+    setAccessibleName(tr("Status"));
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    badge_->setObjectName(QStringLiteral("stripBadge"));
+    backend_->setObjectName(QStringLiteral("stripBackend"));
+    run_->setObjectName(QStringLiteral("stripRun"));
+    scheduling_->setObjectName(QStringLiteral("stripScheduling"));
+    switches_->setObjectName(QStringLiteral("stripSwitches"));
+
+    if (backend.hardware) {
+        badge_->setText(tr("HARDWARE"));
+        badge_->setAccessibleName(tr("Hardware"));
+        badge_->setToolTip(
+            tr("A real motor moves: the ports are reached through %1").arg(backend.device));
+        badge_->setStyleSheet(badge_style(HARDWARE_BADGE, Qt::white));
+        backend_->setText(backend.mapping.isEmpty()
+                              ? backend.device
+                              : tr("%1 · %2").arg(backend.device, backend.mapping));
+        setAutoFillBackground(true);
+        QPalette tinted = palette();
+        tinted.setColor(QPalette::Window, HARDWARE_STRIP);
+        setPalette(tinted);
+    } else {
+        badge_->setText(tr("SIMULATION"));
+        badge_->setAccessibleName(tr("Simulation"));
+        badge_->setToolTip(tr("No motor moves: the ports lead to the simulated rig"));
+        badge_->setStyleSheet(badge_style(SIMULATION_BADGE, QColor(66, 66, 66)));
+        backend_->setText(tr("Simulated rig"));
+    }
+    badge_->setAccessibleDescription(badge_->toolTip());
+    scheduling_->hide();
+    // Wide enough for all its texts from the start: the window does not
+    // change its width while the motor runs.
+    switches_->setMinimumWidth(widest(font(), {tr("Switches not read yet"), switch_text(0xff),
+                                               switch_text(CODE_HOME), switch_text(CODE_FAR)}));
+    QFont bold = font();
+    bold.setBold(true);
+    switches_->setMinimumWidth(
+        std::max(switches_->minimumWidth(), widest(bold, {tr("Switch read failed")})));
+
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(6, 4, 6, 4);
+    column->setSpacing(3);
+    auto *top = new QHBoxLayout;
+    top->addWidget(badge_);
+    top->addWidget(backend_);
+    top->addStretch();
+    auto *middle = new QHBoxLayout;
+    middle->addWidget(run_);
+    middle->addStretch();
+    middle->addWidget(scheduling_);
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(lamps_);
+    bottom->addSpacing(8);
+    bottom->addWidget(switches_);
+    bottom->addStretch();
+    column->addLayout(top);
+    column->addLayout(middle);
+    column->addLayout(bottom);
+
+    show_state({});
+}
+
+StatusStrip::~StatusStrip() = default;
+
+void StatusStrip::set_timer(double interval_ms, bool realtime, const QString &status)
+{
+    QFont bold = font();
+    bold.setBold(true);
+    run_->setMinimumWidth(
+        std::max(widest(font(), {tr("Stopped")}), widest(bold, {running_text(interval_ms)})));
+    scheduling_->setVisible(true);
+    scheduling_->setText(realtime ? tr("RT") : tr("normal priority"));
+    scheduling_->setAccessibleName(realtime ? tr("Step timer: real-time")
+                                            : tr("Step timer: normal priority"));
+    scheduling_->setToolTip(status);
+    scheduling_->setAccessibleDescription(status);
+}
+
+QString StatusStrip::running_text(double interval_ms)
+{
+    const QLocale locale;
+    const double rate = 1000.0 / interval_ms;
+    if (rate >= 1) {
+        // Whole steps from 100 a second up, a tenth below.
+        const double shown = rate >= 100 ? std::round(rate) : std::round(rate * 10) / 10;
+        return tr("Running · %1 steps/s")
+            .arg(locale.toString(shown, 'f', shown == std::round(shown) ? 0 : 1));
+    }
+    const double seconds = std::round(interval_ms / 100) / 10;
+    return tr("Running · a step every %1 s")
+        .arg(locale.toString(seconds, 'f', seconds == std::round(seconds) ? 0 : 1));
+}
+
+QString StatusStrip::switch_text(std::uint8_t value)
+{
+    return tr("%1 · %2").arg(hex_byte(value), switch_meaning(value));
+}
+
+QString StatusStrip::switch_meaning(std::uint8_t value)
+{
+    if (value == CODE_HOME)
+        return tr("home switch");
+    if (value == CODE_FAR)
+        return tr("far switch");
+    return tr("no switch");
+}
+
+void StatusStrip::show_state(const StripState &state)
+{
+    const ports::PortActivity &io = state.io;
+    const ports::PortActivity &was = shown_.io;
+    const bool first = !shown_any_;
+    if (first || state.running != shown_.running || state.interval_ms != shown_.interval_ms)
+        show_run(state);
+    if (first || io.data_port != was.data_port || io.data_value != was.data_value ||
+        io.data_failed != was.data_failed)
+        lamps_->show_data(io);
+    if (first || io.switch_port != was.switch_port || io.switch_value != was.switch_value ||
+        io.switch_failed != was.switch_failed)
+        show_switches(io);
+    shown_ = state;
+    shown_any_ = true;
+}
+
+void StatusStrip::show_run(const StripState &state)
+{
+    const bool running = state.running && state.interval_ms > 0;
+    run_->setText(running ? running_text(state.interval_ms) : tr("Stopped"));
+    run_->setStyleSheet(running ? text_style(RUNNING, true) : QString());
+    run_->setToolTip(running ? tr("The step timer is on: one full step per tick")
+                             : tr("The step timer is off: no step is made"));
+    run_->setAccessibleDescription(run_->toolTip());
+}
+
+void StatusStrip::show_switches(const ports::PortActivity &io)
+{
+    const QString port = hex_port(io.switch_port);
+    if (io.switch_port == 0) {
+        switches_->setText(tr("Switches not read yet"));
+        switches_->setAccessibleName(switches_->text());
+        switches_->setToolTip(tr("Nothing read from a switch register yet"));
+    } else if (io.switch_failed) {
+        switches_->setText(tr("Switch read failed"));
+        switches_->setAccessibleName(switches_->text());
+        switches_->setToolTip(tr("Reading the switch register %1 failed; the program got "
+                                 "0xff, which is neither switch")
+                                  .arg(port));
+    } else {
+        switches_->setText(switch_text(io.switch_value));
+        switches_->setAccessibleName(
+            tr("Switches %1, %2").arg(hex_byte(io.switch_value), switch_meaning(io.switch_value)));
+        switches_->setToolTip(tr("The last byte read from the switch register %1: 0x0d is the "
+                                 "home switch, 0x0e the far switch, anything else neither")
+                                  .arg(port));
+    }
+    switches_->setStyleSheet(io.switch_port != 0 && io.switch_failed ? text_style(FAILED, true)
+                                                                     : QString());
+    switches_->setAccessibleDescription(switches_->toolTip());
+}
+
+} // namespace stelmo

@@ -1,0 +1,89 @@
+// The status strip along the bottom of a panel: what the rig is doing, at a
+// glance and to a screen reader.
+//
+//   [SIMULATION] Simulated rig            or  [HARDWARE] /dev/port · 0x378→0xd010
+//   Running · 100 steps/s            RT   or  Stopped        normal priority
+//   (D0)(D1)(D2)(D3)   0x0d · home switch
+//
+// The badge tells hardware from the simulated rig by colour as well as by
+// text; the run state follows the step timer; the lamps show the last byte
+// written to a data register, the last line the last byte read from a switch
+// register, a failed access in red.
+//
+// A plain view: the engine decides what it shows (show_state), at most once
+// per frame, on the event-loop thread. Every text goes through Qt's
+// translation (context "StatusStrip"), and every part is readable through
+// Qt's accessibility support: the labels by their text, the scheduling note
+// and the lamps by accessible names that say in words what they show.
+#pragma once
+
+#include "runtime/ports/monitor.h"
+
+#include <QCoreApplication>
+#include <QFrame>
+#include <QString>
+
+class QLabel;
+
+namespace stelmo {
+
+class PhaseLamps;
+
+// The port backend, as the strip names it; fixed for the process.
+struct StripBackend {
+    bool hardware = false; // a device, where a real motor moves
+    QString device;        // hardware: the device file, e.g. "/dev/port"
+    QString mapping;       // hardware: the moved bases, e.g. "0x378→0xd010"; empty: none
+};
+
+// What the strip shows that changes while the program runs.
+struct StripState {
+    bool running = false;   // a step timer of the panel is switched on
+    double interval_ms = 0; // that timer's interval (while stopped, the first timer's)
+    ports::PortActivity io; // what the port registers showed last
+};
+
+class StatusStrip : public QFrame {
+    Q_DECLARE_TR_FUNCTIONS(StatusStrip)
+
+public:
+    // A strip for `backend`, showing "Stopped" and no port access yet.
+    explicit StatusStrip(const StripBackend &backend, QWidget *parent = nullptr);
+    ~StatusStrip() override;
+
+    // The panel's step timer: its interval, for which the run state keeps
+    // room, and how its thread is scheduled, as a short note ("RT" or
+    // "normal priority") with `status`, the engine's whole line, as its
+    // tooltip and accessible description. Without a call (a panel without a
+    // timer) there is no note.
+    void set_timer(double interval_ms, bool realtime, const QString &status);
+
+    // Shows `state`; texts that did not change are left alone, so an
+    // assistive technology hears only what changed.
+    void show_state(const StripState &state);
+
+    // "Running · 100 steps/s" for a timer of `interval_ms` that is on
+    // (with the locale's digit grouping: "4,000" for 0.25 ms).
+    static QString running_text(double interval_ms);
+    // "home switch" for 13, "far switch" for 14, "no switch" for anything else.
+    static QString switch_meaning(std::uint8_t value);
+    // The switch register's byte with its meaning: "0x0d · home switch".
+    static QString switch_text(std::uint8_t value);
+
+private:
+    void show_run(const StripState &state);
+    void show_switches(const ports::PortActivity &io);
+
+    QLabel *badge_;
+    QLabel *backend_;
+    QLabel *run_;
+    QLabel *scheduling_;
+    PhaseLamps *lamps_;
+    QLabel *switches_;
+    // What is shown, to leave unchanged parts alone; `shown_any_` is false
+    // until the first show_state.
+    StripState shown_;
+    bool shown_any_ = false;
+};
+
+} // namespace stelmo
