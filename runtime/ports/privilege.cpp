@@ -50,6 +50,12 @@ long other_threads_holding()
             }
         }
     }
+#if defined(__SANITIZE_THREAD__)
+    // The thread sanitizer's runtime starts a thread of its own before main.
+    // It runs none of stelmo's code, and a test build is never installed.
+    if (holding > 0)
+        --holding;
+#endif
     return holding;
 }
 
