@@ -5,16 +5,14 @@
 #
 # Installed: the stelmo executable, its port helper, its panel file, the man
 # page, a desktop entry with its AppStream metadata, the icon (SVG and PNG),
-# and the copyright and changelog files. The package adds what only dpkg
+# the translation catalogues (translations/CMakeLists.txt), and the copyright
+# and changelog files. The package adds what only dpkg
 # should put in place: the system configuration file and the real-time limit
 # for the group stelmo (both conffiles), the udev rule for /dev/port, and the
 # helper's group, mode and capability (postinst). Tests and benchmarks carry
 # no install rules and stay in the build tree.
 include(GNUInstallDirs)
 
-# The application's id: the desktop entry's and the AppStream component's
-# name, in reverse-DNS form under the project's homepage.
-set(STELMO_APP_ID org.example.stelmo)
 set(STELMO_HOMEPAGE https://stelmo.example.org/)
 
 # The engine looks for the panel file next to the executable, then in
@@ -219,5 +217,8 @@ else()
                                 "libqt6widgets6 (>= 6.4), libqt6uitools6 (>= 6.4), ")
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS ${stelmo_depends})
+# Qt's own texts (standard dialogs) in the operator's language; stelmo's
+# catalogues are in the package itself.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
 
 include(CPack)

@@ -171,7 +171,7 @@ expected=(usr/bin/stelmo usr/libexec/stelmo/stelmo-port usr/share/stelmo/stelmo.
     usr/share/man/man1/stelmo.1.gz usr/lib/udev/rules.d/60-stelmo-port.rules
     etc/stelmo/stelmo.conf etc/security/limits.d/stelmo.conf
     "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml"
-    usr/share/icons/hicolor/scalable/apps/stelmo.svg
+    usr/share/icons/hicolor/scalable/apps/stelmo.svg usr/share/stelmo/translations/stelmo_de.qm
     usr/share/doc/stelmo/copyright usr/share/doc/stelmo/changelog.gz)
 for size in "${icon_sizes[@]}"; do
     expected+=("usr/share/icons/hicolor/${size}x$size/apps/stelmo.png")
@@ -372,6 +372,12 @@ version=$("$bin" --version 2>&1)
 [[ $version == "stelmo $(field Version)" ]]
 result $? "stelmo --version: $version" \
     "stelmo --version says '$version', the package is version $(field Version)"
+
+# The German catalogue is found where the package puts it.
+help=$(env -u LANGUAGE LC_ALL=de_DE.UTF-8 "$bin" --help 2>&1)
+[[ $help == "Aufruf: stelmo [Optionen]"* ]]
+result $? "stelmo --help in German under LC_ALL=de_DE.UTF-8" \
+    "stelmo --help under LC_ALL=de_DE.UTF-8 begins '$(head -1 <<<"$help")'"
 
 run_unpacked installed
 if [[ $status == running ]]; then

@@ -14,11 +14,13 @@
 #include "runtime/engine/engine_qt.h"
 #include "runtime/ports/ports.h"
 #include "runtime/services.h"
+#include "runtime/translation.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QLayout>
 #include <QScreen>
 
@@ -268,6 +270,45 @@ TEST_F(PanelCorpusTest, RealPanelFileLoadsWithTheProgramsControlsAndCallbacks)
     QTimer::singleShot(0, quit, [quit] { quit->click(); });
     EXPECT_EQ(RunUserInterface(), 0);
     EXPECT_EQ(port.accesses, accesses);
+}
+
+// With the German catalogue built beside the executable, the panel shows
+// German texts and still loads: its callbacks bind, and no two buttons share
+// a key. Its window carries stelmo's icon and desktop entry.
+TEST_F(PanelCorpusTest, RealPanelFileLoadsInGerman)
+{
+    using stelmo::engine::control_widget;
+    const auto dirs = stelmo::translation_dirs(QCoreApplication::applicationDirPath());
+    ASSERT_GE(stelmo::load_translations(QLocale(QLocale::German, QLocale::Germany), dirs), 1);
+    StderrCapture capture;
+    const int handle = LoadPanel(0, PANEL_FILE.c_str(), PANEL);
+    stelmo::load_translations(QLocale::c(), dirs); // English again for the other tests
+    ASSERT_GE(handle, 0) << capture.text();
+
+    std::map<CtrlCallbackPtr, QString> buttons;
+    for (const int id : stelmo::engine::control_ids(handle)) {
+        if (auto *button = qobject_cast<QAbstractButton *>(control_widget(handle, id)))
+            buttons[stelmo::engine::control_callback(handle, id)] = button->text();
+    }
+    EXPECT_EQ(buttons[&start], QStringLiteral("&Starten"));
+    EXPECT_EQ(buttons[&stop], QStringLiteral("S&toppen"));
+    EXPECT_EQ(buttons[&Ende], QStringLiteral("&Beenden"));
+    QWidget *ports = control_widget(handle, PANEL_ADRESSE);
+    QWidget *root = ports->window();
+    const QLabel *port_label = nullptr;
+    for (const QLabel *label : root->findChildren<QLabel *>())
+        port_label = label->buddy() == ports ? label : port_label;
+    ASSERT_NE(port_label, nullptr);
+    EXPECT_EQ(port_label->text(), QStringLiteral("&Anschluss"));
+    EXPECT_EQ(ports->accessibleName(), QStringLiteral("Anschluss"));
+    EXPECT_EQ(qobject_cast<QComboBox *>(control_widget(handle, PANEL_RICHT))->itemText(0),
+              QStringLiteral("Zur Referenz"));
+    EXPECT_TRUE(root->windowTitle().endsWith(QStringLiteral("simulierter Prüfstand")))
+        << root->windowTitle().toStdString();
+
+    EXPECT_FALSE(root->windowIcon().isNull());
+    EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral(STELMO_APP_ID));
+    EXPECT_TRUE(stelmo::engine::discard_panel(handle));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "runtime/clock/realtime.h"
+#include "runtime/translation.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -46,7 +47,7 @@ bool has_capability(int capability)
 
 std::string limit_text(rlim_t value)
 {
-    return value == RLIM_INFINITY ? std::string("unlimited") : std::to_string(value);
+    return value == RLIM_INFINITY ? translate("stelmo", "unlimited")() : std::to_string(value);
 }
 
 // The policy `tid` runs under now, without the reset-on-fork flag.
@@ -62,7 +63,7 @@ bool rtkit_call(QDBusConnection &bus, const QDBusMessage &message, const QDeadli
 {
     const qint64 left = deadline.remainingTime();
     if (left <= 0) {
-        why = "RealtimeKit did not answer within " + std::to_string(RTKIT_BUDGET_MS) + " ms";
+        why = translate("stelmo", "RealtimeKit did not answer within %1 ms")(RTKIT_BUDGET_MS);
         return false;
     }
     reply = bus.call(message, QDBus::Block, static_cast<int>(left));
@@ -71,9 +72,9 @@ bool rtkit_call(QDBusConnection &bus, const QDBusMessage &message, const QDeadli
         // the bus or RealtimeKit put it.
         const QString name = reply.errorName();
         if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown"))
-            why = "RealtimeKit is not running";
+            why = translate("stelmo", "RealtimeKit is not running")();
         else if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply"))
-            why = "RealtimeKit did not answer within " + std::to_string(RTKIT_BUDGET_MS) + " ms";
+            why = translate("stelmo", "RealtimeKit did not answer within %1 ms")(RTKIT_BUDGET_MS);
         else
             why = "RealtimeKit: " + reply.errorMessage().toStdString();
         return false;
@@ -93,7 +94,7 @@ bool rtkit_property(QDBusConnection &bus, const char *name, const QDeadlineTimer
     bool ok = false;
     value = reply.arguments().value(0).value<QDBusVariant>().variant().toLongLong(&ok);
     if (!ok)
-        why = std::string("RealtimeKit: property ") + name + " is not a number";
+        why = translate("stelmo", "RealtimeKit: property %1 is not a number")(name);
     return ok;
 }
 
@@ -102,12 +103,12 @@ bool rtkit_property(QDBusConnection &bus, const char *name, const QDeadlineTimer
 bool rtkit_make_realtime(pid_t tid, int priority, int &granted, std::string &why)
 {
     if (!QCoreApplication::instance()) {
-        why = "RealtimeKit not asked (no application object)";
+        why = translate("stelmo", "RealtimeKit not asked (no application object)")();
         return false;
     }
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) {
-        why = "no D-Bus system bus for RealtimeKit";
+        why = translate("stelmo", "no D-Bus system bus for RealtimeKit")();
         return false;
     }
     const QDeadlineTimer deadline(RTKIT_BUDGET_MS);
@@ -119,7 +120,7 @@ bool rtkit_make_realtime(pid_t tid, int priority, int &granted, std::string &why
         return false;
     granted = static_cast<int>(std::min<qlonglong>(priority, max_priority));
     if (granted < 1 || max_rttime_us < 1) {
-        why = "RealtimeKit grants no real-time priority";
+        why = translate("stelmo", "RealtimeKit grants no real-time priority")();
         return false;
     }
 
@@ -133,7 +134,8 @@ bool rtkit_make_realtime(pid_t tid, int priority, int &granted, std::string &why
         rttime.rlim_cur = most;
         rttime.rlim_max = most;
         if (::setrlimit(RLIMIT_RTTIME, &rttime) != 0) {
-            why = "cannot set RLIMIT_RTTIME for RealtimeKit: " + error_text(errno);
+            why = translate("stelmo",
+                            "cannot set RLIMIT_RTTIME for RealtimeKit: %1")(error_text(errno));
             return false;
         }
     }
@@ -145,7 +147,7 @@ bool rtkit_make_realtime(pid_t tid, int priority, int &granted, std::string &why
     if (!rtkit_call(bus, make, deadline, reply, why))
         return false;
     if (policy_of(tid) != SCHED_FIFO) {
-        why = "RealtimeKit answered but the thread is not SCHED_FIFO";
+        why = translate("stelmo", "RealtimeKit answered but the thread is not SCHED_FIFO")();
         return false;
     }
     return true;
@@ -178,25 +180,26 @@ Scheduling make_realtime(pthread_t thread, pid_t tid, int priority, std::string 
     parameter.sched_priority = priority;
     const int error = ::pthread_setschedparam(thread, SCHED_FIFO, &parameter);
     if (error == 0) {
-        text = "real-time (SCHED_FIFO " + std::to_string(priority) + ")";
+        text = translate("stelmo", "real-time (SCHED_FIFO %1)")(priority);
         return Scheduling::realtime;
     }
     std::string direct;
     if (error == EPERM) {
         rlimit rtprio{};
         ::getrlimit(RLIMIT_RTPRIO, &rtprio);
-        direct = "SCHED_FIFO not permitted (RLIMIT_RTPRIO " + limit_text(rtprio.rlim_cur) + ")";
+        direct = translate("stelmo", "SCHED_FIFO not permitted (RLIMIT_RTPRIO %1)")(
+            limit_text(rtprio.rlim_cur));
     } else {
-        direct = "SCHED_FIFO refused: " + error_text(error);
+        direct = translate("stelmo", "SCHED_FIFO refused: %1")(error_text(error));
     }
 
     int granted = 0;
     std::string why;
     if (rtkit_make_realtime(tid, priority, granted, why)) {
-        text = "real-time via RealtimeKit (SCHED_FIFO " + std::to_string(granted) + ")";
+        text = translate("stelmo", "real-time via RealtimeKit (SCHED_FIFO %1)")(granted);
         return Scheduling::realtime_rtkit;
     }
-    text = "normal priority: " + direct + ", " + why;
+    text = translate("stelmo", "normal priority: %1, %2")(direct, why);
     return Scheduling::normal;
 }
 
@@ -209,7 +212,7 @@ bool lock_all_memory(std::string &why_not)
         rlimit memlock{};
         ::getrlimit(RLIMIT_MEMLOCK, &memlock);
         if (memlock.rlim_cur != RLIM_INFINITY && !has_capability(CAP_IPC_LOCK)) {
-            why = "RLIMIT_MEMLOCK is " + std::to_string(memlock.rlim_cur / 1024) + " KiB";
+            why = translate("stelmo", "RLIMIT_MEMLOCK is %1 KiB")(memlock.rlim_cur / 1024);
             return;
         }
         if (::mlockall(MCL_CURRENT | MCL_FUTURE) != 0) {
@@ -231,14 +234,15 @@ ThreadStack::ThreadStack(std::size_t size, bool lock)
     void *mapping = ::mmap(nullptr, mapping_size_, PROT_READ | PROT_WRITE,
                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK | MAP_POPULATE, -1, 0);
     if (mapping == MAP_FAILED) {
-        error_ = "cannot map a thread stack: " + error_text(errno);
+        error_ = translate("stelmo", "cannot map a thread stack: %1")(error_text(errno));
         return;
     }
     mapping_ = mapping;
     // Stacks grow down: an overflow hits the guard page and faults at once
     // rather than writing over whatever lies below.
     if (::mprotect(mapping_, page, PROT_NONE) != 0) {
-        error_ = "cannot protect the guard page of a thread stack: " + error_text(errno);
+        error_ = translate("stelmo", "cannot protect the guard page of a thread stack: %1")(
+            error_text(errno));
         return;
     }
     base_ = static_cast<char *>(mapping_) + page;

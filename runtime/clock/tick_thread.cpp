@@ -8,6 +8,7 @@
 #include "runtime/clock/tick_thread.h"
 
 #include "runtime/clock/launcher.h"
+#include "runtime/translation.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -86,15 +87,15 @@ bool TickThread::start(std::string &error)
     const bool all_locked = lock_all_memory(why_not);
     stack_ = std::make_unique<ThreadStack>(STACK_SIZE, !all_locked);
     if (!stack_->mapped()) {
-        error = "cannot start a timer thread: " + stack_->error();
+        error = translate("stelmo", "cannot start a timer thread: %1")(stack_->error());
         return false;
     }
     if (all_locked)
-        memory = "memory locked";
+        memory = translate("stelmo", "memory locked")();
     else if (stack_->locked())
-        memory = "tick stack locked";
+        memory = translate("stelmo", "tick stack locked")();
     else
-        memory = "memory not locked: " + why_not + ", " + stack_->error();
+        memory = translate("stelmo", "memory not locked: %1, %2")(why_not, stack_->error());
 
     // Created by the launcher where it runs: the thread then starts out
     // real-time, and make_realtime() below only confirms it (setting the
@@ -111,7 +112,7 @@ bool TickThread::start(std::string &error)
         pthread_attr_destroy(&attributes);
     }
     if (failed != 0) {
-        error = std::string("cannot start a timer thread: ") + std::strerror(failed);
+        error = translate("stelmo", "cannot start a timer thread: %1")(std::strerror(failed));
         return false;
     }
     running_ = true;

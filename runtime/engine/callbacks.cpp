@@ -10,6 +10,7 @@
 
 #include "runtime/services.h"
 #include "runtime/text.h"
+#include "runtime/translation.h"
 
 #include <dlfcn.h>
 #include <elf.h>
@@ -71,33 +72,36 @@ void *own_object()
 Fault find_callback(std::string_view name, CtrlCallbackPtr &callback)
 {
     if (!is_c_identifier(name))
-        return {ERR_BAD_CONTROL, "which is not a C function name"};
+        return {ERR_BAD_CONTROL, translate("stelmo", "which is not a C function name")()};
     // Leading underscores are reserved for the compiler and the C library
     // (this also keeps out C++ functions, whose symbols start with _Z).
     if (name.front() == '_' || std::find(std::begin(NOT_CALLBACKS), std::end(NOT_CALLBACKS),
                                          name) != std::end(NOT_CALLBACKS))
-        return {ERR_BAD_CONTROL, "which is not a control callback"};
+        return {ERR_BAD_CONTROL, translate("stelmo", "which is not a control callback")()};
 
     const std::string symbol(name);
     void *address = ::dlsym(RTLD_DEFAULT, symbol.c_str());
     if (!address)
-        return {ERR_BAD_CONTROL, "which the program does not have"};
+        return {ERR_BAD_CONTROL, translate("stelmo", "which the program does not have")()};
 
     Dl_info info{};
     void *symbol_entry = nullptr;
     const bool described = ::dladdr1(address, &info, &symbol_entry, RTLD_DL_SYMENT) != 0;
     const auto *entry = static_cast<const ElfW(Sym) *>(symbol_entry);
     if (!described || !entry)
-        return {ERR_BAD_CONTROL, "which is not a function of the program"};
+        return {ERR_BAD_CONTROL, translate("stelmo", "which is not a function of the program")()};
     if (info.dli_fbase != own_object())
         return {ERR_BAD_CONTROL,
-                "which is not a function of the program (it is in " +
-                    printable(info.dli_fname ? info.dli_fname : "another library") + ")"};
+                info.dli_fname
+                    ? translate("stelmo", "which is not a function of the program (it is in %1)")(
+                          printable(info.dli_fname))
+                    : translate("stelmo", "which is not a function of the program (it is in "
+                                          "another library)")()};
     // The symbol itself must be a function defined here, starting exactly at
     // the address found: not data, not an import.
     if (ELF64_ST_TYPE(entry->st_info) != STT_FUNC || entry->st_shndx == SHN_UNDEF ||
         info.dli_saddr != address || !info.dli_sname || symbol != info.dli_sname)
-        return {ERR_BAD_CONTROL, "which is not a function of the program"};
+        return {ERR_BAD_CONTROL, translate("stelmo", "which is not a function of the program")()};
     callback = reinterpret_cast<CtrlCallbackPtr>(address);
     return {};
 }

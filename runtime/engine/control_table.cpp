@@ -4,6 +4,7 @@
 #include "runtime/engine/internal.h"
 
 #include "runtime/services.h"
+#include "runtime/translation.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -20,10 +21,10 @@ Fault selector_usable(const QWidget *widget, const std::string &control)
 {
     const auto *combo = static_cast<const QComboBox *>(widget);
     if (combo->count() == 0)
-        return {ERR_BAD_CONTROL, control + " is a selector without entries"};
+        return {ERR_BAD_CONTROL, translate("stelmo", "%1 is a selector without entries")(control)};
     if (combo->isEditable())
-        return {ERR_BAD_CONTROL,
-                control + " is an editable selector; the program needs a fixed list of entries"};
+        return {ERR_BAD_CONTROL, translate("stelmo", "%1 is an editable selector; the program "
+                                                     "needs a fixed list of entries")(control)};
     return {};
 }
 
@@ -71,13 +72,15 @@ int lcd_base(QLCDNumber::Mode mode)
 }
 
 const ControlClass CONTROL_CLASSES[] = {
-    {&QAbstractButton::staticMetaObject, false, Kind::button, "command button", nullptr,
+    {&QAbstractButton::staticMetaObject, false, Kind::button,
+     QT_TRANSLATE_NOOP("stelmo", "command button"), nullptr,
      [](QWidget *widget, std::function<void()> commit) {
          QObject::connect(static_cast<QAbstractButton *>(widget), &QAbstractButton::clicked, widget,
                           std::move(commit));
      },
      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-    {&QComboBox::staticMetaObject, false, Kind::selector, "selector", &selector_usable,
+    {&QComboBox::staticMetaObject, false, Kind::selector, QT_TRANSLATE_NOOP("stelmo", "selector"),
+     &selector_usable,
      [](QWidget *widget, std::function<void()> commit) {
          QObject::connect(static_cast<QComboBox *>(widget), &QComboBox::activated, widget,
                           std::move(commit));
@@ -88,7 +91,8 @@ const ControlClass CONTROL_CLASSES[] = {
          QObject::connect(static_cast<QComboBox *>(widget), &QComboBox::currentIndexChanged, widget,
                           std::move(changed));
      }},
-    {&QDoubleSpinBox::staticMetaObject, false, Kind::display, "numeric display", nullptr, nullptr,
+    {&QDoubleSpinBox::staticMetaObject, false, Kind::display,
+     QT_TRANSLATE_NOOP("stelmo", "numeric display"), nullptr, nullptr,
      [](const QWidget *widget) {
          const auto *spin = static_cast<const QDoubleSpinBox *>(widget);
          DisplayLimits limits;
@@ -100,11 +104,13 @@ const ControlClass CONTROL_CLASSES[] = {
          return value >= limits.min && value <= limits.max;
      },
      [](const DisplayLimits &limits) {
-         return "its range is " + number(limits.min) + " to " + number(limits.max);
+         return translate("stelmo", "its range is %1 to %2")(number(limits.min),
+                                                             number(limits.max));
      },
      [](QWidget *widget, double value) { static_cast<QDoubleSpinBox *>(widget)->setValue(value); },
      nullptr, nullptr},
-    {&QLCDNumber::staticMetaObject, false, Kind::display, "numeric display", nullptr, nullptr,
+    {&QLCDNumber::staticMetaObject, false, Kind::display,
+     QT_TRANSLATE_NOOP("stelmo", "numeric display"), nullptr, nullptr,
      [](const QWidget *widget) {
          const auto *lcd = static_cast<const QLCDNumber *>(widget);
          DisplayLimits limits;
@@ -114,13 +120,13 @@ const ControlClass CONTROL_CLASSES[] = {
      },
      &lcd_fits,
      [](const DisplayLimits &limits) {
-         return "more than its " + std::to_string(limits.digits) + " digits";
+         return translate("stelmo", "more than its %1 digits")(limits.digits);
      },
      [](QWidget *widget, double value) { static_cast<QLCDNumber *>(widget)->display(value); },
      nullptr, nullptr},
     // A plain QWidget, and only with stelmoInterval (see describe_panel).
-    {&QWidget::staticMetaObject, true, Kind::timer, "timer control", nullptr, nullptr, nullptr,
-     nullptr, nullptr, nullptr, nullptr, nullptr},
+    {&QWidget::staticMetaObject, true, Kind::timer, QT_TRANSLATE_NOOP("stelmo", "timer control"),
+     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 } // namespace
@@ -142,7 +148,7 @@ const char *kind_name(Kind kind)
         if (row.kind == kind)
             return row.kind_name;
     }
-    return "control";
+    return QT_TRANSLATE_NOOP("stelmo", "control");
 }
 
 std::string number(double value)

@@ -5,6 +5,7 @@
 #include "runtime/diagnostics.h"
 #include "runtime/services.h"
 #include "runtime/text.h"
+#include "runtime/translation.h"
 
 #include <exception>
 
@@ -27,7 +28,14 @@ void call(int handle, Control &control, int event)
         const std::string kind = "callback " + control.callback_name + " of control " +
                                  std::to_string(id) + " of panel " + std::to_string(handle) +
                                  " failed";
-        diagnostics::fault(kind, [&] { return why.empty() ? kind : kind + ": " + why; });
+        diagnostics::fault(kind, [&] {
+            const std::string &name = control.callback_name;
+            return why.empty()
+                       ? translate("stelmo",
+                                   "callback %1 of control %2 of panel %3 failed")(name, id, handle)
+                       : translate("stelmo", "callback %1 of control %2 of panel %3 failed: %4")(
+                             name, id, handle, why);
+        });
     };
     try {
         callback(handle, id, event, nullptr, 0, 0);
@@ -96,7 +104,7 @@ Fault lookup(Engine &engine, int handle, Panel *&panel)
 {
     panel = find_panel(engine, handle);
     if (!panel)
-        return {ERR_BAD_HANDLE, "no panel with handle " + std::to_string(handle)};
+        return {ERR_BAD_HANDLE, translate("stelmo", "no panel with handle %1")(handle)};
     return {};
 }
 
@@ -108,8 +116,8 @@ Fault lookup(Engine &engine, int handle, int id, Kind kind, Control *&control)
     Panel *panel = nullptr;
     if (Fault fault = lookup(engine, handle, panel))
         return fault;
-    return {ERR_BAD_CONTROL_ID, "panel " + std::to_string(handle) + " has no " + kind_name(kind) +
-                                    " with id " + std::to_string(id)};
+    return {ERR_BAD_CONTROL_ID, translate("stelmo", "panel %1 has no %2 with id %3")(
+                                    handle, translate("stelmo", kind_name(kind))(), id)};
 }
 
 void dispatch(int handle, int control_id, int event)

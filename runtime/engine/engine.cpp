@@ -11,6 +11,7 @@
 #include "runtime/diagnostics.h"
 #include "runtime/report.h"
 #include "runtime/text.h"
+#include "runtime/translation.h"
 
 #include <QTimer>
 
@@ -34,14 +35,16 @@ Fault serving(Engine *&engine, Callers callers)
 {
     engine = current_engine();
     if (!engine)
-        return {ERR_NO_ENGINE, "the engine has not been started (InitRuntimeEx)"};
+        return {ERR_NO_ENGINE,
+                translate("stelmo", "the engine has not been started (InitRuntimeEx)")()};
     if (on_loop_thread(*engine))
         return {};
     if (!engine->lock.held_by_caller())
-        return {ERR_NO_ENGINE, "called from a thread other than the one that started the engine"};
+        return {ERR_NO_ENGINE, translate("stelmo", "called from a thread other than the one that "
+                                                   "started the engine")()};
     if (callers == Callers::loop_thread)
-        return {ERR_NO_ENGINE, "called from a timer tick; only the thread that started the "
-                               "engine may do this"};
+        return {ERR_NO_ENGINE, translate("stelmo", "called from a timer tick; only the thread that "
+                                                   "started the engine may do this")()};
     return {};
 }
 
@@ -52,7 +55,8 @@ constexpr int NONE = std::numeric_limits<int>::min();
 // due at most every diagnostics::SUMMARY_INTERVAL.
 constexpr int REPEATS_MS = 1000;
 
-// The failure a code stands for, in a fault kind.
+// The failure a code stands for, in a fault kind. Kinds stay as they are
+// here in every language: counting a repeat must not translate.
 const char *failure_name(int code)
 {
     switch (code) {
@@ -193,6 +197,7 @@ QWidget *control_widget(int panel, int control)
 using namespace stelmo::engine;
 using stelmo::HoldUnlessHeld;
 using stelmo::report;
+using stelmo::translate;
 
 extern "C" int InitRuntimeEx(int, char **, int)
 {
@@ -210,12 +215,13 @@ extern "C" int LoadPanel(int parent, const char *file, int panel)
     Fault fault;
     int handle = 0;
     if (parent != 0)
-        fault = {ERR_BAD_ARGUMENT, "LoadPanel: panels have no parent panel (parent " +
-                                       std::to_string(parent) + " given)"};
+        fault = {ERR_BAD_ARGUMENT,
+                 translate("stelmo",
+                           "LoadPanel: panels have no parent panel (parent %1 given)")(parent)};
     else if (!file)
-        fault = {ERR_BAD_ARGUMENT, "LoadPanel: no panel file named (null)"};
+        fault = {ERR_BAD_ARGUMENT, translate("stelmo", "LoadPanel: no panel file named (null)")()};
     else if (!*file)
-        fault = {ERR_BAD_ARGUMENT, "LoadPanel: no panel file named"};
+        fault = {ERR_BAD_ARGUMENT, translate("stelmo", "LoadPanel: no panel file named")()};
     else
         fault = load_panel(*engine, file, panel, handle);
     if (!fault)
@@ -256,7 +262,7 @@ extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value
     fault = lookup(*engine, panel, p);
     if (!fault && attribute != ATTR_TIMER_ENABLED)
         fault = {ERR_BAD_ARGUMENT,
-                 "attribute " + std::to_string(attribute) + " is not one the engine knows"};
+                 translate("stelmo", "attribute %1 is not one the engine knows")(attribute)};
     if (!fault)
         fault = lookup(*engine, panel, control, Kind::timer, c);
     if (fault)
@@ -276,7 +282,7 @@ extern "C" int RunUserInterface(void)
     {
         const HoldUnlessHeld hold(engine->lock);
         if (engine->running)
-            fault = {ERR_LOOP_RUNNING, "the event loop is already running"};
+            fault = {ERR_LOOP_RUNNING, translate("stelmo", "the event loop is already running")()};
         run = !fault && !engine->quit_requested;
         engine->running = engine->running || run;
     }
@@ -326,7 +332,8 @@ extern "C" int GetCtrlIndex(int panel, int control, int *index)
     const HoldUnlessHeld hold(engine->lock);
     fault = lookup(*engine, panel, control, Kind::selector, c);
     if (!fault && !index)
-        fault = {ERR_BAD_ARGUMENT, "no place given for the index (null pointer)"};
+        fault = {ERR_BAD_ARGUMENT,
+                 translate("stelmo", "no place given for the index (null pointer)")()};
     if (fault)
         return refuse("GetCtrlIndex", panel, control, fault);
     *index = c->index;
@@ -346,9 +353,11 @@ extern "C" int SetCtrlVal(int panel, int control, double value)
     fault = lookup(*engine, panel, control, Kind::display, c);
     if (!fault && !(std::isfinite(value) && c->cls->fits(c->limits, value)))
         fault = {ERR_BAD_ARGUMENT,
-                 "control " + std::to_string(control) + " of panel " + std::to_string(panel) +
-                     " cannot show " + number(value) +
-                     (std::isfinite(value) ? " (" + c->cls->range(c->limits) + ")" : "")};
+                 std::isfinite(value)
+                     ? translate("stelmo", "control %1 of panel %2 cannot show %3 (%4)")(
+                           control, panel, number(value), c->cls->range(c->limits))
+                     : translate("stelmo", "control %1 of panel %2 cannot show %3")(control, panel,
+                                                                                    number(value))};
     if (fault)
         return refuse("SetCtrlVal", panel, control, fault);
     const bool repeated = c->value == value;

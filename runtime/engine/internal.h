@@ -91,7 +91,7 @@ struct ControlClass {
     const QMetaObject *meta; // the widget class
     bool exact;              // that class only, not the classes derived from it
     Kind kind;
-    const char *kind_name; // the kind in reports, e.g. "numeric display"
+    const char *kind_name; // the kind in reports, e.g. "numeric display"; untranslated
     // Refuses a widget of this class that cannot serve as a control (a
     // selector without entries); null: every widget can.
     Fault (*usable)(const QWidget *widget, const std::string &control);
@@ -114,7 +114,8 @@ struct ControlClass {
 // The row for `widget`'s class, or null when it can be no control.
 const ControlClass *control_class(const QWidget *widget);
 
-// The name of `kind` in reports, e.g. "command button".
+// The name of `kind` in reports, e.g. "command button", untranslated (pass
+// it through translate("stelmo", ...)).
 const char *kind_name(Kind kind);
 
 // `value` as reports show it.

@@ -12,6 +12,7 @@
 
 #include "runtime/services.h"
 #include "runtime/text.h"
+#include "runtime/translation.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -184,10 +185,11 @@ Fault button_keys(const QWidget *widget, const std::string &ctrl,
     if (!value.isValid())
         return {};
     if (!button)
-        return {ERR_BAD_CONTROL, ctrl + " is no button; only a button takes " + PROP_KEYS};
+        return {ERR_BAD_CONTROL,
+                translate("stelmo", "%1 is no button; only a button takes stelmoKeys")(ctrl)};
     if (value.metaType().id() != QMetaType::QString)
-        return {ERR_BAD_CONTROL, ctrl + " has " + PROP_KEYS + " " +
-                                     written(document, widget, PROP_KEYS) + ", which is not text"};
+        return {ERR_BAD_CONTROL, translate("stelmo", "%1 has stelmoKeys %2, which is not text")(
+                                     ctrl, written(document, widget, PROP_KEYS))};
     // Keys in Qt's portable text ("Esc", "Alt+T"), separated by ", " or ";".
     static const QRegularExpression separator(QStringLiteral(";|, "));
     const QString text = value.toString();
@@ -196,11 +198,11 @@ Fault button_keys(const QWidget *widget, const std::string &ctrl,
         const QKeySequence sequence = QKeySequence::fromString(name, QKeySequence::PortableText);
         if (sequence.count() != 1 || sequence[0].key() == Qt::Key_unknown ||
             is_modifier(sequence[0].key()))
-            return {ERR_BAD_CONTROL, ctrl + " has " + PROP_KEYS + " " +
-                                         written(document, widget, PROP_KEYS) + ", and " +
-                                         in_quotes(name.toStdString()) +
-                                         " is not one key (such as Esc, F5 or Ctrl+T; several "
-                                         "are separated by \", \" or \";\")"};
+            return {ERR_BAD_CONTROL,
+                    translate("stelmo", "%1 has stelmoKeys %2, and %3 is not one key (such as "
+                                        "Esc, F5 or Ctrl+T; several are separated by \", \" or "
+                                        "\";\")")(ctrl, written(document, widget, PROP_KEYS),
+                                                  in_quotes(name.toStdString()))};
         keys.push_back(sequence[0]);
     }
     return {};
@@ -217,12 +219,11 @@ Fault check_keys(const PanelDescription &description)
         for (const QKeyCombination key : keys) {
             const auto [it, fresh] = answered.emplace(key.toCombined(), id);
             if (!fresh && it->second != id)
-                return {ERR_BAD_CONTROL, "control " + std::to_string(id) + " " +
-                                             name_of(control.widget) + " answers " +
-                                             shown(QKeySequence(key).toString()) + ", as control " +
-                                             std::to_string(it->second) + " " +
-                                             name_of(description.controls.at(it->second).widget) +
-                                             " does; one key, one button"};
+                return {ERR_BAD_CONTROL,
+                        translate("stelmo", "control %1 %2 answers %3, as control %4 %5 does; "
+                                            "one key, one button")(
+                            id, name_of(control.widget), shown(QKeySequence(key).toString()),
+                            it->second, name_of(description.controls.at(it->second).widget))};
         }
     }
     return {};

@@ -9,6 +9,7 @@
 #include "runtime/ports/trace.h"
 #include "runtime/report.h"
 #include "runtime/services.h"
+#include "runtime/translation.h"
 
 #include <QEvent>
 
@@ -49,8 +50,9 @@ void note_scheduling(Engine &engine, const TickThread &timer)
         return;
     engine.scheduling_said = true;
     if (timer.scheduling() == Scheduling::normal)
-        report("step timer runs at " + timer.scheduling_text() +
-               "; steps may be late when the machine is busy");
+        report(translate("stelmo",
+                         "step timer runs at %1; steps may be late when the machine is busy")(
+            timer.scheduling_text()));
 }
 
 // The panel's controls, each timer with its (switched-off) thread.
@@ -73,8 +75,8 @@ Fault make_controls(Engine &engine, Panel &panel, PanelDescription &description)
             described.period, engine.lock,
             [self, handle, control_id] { tick(*self, handle, control_id); }, error);
         if (!control.timer)
-            return {ERR_BAD_CONTROL, "control " + std::to_string(id) + " " +
-                                         name_of(described.widget) + ": " + error};
+            return {ERR_BAD_CONTROL,
+                    translate("stelmo", "control %1 %2: %3")(id, name_of(described.widget), error)};
         note_scheduling(engine, *control.timer);
     }
     return {};
@@ -145,13 +147,15 @@ void watch(Panel &panel)
 
 // The document's title, or "stelmo", and the port backend: the operator
 // always sees whether a real motor moves.
-void set_title(QWidget &root, const std::string &backend)
+void set_title(QWidget &root, const ports::Setup &setup)
 {
     QString title = root.windowTitle();
     if (title.isEmpty())
         title = QStringLiteral("stelmo");
-    if (!backend.empty())
-        title += QStringLiteral(" \u2014 ") + QString::fromStdString(backend);
+    const QString backend = setup.rig ? translate("stelmo", "simulated rig").qstring()
+                                      : QString::fromStdString(setup.description);
+    if (!backend.isEmpty())
+        title += QStringLiteral(" \u2014 ") + backend;
     root.setWindowTitle(title);
 }
 
@@ -184,7 +188,7 @@ Fault activate_panel(Engine &engine, PanelDescription description, int &handle)
 
     wire(engine, *panel);
     watch(*panel);
-    set_title(*panel->root, engine.setup.description);
+    set_title(*panel->root, engine.setup);
     name_from_labels(*panel->root);
     add_status_strip(engine, *panel);
     handle = panel->handle;

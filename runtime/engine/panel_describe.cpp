@@ -16,6 +16,7 @@
 
 #include "runtime/services.h"
 #include "runtime/text.h"
+#include "runtime/translation.h"
 
 #include <QXmlStreamReader>
 
@@ -91,18 +92,19 @@ Fault classify(ControlDescription &control, const std::string &ctrl)
     const QWidget *widget = control.widget;
     control.cls = control_class(widget);
     if (!control.cls)
-        return {ERR_BAD_CONTROL,
-                ctrl + " is a " + class_of(widget) + ", which cannot be a control"};
+        return {ERR_BAD_CONTROL, translate("stelmo", "%1 is a %2, which cannot be a control")(
+                                     ctrl, class_of(widget))};
     if (control.cls->kind == Kind::timer && !has(widget, PROP_INTERVAL))
-        return {ERR_BAD_CONTROL,
-                ctrl + " is a plain QWidget without stelmoInterval, so it is no control"};
+        return {ERR_BAD_CONTROL, translate("stelmo", "%1 is a plain QWidget without "
+                                                     "stelmoInterval, so it is no control")(ctrl)};
     if (control.cls->usable)
         if (Fault fault = control.cls->usable(widget, ctrl))
             return fault;
     if ((has(widget, PROP_INTERVAL) || has(widget, PROP_TIMER_ENABLED)) &&
         control.cls->kind != Kind::timer)
         return {ERR_BAD_CONTROL,
-                ctrl + " is a " + class_of(widget) + "; only a plain QWidget can be a timer"};
+                translate("stelmo", "%1 is a %2; only a plain QWidget can be a timer")(
+                    ctrl, class_of(widget))};
     return {};
 }
 
@@ -114,17 +116,17 @@ Fault bind_callback(ControlDescription &control, const std::string &ctrl, int id
     if (!value.isValid())
         return {};
     if (value.metaType().id() != QMetaType::QString)
-        return {ERR_BAD_CONTROL, ctrl + " has stelmoCallback " +
-                                     written(document, control.widget, PROP_CALLBACK) +
-                                     ", which is not a function name"};
+        return {ERR_BAD_CONTROL,
+                translate("stelmo", "%1 has stelmoCallback %2, which is not a function name")(
+                    ctrl, written(document, control.widget, PROP_CALLBACK))};
     const std::string name = value.toString().toStdString();
     if (!control.cls->on_commit && control.cls->kind != Kind::timer)
-        return {ERR_BAD_CONTROL, ctrl + " is a " + control.cls->kind_name +
-                                     ", which raises no events, but names callback " +
-                                     in_quotes(name)};
+        return {ERR_BAD_CONTROL,
+                translate("stelmo", "%1 is a %2, which raises no events, but names callback %3")(
+                    ctrl, translate("stelmo", control.cls->kind_name)(), in_quotes(name))};
     if (Fault fault = find_callback(name, control.callback))
-        return {fault.code, "control " + std::to_string(id) + " names callback " + in_quotes(name) +
-                                ", " + fault.text};
+        return {fault.code, translate("stelmo", "control %1 names callback %2, %3")(
+                                id, in_quotes(name), fault.text)};
     control.callback_name = name;
     return {};
 }
@@ -138,23 +140,23 @@ Fault timer_settings(ControlDescription &control, const std::string &ctrl,
     const QVariant interval = widget->property(PROP_INTERVAL);
     const int type = interval.metaType().id();
     if (type != QMetaType::Int && type != QMetaType::Double)
-        return {ERR_BAD_CONTROL, ctrl + " has stelmoInterval " +
-                                     written(document, widget, PROP_INTERVAL) +
-                                     ", which is not a <number> or <double> of milliseconds"};
+        return {ERR_BAD_CONTROL, translate("stelmo", "%1 has stelmoInterval %2, which is not a "
+                                                     "<number> or <double> of milliseconds")(
+                                     ctrl, written(document, widget, PROP_INTERVAL))};
     const double ms = interval.toDouble();
     if (!(ms >= INTERVAL_MIN_MS && ms <= INTERVAL_MAX_MS)) // also refuses NaN
         return {ERR_BAD_CONTROL,
-                ctrl + " has stelmoInterval " + written(document, widget, PROP_INTERVAL) +
-                    "; a timer needs 0.1 to 86400000 milliseconds (a whole <number>, or a "
-                    "<double> for fractions)"};
+                translate("stelmo", "%1 has stelmoInterval %2; a timer needs 0.1 to 86400000 "
+                                    "milliseconds (a whole <number>, or a <double> for "
+                                    "fractions)")(ctrl, written(document, widget, PROP_INTERVAL))};
     control.period = std::chrono::nanoseconds(std::llround(ms * 1e6));
     const QVariant enabled = widget->property(PROP_TIMER_ENABLED);
     if (enabled.isValid() && enabled.metaType().id() != QMetaType::Bool)
-        return {ERR_BAD_CONTROL, ctrl + " has stelmoTimerEnabled " +
-                                     written(document, widget, PROP_TIMER_ENABLED) +
-                                     "; it must be true or false"};
+        return {ERR_BAD_CONTROL,
+                translate("stelmo", "%1 has stelmoTimerEnabled %2; it must be true or false")(
+                    ctrl, written(document, widget, PROP_TIMER_ENABLED))};
     if (!control.callback)
-        return {ERR_BAD_CONTROL, ctrl + " is a timer without a callback"};
+        return {ERR_BAD_CONTROL, translate("stelmo", "%1 is a timer without a callback")(ctrl)};
     return {};
 }
 
@@ -163,28 +165,30 @@ Fault describe_control(QObject *object, PanelDescription &description)
 {
     const std::string name = name_of(object);
     if (const QByteArray property = unknown_property(object, false); !property.isEmpty())
-        return {ERR_BAD_CONTROL,
-                name + " has an unknown property " + printable(property.toStdString())};
+        return {ERR_BAD_CONTROL, translate("stelmo", "%1 has an unknown property %2")(
+                                     name, printable(property.toStdString()))};
 
     int id = 0;
     const Found found = int_property(object, PROP_CTRL, id);
     if (found == Found::absent) {
         if (has(object, PROP_CALLBACK) || has(object, PROP_INTERVAL) ||
             has(object, PROP_TIMER_ENABLED) || has(object, PROP_KEYS))
-            return {ERR_BAD_CONTROL, name + " has stelmo properties but no stelmoCtrl"};
+            return {ERR_BAD_CONTROL,
+                    translate("stelmo", "%1 has stelmo properties but no stelmoCtrl")(name)};
         return {};
     }
     if (found == Found::wrong_type || id <= 0)
-        return {ERR_BAD_CONTROL, name + " has stelmoCtrl " +
-                                     written(description.document, object, PROP_CTRL) +
-                                     "; a control id is a whole number above 0"};
-
-    const std::string ctrl = "control " + std::to_string(id) + " " + name;
-    if (const auto it = description.controls.find(id); it != description.controls.end())
-        return {ERR_BAD_CONTROL, ctrl + " appears twice (also " + name_of(it->second.widget) + ")"};
-    if (!object->isWidgetType())
         return {ERR_BAD_CONTROL,
-                ctrl + " is a " + class_of(object) + ", which cannot be a control"};
+                translate("stelmo", "%1 has stelmoCtrl %2; a control id is a whole number above 0")(
+                    name, written(description.document, object, PROP_CTRL))};
+
+    const std::string ctrl = translate("stelmo", "control %1 %2")(id, name);
+    if (const auto it = description.controls.find(id); it != description.controls.end())
+        return {ERR_BAD_CONTROL, translate("stelmo", "%1 appears twice (also %2)")(
+                                     ctrl, name_of(it->second.widget))};
+    if (!object->isWidgetType())
+        return {ERR_BAD_CONTROL, translate("stelmo", "%1 is a %2, which cannot be a control")(
+                                     ctrl, class_of(object))};
 
     ControlDescription control;
     control.widget = static_cast<QWidget *>(object);
@@ -257,21 +261,22 @@ Fault describe_panel(std::unique_ptr<QWidget> root, int panel_id, PanelDescripti
     switch (int_property(top, PROP_PANEL, id)) {
     case Found::absent:
         return {ERR_NOT_A_PANEL,
-                "not a panel: the top-level widget " + name_of(top) + " has no stelmoPanel"};
+                translate("stelmo",
+                          "not a panel: the top-level widget %1 has no stelmoPanel")(name_of(top))};
     case Found::wrong_type:
-        return {ERR_NOT_A_PANEL, "not a panel: stelmoPanel of " + name_of(top) + " is " +
-                                     written(description.document, top, PROP_PANEL) +
-                                     ", not a whole number"};
+        return {ERR_NOT_A_PANEL,
+                translate("stelmo", "not a panel: stelmoPanel of %1 is %2, not a whole number")(
+                    name_of(top), written(description.document, top, PROP_PANEL))};
     case Found::ok:
         break;
     }
     if (id != panel_id)
-        return {ERR_NO_SUCH_PANEL, "holds panel " + written(description.document, top, PROP_PANEL) +
-                                       ", not panel " + std::to_string(panel_id)};
+        return {ERR_NO_SUCH_PANEL, translate("stelmo", "holds panel %1, not panel %2")(
+                                       written(description.document, top, PROP_PANEL), panel_id)};
     if (const QByteArray property = unknown_property(top, true); !property.isEmpty())
-        return {ERR_BAD_CONTROL, "the panel " + name_of(top) + " itself has " +
-                                     printable(property.toStdString()) +
-                                     "; it cannot be a control"};
+        return {ERR_BAD_CONTROL,
+                translate("stelmo", "the panel %1 itself has %2; it cannot be a control")(
+                    name_of(top), printable(property.toStdString()))};
 
     for (QObject *object : top->findChildren<QObject *>()) {
         if (Fault fault = describe_control(object, description))

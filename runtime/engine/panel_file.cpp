@@ -17,6 +17,7 @@
 
 #include "runtime/services.h"
 #include "runtime/text.h"
+#include "runtime/translation.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -95,10 +96,11 @@ Fault read_bounded(int fd, long long size_hint, QByteArray &data)
     data.resize(got);
     data.squeeze();
     if (got == 0)
-        return {ERR_PANEL_FILE, "the file is empty"};
+        return {ERR_PANEL_FILE, translate("stelmo", "the file is empty")()};
     if (got > FILE_MAX_BYTES)
-        return {ERR_PANEL_FILE, "too large for a panel file (more than " +
-                                    std::to_string(FILE_MAX_BYTES) + " bytes)"};
+        return {ERR_PANEL_FILE,
+                translate("stelmo", "too large for a panel file (more than %1 bytes)")(
+                    static_cast<long long>(FILE_MAX_BYTES))};
     return {};
 }
 
@@ -110,17 +112,20 @@ Fault check_file(const QString &path, const QString &named)
 {
     const QByteArray local = QFile::encodeName(path);
     struct stat st {};
-    const std::string what = "the form names " + in_quotes(named.toStdString()) + ", which ";
+    const std::string file = in_quotes(named.toStdString());
     if (::stat(local.constData(), &st) != 0)
-        return {ERR_NOT_A_PANEL, what + "cannot be used: " + std::strerror(errno)};
+        return {ERR_NOT_A_PANEL, translate("stelmo", "the form names %1, which cannot be used: %2")(
+                                     file, std::strerror(errno))};
     if (!S_ISREG(st.st_mode))
-        return {ERR_NOT_A_PANEL, what + "is not a regular file"};
+        return {ERR_NOT_A_PANEL,
+                translate("stelmo", "the form names %1, which is not a regular file")(file)};
     if (st.st_size == 0)
-        return {ERR_NOT_A_PANEL, what + "is empty"};
+        return {ERR_NOT_A_PANEL, translate("stelmo", "the form names %1, which is empty")(file)};
     if (st.st_size > REFERENCE_MAX_BYTES)
-        return {ERR_NOT_A_PANEL, what + "is too large (" + std::to_string(st.st_size) +
-                                     " bytes, at most " + std::to_string(REFERENCE_MAX_BYTES) +
-                                     ")"};
+        return {ERR_NOT_A_PANEL,
+                translate("stelmo", "the form names %1, which is too large (%2 bytes, at most %3)")(
+                    file, static_cast<long long>(st.st_size),
+                    static_cast<long long>(REFERENCE_MAX_BYTES))};
     return {};
 }
 
@@ -152,8 +157,9 @@ Fault check_text_reference(const QString &reference, const ReferenceDirs &places
     // Escapes would be read one way here and another when Qt shows the text.
     if (named.contains(QLatin1Char('%')) || named.contains(QLatin1Char('\\')) ||
         named.contains(QLatin1Char('&')))
-        return {ERR_NOT_A_PANEL, "the form names " + in_quotes(named.toStdString()) +
-                                     " with escapes (%, \\ or &); name a file plainly"};
+        return {ERR_NOT_A_PANEL,
+                translate("stelmo", "the form names %1 with escapes (%, \\ or &); name a file "
+                                    "plainly")(in_quotes(named.toStdString()))};
     static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]+):"));
     if (const auto match = scheme.match(named); match.hasMatch()) {
         if (match.captured(1).compare(QLatin1String("file"), Qt::CaseInsensitive) != 0)
@@ -174,8 +180,9 @@ Fault check_text_reference(const QString &reference, const ReferenceDirs &places
     }
     if (!found)
         return {ERR_NOT_A_PANEL,
-                "the form names " + in_quotes(named.toStdString()) +
-                    ", which is neither beside the panel file nor in the working directory"};
+                translate("stelmo",
+                          "the form names %1, which is neither beside the panel file "
+                          "nor in the working directory")(in_quotes(named.toStdString()))};
     return {};
 }
 
@@ -249,13 +256,13 @@ Fault check_element(const QString &element, const QString &parent, const QString
     if (is_extent(element, parent)) {
         const double limit = property == QLatin1String("maximumSize") ? NO_MAXIMUM : FORM_SIZE_MAX;
         if (is_number && std::abs(value) > limit)
-            return {ERR_NOT_A_PANEL, "a " + shown(element) + " of " + number(value) + " in " +
-                                         shown(property) + ", more than " + number(limit) +
-                                         " pixels"};
+            return {ERR_NOT_A_PANEL,
+                    translate("stelmo", "a %1 of %2 in %3, more than %4 pixels")(
+                        shown(element), number(value), shown(property), number(limit))};
     } else if (element == QLatin1String("pointsize")) {
         if (is_number && std::abs(value) > FONT_POINTS_MAX)
-            return {ERR_NOT_A_PANEL,
-                    "a font of " + number(value) + " points, more than " + number(FONT_POINTS_MAX)};
+            return {ERR_NOT_A_PANEL, translate("stelmo", "a font of %1 points, more than %2")(
+                                         number(value), number(FONT_POINTS_MAX))};
     } else if (names_form_file(element)) {
         return check_form_file(text, places);
     } else if (element == QLatin1String("string") && parent == QLatin1String("url")) {
@@ -318,11 +325,11 @@ Fault locate_panel_file(const std::string &name, const std::vector<std::string> 
     std::string places;
     for (std::size_t i = 0; i < tried.size(); ++i) {
         if (i > 0)
-            places += i + 1 == tried.size() ? " or " : ", ";
+            places += i + 1 == tried.size() ? translate("stelmo", " or ")() : ", ";
         places += printable(tried[i]);
     }
-    return {ERR_PANEL_FILE,
-            "panel file " + in_quotes(name) + " not found (looked for " + places + ")"};
+    return {ERR_PANEL_FILE, translate("stelmo", "panel file %1 not found (looked for %2)")(
+                                in_quotes(name), places)};
 }
 
 Fault read_panel_file(const std::string &path, QByteArray &data)
@@ -337,10 +344,11 @@ Fault read_panel_file(const std::string &path, QByteArray &data)
     if (::fstat(fd, &st) != 0)
         fault = {ERR_PANEL_FILE, std::strerror(errno)};
     else if (!S_ISREG(st.st_mode))
-        fault = {ERR_PANEL_FILE, "not a regular file"};
+        fault = {ERR_PANEL_FILE, translate("stelmo", "not a regular file")()};
     else if (st.st_size > FILE_MAX_BYTES)
-        fault = {ERR_PANEL_FILE, "too large for a panel file (" + std::to_string(st.st_size) +
-                                     " bytes, at most " + std::to_string(FILE_MAX_BYTES) + ")"};
+        fault = {ERR_PANEL_FILE,
+                 translate("stelmo", "too large for a panel file (%1 bytes, at most %2)")(
+                     static_cast<long long>(st.st_size), static_cast<long long>(FILE_MAX_BYTES))};
     else
         fault = read_bounded(fd, st.st_size, data);
     ::close(fd);
@@ -376,19 +384,21 @@ struct FormScan {
     {
         if (++depth > NESTING_MAX)
             return {ERR_NOT_A_PANEL,
-                    "elements nested more than " + std::to_string(NESTING_MAX) + " deep"};
+                    translate("stelmo", "elements nested more than %1 deep")(NESTING_MAX)};
         if (++elements > ELEMENTS_MAX)
-            return {ERR_NOT_A_PANEL, "more than " + std::to_string(ELEMENTS_MAX) + " elements"};
+            return {ERR_NOT_A_PANEL, translate("stelmo", "more than %1 elements")(ELEMENTS_MAX)};
         if (xml.name() == QLatin1String("widget") && ++widgets > WIDGETS_MAX)
-            return {ERR_NOT_A_PANEL, "more than " + std::to_string(WIDGETS_MAX) + " widgets"};
+            return {ERR_NOT_A_PANEL, translate("stelmo", "more than %1 widgets")(WIDGETS_MAX)};
         if (xml.name() == QLatin1String("connection"))
-            return {ERR_NOT_A_PANEL, "the form connects signals (<connection>); stelmo binds its "
-                                     "controls by name only"};
+            return {ERR_NOT_A_PANEL, translate("stelmo", "the form connects signals "
+                                                         "(<connection>); stelmo binds its "
+                                                         "controls by name only")()};
         // A theme icon's name with a / in it can reach any file.
         if (const QString theme = xml.attributes().value(QLatin1String("theme")).toString();
             xml.name() == QLatin1String("iconset") && theme.contains(QLatin1Char('/')))
-            return {ERR_NOT_A_PANEL, "icon theme name " + in_quotes(theme.toStdString()) +
-                                         " holds a /; it names an icon, not a file"};
+            return {ERR_NOT_A_PANEL,
+                    translate("stelmo", "icon theme name %1 holds a /; it names an icon, not a "
+                                        "file")(in_quotes(theme.toStdString()))};
         open.emplace_back(xml.name().toString(),
                           xml.attributes().value(QLatin1String("name")).toString());
         text.clear();
@@ -424,22 +434,24 @@ Fault check_form_document(const QByteArray &data, const std::string &panel_dir)
     FormScan scan;
     scan.places = {QDir(QFile::decodeName(QByteArray::fromStdString(panel_dir))), working_dir()};
     const auto where = [&xml] {
-        return "line " + std::to_string(xml.lineNumber()) + ", column " +
-               std::to_string(xml.columnNumber()) + ": ";
+        return translate("stelmo", "line %1, column %2: ")(xml.lineNumber(), xml.columnNumber());
     };
     while (!xml.atEnd()) {
         Fault fault;
         switch (xml.readNext()) {
         case QXmlStreamReader::DTD:
-            fault = {ERR_NOT_A_PANEL, "a panel file has no document type declaration"};
+            fault = {ERR_NOT_A_PANEL,
+                     translate("stelmo", "a panel file has no document type declaration")()};
             break;
         case QXmlStreamReader::EntityReference:
-            fault = {ERR_NOT_A_PANEL, "unknown entity &" + shown(xml.name().toString()) + ";"};
+            fault = {ERR_NOT_A_PANEL,
+                     translate("stelmo", "unknown entity &%1;")(shown(xml.name().toString()))};
             break;
         case QXmlStreamReader::StartElement:
             if (scan.depth == 0 && xml.name() != QLatin1String("ui"))
-                return {ERR_NOT_A_PANEL, "not a Qt Designer form (the document is <" +
-                                             shown(xml.name().toString()) + ">, not <ui>)"};
+                return {ERR_NOT_A_PANEL,
+                        translate("stelmo", "not a Qt Designer form (the document is <%1>, not "
+                                            "<ui>)")(shown(xml.name().toString()))};
             fault = scan.start(xml);
             break;
         case QXmlStreamReader::Characters:
@@ -457,7 +469,7 @@ Fault check_form_document(const QByteArray &data, const std::string &panel_dir)
     if (xml.hasError())
         return {ERR_NOT_A_PANEL, where() + shown(xml.errorString())};
     if (scan.widgets == 0)
-        return {ERR_NOT_A_PANEL, "the form holds no widget"};
+        return {ERR_NOT_A_PANEL, translate("stelmo", "the form holds no widget")()};
     return {};
 }
 

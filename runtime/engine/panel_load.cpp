@@ -8,6 +8,7 @@
 #include "runtime/report.h"
 #include "runtime/services.h"
 #include "runtime/text.h"
+#include "runtime/translation.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -108,8 +109,8 @@ Fault build_form(const std::string &path, QByteArray &data, const HeldMessages &
     if (why.isEmpty())
         why = messages.first();
     if (why.isEmpty())
-        why = QStringLiteral("the form loader built nothing from it");
-    return {ERR_NOT_A_PANEL, "not a panel: " + shown(why)};
+        why = translate("stelmo", "the form loader built nothing from it").qstring();
+    return {ERR_NOT_A_PANEL, translate("stelmo", "not a panel: %1")(shown(why))};
 }
 
 // Loads panel `panel_id` from the file at `path`.
@@ -119,7 +120,7 @@ Fault load_from(Engine &engine, const std::string &path, int panel_id, int &hand
     if (Fault fault = read_panel_file(path, data))
         return fault;
     if (Fault fault = check_form_document(data, directory_of(path)))
-        return {fault.code, "not a panel: " + fault.text};
+        return {fault.code, translate("stelmo", "not a panel: %1")(fault.text)};
 
     HeldMessages messages;
     std::unique_ptr<QWidget> root;

@@ -4,8 +4,10 @@
 
 #include "runtime/ports/ports.h"
 #include "runtime/text.h"
+#include "runtime/translation.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 #include <cstdlib>
 #include <optional>
@@ -23,8 +25,6 @@ struct CommandLine {
     std::optional<std::string> config; // --config FILE
 };
 
-constexpr const char *KEYS = "io, trace and rig-view";
-
 std::string text_of(const QString &text)
 {
     return text.toUtf8().toStdString();
@@ -38,15 +38,52 @@ std::optional<std::string> environment(const char *variable)
     return value;
 }
 
-// The help: Qt's table of the options under stelmo's own lines.
+QString translated(const char *source)
+{
+    return translate("stelmo", source).qstring();
+}
+
+// The help: Qt's table of the options under stelmo's own lines. Qt's own
+// words in it ("Usage:", "Options:") are put in the operator's language
+// here: the parser runs before the application, so Qt cannot.
 std::string help_text(const QCommandLineParser &parser)
 {
-    QString text = parser.helpText();
-    text.replace(QLatin1String("<executable_name>"), QLatin1String("stelmo"));
-    return text_of(text) +
-           "\nOptions come before the environment (STELMO_IO, STELMO_TRACE, STELMO_RIG_VIEW),\n"
-           "the environment before ~/.config/stelmo/stelmo.conf (or the --config file),\n"
-           "that before /etc/stelmo/stelmo.conf. See stelmo(1).\n";
+    QStringList lines = parser.helpText().split(QLatin1Char('\n'));
+    for (QString &line : lines) {
+        if (line == QLatin1String("Usage: <executable_name> [options]"))
+            line = translated(QT_TRANSLATE_NOOP("stelmo", "Usage: stelmo [options]"));
+        else if (line == QLatin1String("Options:"))
+            line = translated(QT_TRANSLATE_NOOP("stelmo", "Options:"));
+    }
+    return text_of(lines.join(QLatin1Char('\n'))) + "\n" +
+           translate("stelmo", "Options come before the environment (STELMO_IO, STELMO_TRACE, "
+                               "STELMO_RIG_VIEW),\nthe environment before "
+                               "~/.config/stelmo/stelmo.conf (or the --config file),\nthat "
+                               "before /etc/stelmo/stelmo.conf. See stelmo(1).\n")();
+}
+
+// The parser's complaint about the command line, in the operator's
+// language where stelmo knows what it means.
+std::string usage_error(const QCommandLineParser &parser)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty())
+        return translate("stelmo", "unknown option '%1'")(printable(text_of(unknown.front())));
+    QString error = parser.errorText();
+    if (error.endsWith(QLatin1Char('.')))
+        error.chop(1);
+    // "Missing value after '--trace'" and the like.
+    static const QRegularExpression after(
+        QStringLiteral("^(Missing|Unexpected) value after '(.*)'$"));
+    if (const auto match = after.match(error); match.hasMatch()) {
+        const std::string option = printable(text_of(match.captured(2)));
+        return match.captured(1) == QLatin1String("Missing")
+                   ? translate("stelmo", "missing value after '%1'")(option)
+                   : translate("stelmo", "unexpected value after '%1'")(option);
+    }
+    if (!error.isEmpty())
+        error[0] = error[0].toLower();
+    return printable(text_of(error));
 }
 
 // The value of option `option`, given at most once and not empty; false
@@ -59,11 +96,11 @@ bool single_value(const QCommandLineParser &parser, const QString &option,
         return true;
     const std::string name = "--" + text_of(option);
     if (values.size() > 1) {
-        text = name + " is given " + std::to_string(values.size()) + " times; give it once";
+        text = translate("stelmo", "%1 is given %2 times; give it once")(name, values.size());
         return false;
     }
     if (values.front().isEmpty()) {
-        text = name + " needs a value";
+        text = translate("stelmo", "%1 needs a value")(name);
         return false;
     }
     value = text_of(values.front());
@@ -76,32 +113,40 @@ bool parse_command_line(const QStringList &arguments, CommandLine &line, std::st
     // "-platform" is one unknown option, not -p -l -a ...
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(
-        "Drives the camera-alignment stepper motor through the parallel port, from one\n"
-        "operator panel. Without settings it drives a simulated rig.");
-    const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
-    const QCommandLineOption version("version", "Show the version and exit.");
-    const QCommandLineOption io("io",
-                                "The port backend: sim (the default), or port[:DEVICE]"
-                                "[,0x378=PHYSICAL][,0x278=PHYSICAL] for real hardware.",
-                                "SPEC");
-    const QCommandLineOption trace("trace", "Append every port access to FILE.", "FILE");
-    const QCommandLineOption no_rig_view("no-rig-view", "Leave the Simulated rig window closed.");
+        translated(QT_TRANSLATE_NOOP("stelmo", "Drives the camera-alignment stepper motor through "
+                                               "the parallel port, from one\noperator panel. "
+                                               "Without settings it drives a simulated rig.")));
+    const QCommandLineOption help(
+        {"h", "help"}, translated(QT_TRANSLATE_NOOP("stelmo", "Show this help and exit.")));
+    const QCommandLineOption version(
+        "version", translated(QT_TRANSLATE_NOOP("stelmo", "Show the version and exit.")));
+    const QCommandLineOption io(
+        "io",
+        translated(QT_TRANSLATE_NOOP("stelmo", "The port backend: sim (the default), or "
+                                               "port[:DEVICE][,0x378=PHYSICAL][,0x278=PHYSICAL] "
+                                               "for real hardware.")),
+        translated(QT_TRANSLATE_NOOP("stelmo", "SPEC")));
+    const QCommandLineOption trace(
+        "trace", translated(QT_TRANSLATE_NOOP("stelmo", "Append every port access to FILE.")),
+        translated(QT_TRANSLATE_NOOP("stelmo", "FILE")));
+    const QCommandLineOption no_rig_view(
+        "no-rig-view",
+        translated(QT_TRANSLATE_NOOP("stelmo", "Leave the Simulated rig window closed.")));
     const QCommandLineOption config(
-        "config", "Read FILE in place of the user's ~/.config/stelmo/stelmo.conf.", "FILE");
+        "config",
+        translated(QT_TRANSLATE_NOOP("stelmo", "Read FILE in place of the user's "
+                                               "~/.config/stelmo/stelmo.conf.")),
+        translated(QT_TRANSLATE_NOOP("stelmo", "FILE")));
     parser.addOptions({help, version, io, trace, no_rig_view, config});
 
     if (!parser.parse(arguments)) {
-        QString error = parser.errorText();
-        if (error.endsWith(QLatin1Char('.')))
-            error.chop(1);
-        if (!error.isEmpty())
-            error[0] = error[0].toLower();
-        text = printable(text_of(error)) + "; stelmo --help lists the options";
+        text = translate("stelmo", "%1; stelmo --help lists the options")(usage_error(parser));
         return false;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        text = "unexpected argument " + in_quotes(text_of(parser.positionalArguments().front())) +
-               "; stelmo takes options only (stelmo --help lists them)";
+        text = translate("stelmo", "unexpected argument %1; stelmo takes options only (stelmo "
+                                   "--help lists them)")(
+            in_quotes(text_of(parser.positionalArguments().front())));
         return false;
     }
     if (parser.isSet(help)) {
@@ -134,11 +179,12 @@ bool read_settings_file(const std::string &path, bool required, SettingsLayer &l
     if (!read_conf(path, conf, text))
         return false;
     if (!conf.found && required) {
-        text = "cannot read " + printable(path) + ": No such file or directory";
+        text = translate("stelmo", "cannot read %1: No such file or directory")(printable(path));
         return false;
     }
     for (const ConfFile::Entry &entry : conf.entries) {
         const std::string where = printable(path) + ":" + std::to_string(entry.line) + ": ";
+        const std::string value = printable(entry.value);
         std::string cause;
         const bool known = entry.key == "io" || entry.key == "trace" || entry.key == "rig-view";
         if (known && entry.value.empty()) // not set here
@@ -152,10 +198,11 @@ bool read_settings_file(const std::string &path, bool required, SettingsLayer &l
             if (entry.value == "0" || entry.value == "1")
                 layer.rig_view = entry.value == "1";
             else
-                cause = "rig-view=" + printable(entry.value) +
-                        ": use rig-view=1 (show the Simulated rig window) or rig-view=0";
+                cause = translate("stelmo", "rig-view=%1: use rig-view=1 (show the Simulated rig "
+                                            "window) or rig-view=0")(value);
         } else {
-            cause = "unknown key " + in_quotes(entry.key) + "; the keys are " + KEYS;
+            cause = translate("stelmo", "unknown key %1; the keys are io, trace and rig-view")(
+                in_quotes(entry.key));
         }
         if (!cause.empty()) {
             text = where + cause;

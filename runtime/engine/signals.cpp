@@ -10,6 +10,7 @@
 #include "runtime/engine/internal.h"
 
 #include "runtime/services.h"
+#include "runtime/translation.h"
 
 #include <QSocketNotifier>
 
@@ -68,11 +69,12 @@ Fault watch_signals(Engine &engine)
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     if (::sigaction(SIGPIPE, &ignore, nullptr) != 0)
-        return {ERR_NO_ENGINE, std::string("cannot ignore SIGPIPE: ") + std::strerror(errno)};
+        return {ERR_NO_ENGINE,
+                translate("stelmo", "cannot ignore SIGPIPE: %1")(std::strerror(errno))};
 
     if (signal_pipe[0] < 0 && ::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return {ERR_NO_ENGINE,
-                std::string("cannot make a pipe to watch signals with: ") + std::strerror(errno)};
+        return {ERR_NO_ENGINE, translate("stelmo", "cannot make a pipe to watch signals with: %1")(
+                                   std::strerror(errno))};
     auto *notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, engine.app);
     Engine *self = &engine;
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [self] { signalled(*self); });
@@ -83,8 +85,8 @@ Fault watch_signals(Engine &engine)
     handle.sa_flags = SA_RESTART; // the program's own system calls go on undisturbed
     for (const int number : ENDING_SIGNALS) {
         if (::sigaction(number, &handle, nullptr) != 0)
-            return {ERR_NO_ENGINE, "cannot catch " + std::string(sigabbrev_np(number)) + ": " +
-                                       std::strerror(errno)};
+            return {ERR_NO_ENGINE, translate("stelmo", "cannot catch %1: %2")(
+                                       sigabbrev_np(number), std::strerror(errno))};
     }
     return {};
 }

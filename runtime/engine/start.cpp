@@ -11,6 +11,11 @@
 #include "runtime/report.h"
 #include "runtime/services.h"
 #include "runtime/text.h"
+#include "runtime/translation.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
 
 #include <atomic>
 #include <cstdlib>
@@ -76,12 +81,13 @@ bool platform_is_xcb()
 Fault x_server_reachable()
 {
     const std::string display = environment("DISPLAY");
-    const std::string cannot = "cannot open X display " + in_quotes(display);
+    const std::string quoted = in_quotes(display);
     void *xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
     if (!xcb) {
         const char *error = ::dlerror();
         return {ERR_NO_ENGINE,
-                cannot + ": " + printable(error ? error : "libxcb.so.1 cannot be loaded")};
+                translate("stelmo", "cannot open X display %1: %2")(
+                    quoted, printable(error ? error : "libxcb.so.1 cannot be loaded"))};
     }
     using Connect = void *(*)(const char *, int *);
     using HasError = int (*)(void *);
@@ -91,7 +97,9 @@ Fault x_server_reachable()
     const auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
     if (!connect || !has_error || !disconnect) {
         ::dlclose(xcb);
-        return {ERR_NO_ENGINE, cannot + ": libxcb.so.1 lacks xcb_connect"};
+        return {
+            ERR_NO_ENGINE,
+            translate("stelmo", "cannot open X display %1: libxcb.so.1 lacks xcb_connect")(quoted)};
     }
     // xcb_connect always returns a connection object; on failure it carries
     // the error and must still be released with xcb_disconnect.
@@ -103,21 +111,27 @@ Fault x_server_reachable()
     if (error == 0)
         return {};
     if (display.empty())
-        return {ERR_NO_ENGINE, "cannot open an X display: DISPLAY is not set"};
+        return {ERR_NO_ENGINE,
+                translate("stelmo", "cannot open an X display: DISPLAY is not set")()};
     if (error == 5) // XCB_CONN_CLOSED_PARSE_ERR
-        return {ERR_NO_ENGINE, cannot + " (DISPLAY): not a display name"};
+        return {
+            ERR_NO_ENGINE,
+            translate("stelmo", "cannot open X display %1 (DISPLAY): not a display name")(quoted)};
     if (error == 6) // XCB_CONN_CLOSED_INVALID_SCREEN
-        return {ERR_NO_ENGINE, cannot + " (DISPLAY): no such screen"};
+        return {ERR_NO_ENGINE,
+                translate("stelmo", "cannot open X display %1 (DISPLAY): no such screen")(quoted)};
     return {ERR_NO_ENGINE,
-            cannot + " (DISPLAY): no X server answers there, or it refused the connection"};
+            translate("stelmo", "cannot open X display %1 (DISPLAY): no X server "
+                                "answers there, or it refused the connection")(quoted)};
 }
 
 Fault display_reachable()
 {
     if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM"))
         return {ERR_NO_ENGINE,
-                "no display to show the panel on: DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM "
-                "are all unset (QT_QPA_PLATFORM=offscreen runs without one)"};
+                translate("stelmo", "no display to show the panel on: DISPLAY, WAYLAND_DISPLAY "
+                                    "and QT_QPA_PLATFORM are all unset (QT_QPA_PLATFORM=offscreen "
+                                    "runs without one)")()};
     if (platform_is_xcb())
         return x_server_reachable();
     return {};
@@ -138,7 +152,7 @@ Fault display_reachable()
     QString first = fatal.section(QLatin1Char('\n'), 0, 0);
     if (const auto stop = first.indexOf(QLatin1String(". ")); stop > 0)
         first.truncate(stop);
-    report("cannot start the user interface: " + causes + shown(first));
+    report(translate("stelmo", "cannot start the user interface: %1")(causes + shown(first)));
     ::_exit(255);
 }
 
@@ -172,13 +186,48 @@ void running_handler(QtMsgType type, const QMessageLogContext &context, const QS
         Engine *engine = current_engine();
         if (engine && on_loop_thread(*engine))
             end_at_once(*engine, 1);
-        report("lost the display " + in_quotes(environment("DISPLAY")) + ": " +
-               shown(text.section(QLatin1Char('\n'), 0, 0)) +
-               " Stepping is stopped; stelmo ends with exit status 1");
+        report(translate("stelmo",
+                         "lost the display %1: %2 Stepping is stopped; stelmo ends with exit "
+                         "status 1")(in_quotes(environment("DISPLAY")),
+                                     shown(text.section(QLatin1Char('\n'), 0, 0))));
         return;
     }
     if (type == QtCriticalMsg || type == QtFatalMsg || qt_diagnostics)
         report("Qt: " + shown(text.section(QLatin1Char('\n'), 0, 0)));
+}
+
+// The icon of stelmo's windows: the desktop theme's, else the one built next
+// to the executable's directory (build/icons) or installed below it
+// (share/icons/hicolor).
+QIcon window_icon()
+{
+    const QString name = QStringLiteral("stelmo");
+    QIcon icon;
+    const QDir top(QCoreApplication::applicationDirPath() + QStringLiteral("/.."));
+    for (const int size : {48, 64, 128, 256}) {
+        const QString dir = QStringLiteral("%1x%1").arg(size);
+        for (const QString &file :
+             {top.filePath(QStringLiteral("icons/%1/%2.png").arg(dir, name)),
+              top.filePath(QStringLiteral("share/icons/hicolor/%1/apps/%2.png").arg(dir, name))}) {
+            if (QFileInfo(file).isFile()) {
+                icon.addFile(file, QSize(size, size));
+                break;
+            }
+        }
+    }
+    const QString svg =
+        top.filePath(QStringLiteral("share/icons/hicolor/scalable/apps/stelmo.svg"));
+    if (icon.isNull() && QFileInfo(svg).isFile())
+        icon.addFile(svg);
+    return QIcon::fromTheme(name, icon);
+}
+
+// Both windows, the panel and the rig view, carry stelmo's icon and name the
+// desktop entry they belong to, so the desktop groups them under it.
+void present(QApplication &app)
+{
+    QGuiApplication::setDesktopFileName(QStringLiteral(STELMO_APP_ID));
+    app.setWindowIcon(window_icon());
 }
 
 // The port backend the settings ask for.
@@ -197,8 +246,9 @@ Fault create_application(QApplication *&app)
     if (app)
         return {};
     if (QCoreApplication::instance())
-        return {ERR_NO_ENGINE, "cannot start the user interface: this process already runs a "
-                               "non-GUI Qt application"};
+        return {ERR_NO_ENGINE,
+                translate("stelmo", "cannot start the user interface: this "
+                                    "process already runs a non-GUI Qt application")()};
 
     // Qt keeps references to argc and argv for the life of the application.
     // The program's own arguments are not Qt's to interpret (a stray
@@ -212,6 +262,8 @@ Fault create_application(QApplication *&app)
     qInstallMessageHandler(&start_handler);
     app = new QApplication(argc, argv);
     qInstallMessageHandler(&running_handler);
+    install_translations(*app);
+    present(*app);
     // The start went well, so Qt's notes from it (such as XDG_RUNTIME_DIR
     // not being set on a headless machine) are no fault of the operator's.
     for (const auto &[type, text] : start_messages)
@@ -232,8 +284,9 @@ Engine *start_engine()
     // Before anything is opened: no device, trace or display connection may
     // become descriptor 0, 1 or 2, where report lines would be written into it.
     if (const int cause = open_standard_descriptors()) {
-        report(std::string("cannot open /dev/null in place of a closed standard descriptor: ") +
-               std::strerror(cause));
+        report(translate("stelmo",
+                         "cannot open /dev/null in place of a closed standard descriptor: %1")(
+            std::strerror(cause)));
         return nullptr;
     }
     // The process with the window holds no capability: the port helper

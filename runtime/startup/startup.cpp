@@ -7,7 +7,8 @@
 // In order: descriptors 0 to 2 are made sure of, the real-time priority the
 // tick thread asks for is kept as a resource limit, or else by the real-time
 // launcher (a thread that gives up its own capabilities), every capability is
-// given up while no other thread holds one, then the command line, the environment and
+// given up while no other thread holds one, the translation catalogues for
+// the user's locale are loaded, then the command line, the environment and
 // the configuration files are read into the engine's settings. --help and
 // --version end the process here, as does a bad option (exit status 2) or a
 // bad configuration file (255). main never sees a difference: InitRuntimeEx
@@ -19,6 +20,7 @@
 #include "runtime/ports/privilege.h"
 #include "runtime/report.h"
 #include "runtime/text.h"
+#include "runtime/translation.h"
 
 #include <QString>
 #include <QStringList>
@@ -69,7 +71,8 @@ void keep_realtime_launcher()
 [[noreturn]] void print_and_exit(const std::string &text)
 {
     if (const int err = stelmo::write_all(STDOUT_FILENO, text)) {
-        stelmo::report(std::string("cannot write to standard output: ") + std::strerror(err));
+        stelmo::report(
+            stelmo::translate("stelmo", "cannot write to standard output: %1")(std::strerror(err)));
         std::exit(255);
     }
     std::exit(0);
@@ -84,6 +87,9 @@ void start_up(int argc, char **argv)
     keep_realtime_priority();
     keep_realtime_launcher();
     stelmo::ports::drop_capabilities();
+    // The operator's language, for what is said from here on; the engine
+    // installs the same catalogues into the application once it exists.
+    stelmo::load_user_translations();
 
     QStringList arguments;
     for (int i = 0; i < argc && argv && argv[i]; ++i)

@@ -1,0 +1,832 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>RigView</name>
+    <message>
+        <source>Simulated rig</source>
+        <translation>Simulierter Prüfstand</translation>
+    </message>
+    <message>
+        <source>all phases off</source>
+        <translation>alle Phasen aus</translation>
+    </message>
+    <message>
+        <source>phase %1 on</source>
+        <translation>Phase %1 an</translation>
+    </message>
+    <message>
+        <source>phases %1 on</source>
+        <translation>Phasen %1 an</translation>
+    </message>
+    <message>
+        <source>Carriage at step %1; home switch %2, far switch %3; %4</source>
+        <translation>Schlitten bei Schritt %1; Referenzschalter %2, Endschalter %3; %4</translation>
+    </message>
+    <message>
+        <source>closed</source>
+        <translation>geschlossen</translation>
+    </message>
+    <message>
+        <source>open</source>
+        <translation>offen</translation>
+    </message>
+    <message>
+        <source>Phases</source>
+        <translation>Phasen</translation>
+    </message>
+    <message>
+        <source>home</source>
+        <translation>Referenz</translation>
+    </message>
+    <message>
+        <source>far</source>
+        <translation>Ende</translation>
+    </message>
+    <message>
+        <source>Carriage at step %1    Steps %2    Stalls %3</source>
+        <translation>Schlitten bei Schritt %1    Schritte %2    Blockiert %3</translation>
+    </message>
+</context>
+<context>
+    <name>StatusStrip</name>
+    <message>
+        <source>D%1 on</source>
+        <translation>D%1 an</translation>
+    </message>
+    <message>
+        <source>D%1 off</source>
+        <translation>D%1 aus</translation>
+    </message>
+    <message>
+        <source>Data lines: nothing written yet</source>
+        <translation>Datenleitungen: noch nichts geschrieben</translation>
+    </message>
+    <message>
+        <source>Phase lamps D0 to D3: nothing written to the data register yet</source>
+        <translation>Phasenlampen D0 bis D3: noch nichts in das Datenregister geschrieben</translation>
+    </message>
+    <message>
+        <source>Data lines: write failed: %1</source>
+        <translation>Datenleitungen: Schreiben fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>Writing %1 to the data register %2 failed</source>
+        <translation>Schreiben von %1 in das Datenregister %2 ist fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Data lines: %1</source>
+        <translation>Datenleitungen: %1</translation>
+    </message>
+    <message>
+        <source>Phase lamps D0 to D3: %1 was written to the data register %2 last</source>
+        <translation>Phasenlampen D0 bis D3: zuletzt wurde %1 in das Datenregister %2 geschrieben</translation>
+    </message>
+    <message>
+        <source>write failed</source>
+        <translation>Schreibfehler</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>HARDWARE</source>
+        <translation>HARDWARE</translation>
+    </message>
+    <message>
+        <source>Hardware</source>
+        <translation>Hardware</translation>
+    </message>
+    <message>
+        <source>A real motor moves: the ports are reached through %1</source>
+        <translation>Ein echter Motor bewegt sich: die Ports werden über %1 angesprochen</translation>
+    </message>
+    <message>
+        <source>%1 · %2</source>
+        <translation>%1 · %2</translation>
+    </message>
+    <message>
+        <source>SIMULATION</source>
+        <translation>SIMULATION</translation>
+    </message>
+    <message>
+        <source>Simulation</source>
+        <translation>Simulation</translation>
+    </message>
+    <message>
+        <source>No motor moves: the ports lead to the simulated rig</source>
+        <translation>Kein Motor bewegt sich: die Ports führen zum simulierten Prüfstand</translation>
+    </message>
+    <message>
+        <source>Simulated rig</source>
+        <translation>Simulierter Prüfstand</translation>
+    </message>
+    <message>
+        <source>Switches not read yet</source>
+        <translation>Schalter noch nicht gelesen</translation>
+    </message>
+    <message>
+        <source>Switch read failed</source>
+        <translation>Schalter-Lesefehler</translation>
+    </message>
+    <message>
+        <source>Stopped</source>
+        <translation>Angehalten</translation>
+    </message>
+    <message>
+        <source>RT</source>
+        <translation>RT</translation>
+    </message>
+    <message>
+        <source>normal priority</source>
+        <translation>normale Priorität</translation>
+    </message>
+    <message>
+        <source>Step timer: real-time</source>
+        <translation>Schritt-Timer: Echtzeit</translation>
+    </message>
+    <message>
+        <source>Step timer: normal priority</source>
+        <translation>Schritt-Timer: normale Priorität</translation>
+    </message>
+    <message>
+        <source>Running · %1 steps/s</source>
+        <translation>Läuft · %1 Schritte/s</translation>
+    </message>
+    <message>
+        <source>Running · a step every %1 s</source>
+        <translation>Läuft · ein Schritt alle %1 s</translation>
+    </message>
+    <message>
+        <source>home switch</source>
+        <translation>Referenzschalter</translation>
+    </message>
+    <message>
+        <source>far switch</source>
+        <translation>Endschalter</translation>
+    </message>
+    <message>
+        <source>no switch</source>
+        <translation>kein Schalter</translation>
+    </message>
+    <message>
+        <source>The step timer is on: one full step per tick</source>
+        <translation>Der Schritt-Timer ist an: ein Vollschritt je Takt</translation>
+    </message>
+    <message>
+        <source>The step timer is off: no step is made</source>
+        <translation>Der Schritt-Timer ist aus: es wird kein Schritt gemacht</translation>
+    </message>
+    <message>
+        <source>Nothing read from a switch register yet</source>
+        <translation>Noch nichts aus einem Schalterregister gelesen</translation>
+    </message>
+    <message>
+        <source>Reading the switch register %1 failed; the program got 0xff, which is neither switch</source>
+        <translation>Lesen des Schalterregisters %1 ist fehlgeschlagen; das Programm erhielt 0xff, was keinem Schalter entspricht</translation>
+    </message>
+    <message>
+        <source>Switches %1, %2</source>
+        <translation>Schalter %1, %2</translation>
+    </message>
+    <message>
+        <source>The last byte read from the switch register %1: 0x0d is the home switch, 0x0e the far switch, anything else neither</source>
+        <translation>Das zuletzt aus dem Schalterregister %1 gelesene Byte: 0x0d ist der Referenzschalter, 0x0e der Endschalter, alles andere keiner von beiden</translation>
+    </message>
+</context>
+<context>
+    <name>StelmoPanel</name>
+    <message>
+        <source>stelmo</source>
+        <translation>stelmo</translation>
+    </message>
+    <message>
+        <source>&amp;Port</source>
+        <translation>&amp;Anschluss</translation>
+    </message>
+    <message>
+        <source>Parallel port the motor hangs on; taken when Start is pressed</source>
+        <translation>Parallelport, an dem der Motor hängt; wird beim Starten übernommen</translation>
+    </message>
+    <message>
+        <source>&amp;Direction</source>
+        <translation>&amp;Richtung</translation>
+    </message>
+    <message>
+        <source>Direction of travel; follows every step while the motor runs</source>
+        <translation>Fahrtrichtung; gilt für jeden Schritt, auch während der Motor läuft</translation>
+    </message>
+    <message>
+        <source>Towards home</source>
+        <translation>Zur Referenz</translation>
+    </message>
+    <message>
+        <source>Towards far end</source>
+        <translation>Zum fernen Ende</translation>
+    </message>
+    <message>
+        <source>Position</source>
+        <translation>Position</translation>
+    </message>
+    <message>
+        <source>Position value, 0 at the home end to 340</source>
+        <translation>Positionswert, von 0 am Referenzende bis 340</translation>
+    </message>
+    <message>
+        <source>Start stepping on the selected port (Alt+S)</source>
+        <translation>Schrittbetrieb am gewählten Anschluss starten (Alt+S)</translation>
+    </message>
+    <message>
+        <source>&amp;Start</source>
+        <translation>&amp;Starten</translation>
+    </message>
+    <message>
+        <source>Stop stepping; the motor keeps its last phase (Alt+T or Esc, from any window)</source>
+        <translation>Schrittbetrieb anhalten; der Motor behält seine letzte Phase (Alt+T oder Esc, aus jedem Fenster)</translation>
+    </message>
+    <message>
+        <source>S&amp;top</source>
+        <translation>S&amp;toppen</translation>
+    </message>
+    <message>
+        <source>Quit stelmo (Alt+Q)</source>
+        <translation>stelmo beenden (Alt+B)</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+</context>
+<context>
+    <name>stelmo</name>
+    <message>
+        <source>unlimited</source>
+        <translation>unbegrenzt</translation>
+    </message>
+    <message>
+        <source>RealtimeKit did not answer within %1 ms</source>
+        <translation>RealtimeKit hat nicht innerhalb von %1 ms geantwortet</translation>
+    </message>
+    <message>
+        <source>RealtimeKit is not running</source>
+        <translation>RealtimeKit läuft nicht</translation>
+    </message>
+    <message>
+        <source>RealtimeKit: property %1 is not a number</source>
+        <translation>RealtimeKit: Eigenschaft %1 ist keine Zahl</translation>
+    </message>
+    <message>
+        <source>RealtimeKit not asked (no application object)</source>
+        <translation>RealtimeKit nicht gefragt (kein Anwendungsobjekt)</translation>
+    </message>
+    <message>
+        <source>no D-Bus system bus for RealtimeKit</source>
+        <translation>kein D-Bus-Systembus für RealtimeKit</translation>
+    </message>
+    <message>
+        <source>RealtimeKit grants no real-time priority</source>
+        <translation>RealtimeKit gewährt keine Echtzeitpriorität</translation>
+    </message>
+    <message>
+        <source>cannot set RLIMIT_RTTIME for RealtimeKit: %1</source>
+        <translation>RLIMIT_RTTIME für RealtimeKit lässt sich nicht setzen: %1</translation>
+    </message>
+    <message>
+        <source>RealtimeKit answered but the thread is not SCHED_FIFO</source>
+        <translation>RealtimeKit hat geantwortet, aber der Thread läuft nicht mit SCHED_FIFO</translation>
+    </message>
+    <message>
+        <source>real-time (SCHED_FIFO %1)</source>
+        <translation>Echtzeit (SCHED_FIFO %1)</translation>
+    </message>
+    <message>
+        <source>SCHED_FIFO not permitted (RLIMIT_RTPRIO %1)</source>
+        <translation>SCHED_FIFO nicht erlaubt (RLIMIT_RTPRIO %1)</translation>
+    </message>
+    <message>
+        <source>SCHED_FIFO refused: %1</source>
+        <translation>SCHED_FIFO abgelehnt: %1</translation>
+    </message>
+    <message>
+        <source>real-time via RealtimeKit (SCHED_FIFO %1)</source>
+        <translation>Echtzeit über RealtimeKit (SCHED_FIFO %1)</translation>
+    </message>
+    <message>
+        <source>normal priority: %1, %2</source>
+        <translation>normale Priorität: %1, %2</translation>
+    </message>
+    <message>
+        <source>RLIMIT_MEMLOCK is %1 KiB</source>
+        <translation>RLIMIT_MEMLOCK beträgt %1 KiB</translation>
+    </message>
+    <message>
+        <source>cannot map a thread stack: %1</source>
+        <translation>Thread-Stack lässt sich nicht einblenden: %1</translation>
+    </message>
+    <message>
+        <source>cannot protect the guard page of a thread stack: %1</source>
+        <translation>Schutzseite eines Thread-Stacks lässt sich nicht schützen: %1</translation>
+    </message>
+    <message>
+        <source>cannot start a timer thread: %1</source>
+        <translation>Timer-Thread lässt sich nicht starten: %1</translation>
+    </message>
+    <message>
+        <source>memory locked</source>
+        <translation>Speicher gesperrt</translation>
+    </message>
+    <message>
+        <source>tick stack locked</source>
+        <translation>Takt-Stack gesperrt</translation>
+    </message>
+    <message>
+        <source>memory not locked: %1, %2</source>
+        <translation>Speicher nicht gesperrt: %1, %2</translation>
+    </message>
+    <message>
+        <source>which is not a C function name</source>
+        <translation>der kein C-Funktionsname ist</translation>
+    </message>
+    <message>
+        <source>which is not a control callback</source>
+        <translation>der kein Callback für Steuerelemente ist</translation>
+    </message>
+    <message>
+        <source>which the program does not have</source>
+        <translation>den das Programm nicht hat</translation>
+    </message>
+    <message>
+        <source>which is not a function of the program</source>
+        <translation>der keine Funktion des Programms ist</translation>
+    </message>
+    <message>
+        <source>which is not a function of the program (it is in %1)</source>
+        <translation>der keine Funktion des Programms ist (er liegt in %1)</translation>
+    </message>
+    <message>
+        <source>which is not a function of the program (it is in another library)</source>
+        <translation>der keine Funktion des Programms ist (er liegt in einer anderen Bibliothek)</translation>
+    </message>
+    <message>
+        <source>%1 is a selector without entries</source>
+        <translation>%1 ist ein Auswahlfeld ohne Einträge</translation>
+    </message>
+    <message>
+        <source>%1 is an editable selector; the program needs a fixed list of entries</source>
+        <translation>%1 ist ein editierbares Auswahlfeld; das Programm braucht eine feste Liste von Einträgen</translation>
+    </message>
+    <message>
+        <source>command button</source>
+        <translation>Befehlsschaltfläche</translation>
+    </message>
+    <message>
+        <source>selector</source>
+        <translation>Auswahlfeld</translation>
+    </message>
+    <message>
+        <source>numeric display</source>
+        <translation>Zahlenanzeige</translation>
+    </message>
+    <message>
+        <source>its range is %1 to %2</source>
+        <translation>sein Bereich ist %1 bis %2</translation>
+    </message>
+    <message>
+        <source>more than its %1 digits</source>
+        <translation>mehr als seine %1 Stellen</translation>
+    </message>
+    <message>
+        <source>timer control</source>
+        <translation>Timer-Steuerelement</translation>
+    </message>
+    <message>
+        <source>control</source>
+        <translation>Steuerelement</translation>
+    </message>
+    <message>
+        <source>callback %1 of control %2 of panel %3 failed</source>
+        <translation>Callback %1 von Steuerelement %2 auf Bedienfeld %3 ist fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>callback %1 of control %2 of panel %3 failed: %4</source>
+        <translation>Callback %1 von Steuerelement %2 auf Bedienfeld %3 ist fehlgeschlagen: %4</translation>
+    </message>
+    <message>
+        <source>no panel with handle %1</source>
+        <translation>kein Bedienfeld mit dem Handle %1</translation>
+    </message>
+    <message>
+        <source>panel %1 has no %2 with id %3</source>
+        <translation>Bedienfeld %1 hat mit der ID %3 nichts vom Typ %2</translation>
+    </message>
+    <message>
+        <source>the engine has not been started (InitRuntimeEx)</source>
+        <translation>die Engine wurde nicht gestartet (InitRuntimeEx)</translation>
+    </message>
+    <message>
+        <source>called from a thread other than the one that started the engine</source>
+        <translation>aus einem anderen Thread aufgerufen als dem, der die Engine gestartet hat</translation>
+    </message>
+    <message>
+        <source>called from a timer tick; only the thread that started the engine may do this</source>
+        <translation>aus einem Timer-Takt aufgerufen; das darf nur der Thread, der die Engine gestartet hat</translation>
+    </message>
+    <message>
+        <source>LoadPanel: panels have no parent panel (parent %1 given)</source>
+        <translation>LoadPanel: Bedienfelder haben kein übergeordnetes Bedienfeld (%1 angegeben)</translation>
+    </message>
+    <message>
+        <source>LoadPanel: no panel file named (null)</source>
+        <translation>LoadPanel: keine Bedienfelddatei angegeben (null)</translation>
+    </message>
+    <message>
+        <source>LoadPanel: no panel file named</source>
+        <translation>LoadPanel: keine Bedienfelddatei angegeben</translation>
+    </message>
+    <message>
+        <source>attribute %1 is not one the engine knows</source>
+        <translation>die Engine kennt das Attribut %1 nicht</translation>
+    </message>
+    <message>
+        <source>the event loop is already running</source>
+        <translation>die Ereignisschleife läuft bereits</translation>
+    </message>
+    <message>
+        <source>no place given for the index (null pointer)</source>
+        <translation>kein Platz für den Index angegeben (Nullzeiger)</translation>
+    </message>
+    <message>
+        <source>control %1 of panel %2 cannot show %3 (%4)</source>
+        <translation>Steuerelement %1 von Bedienfeld %2 kann %3 nicht anzeigen (%4)</translation>
+    </message>
+    <message>
+        <source>control %1 of panel %2 cannot show %3</source>
+        <translation>Steuerelement %1 von Bedienfeld %2 kann %3 nicht anzeigen</translation>
+    </message>
+    <message>
+        <source>%1 is no button; only a button takes stelmoKeys</source>
+        <translation>%1 ist keine Schaltfläche; nur eine Schaltfläche nimmt stelmoKeys an</translation>
+    </message>
+    <message>
+        <source>%1 has stelmoKeys %2, which is not text</source>
+        <translation>%1 hat stelmoKeys %2, das ist kein Text</translation>
+    </message>
+    <message>
+        <source>%1 has stelmoKeys %2, and %3 is not one key (such as Esc, F5 or Ctrl+T; several are separated by &quot;, &quot; or &quot;;&quot;)</source>
+        <translation>%1 hat stelmoKeys %2, und %3 ist keine einzelne Taste (etwa Esc, F5 oder Ctrl+T; mehrere werden durch &quot;, &quot; oder &quot;;&quot; getrennt)</translation>
+    </message>
+    <message>
+        <source>control %1 %2 answers %3, as control %4 %5 does; one key, one button</source>
+        <translation>Steuerelement %1 %2 reagiert auf %3, wie schon Steuerelement %4 %5; eine Taste, eine Schaltfläche</translation>
+    </message>
+    <message>
+        <source>step timer runs at %1; steps may be late when the machine is busy</source>
+        <translation>Schritt-Timer: %1; Schritte können sich verspäten, wenn der Rechner ausgelastet ist</translation>
+    </message>
+    <message>
+        <source>control %1 %2: %3</source>
+        <translation>Steuerelement %1 %2: %3</translation>
+    </message>
+    <message>
+        <source>simulated rig</source>
+        <translation>simulierter Prüfstand</translation>
+    </message>
+    <message>
+        <source>%1 is a %2, which cannot be a control</source>
+        <translation>%1 ist ein %2 und kann kein Steuerelement sein</translation>
+    </message>
+    <message>
+        <source>%1 is a plain QWidget without stelmoInterval, so it is no control</source>
+        <translation>%1 ist ein einfaches QWidget ohne stelmoInterval und damit kein Steuerelement</translation>
+    </message>
+    <message>
+        <source>%1 is a %2; only a plain QWidget can be a timer</source>
+        <translation>%1 ist ein %2; nur ein einfaches QWidget kann ein Timer sein</translation>
+    </message>
+    <message>
+        <source>%1 has stelmoCallback %2, which is not a function name</source>
+        <translation>%1 hat stelmoCallback %2, das ist kein Funktionsname</translation>
+    </message>
+    <message>
+        <source>%1 is a %2, which raises no events, but names callback %3</source>
+        <translation>%1 ist vom Typ %2, löst also keine Ereignisse aus, nennt aber den Callback %3</translation>
+    </message>
+    <message>
+        <source>control %1 names callback %2, %3</source>
+        <translation>Steuerelement %1 nennt den Callback %2, %3</translation>
+    </message>
+    <message>
+        <source>%1 has stelmoInterval %2, which is not a &lt;number&gt; or &lt;double&gt; of milliseconds</source>
+        <translation>%1 hat stelmoInterval %2, das ist keine &lt;number&gt; oder &lt;double&gt; in Millisekunden</translation>
+    </message>
+    <message>
+        <source>%1 has stelmoInterval %2; a timer needs 0.1 to 86400000 milliseconds (a whole &lt;number&gt;, or a &lt;double&gt; for fractions)</source>
+        <translation>%1 hat stelmoInterval %2; ein Timer braucht 0.1 bis 86400000 Millisekunden (eine ganze &lt;number&gt; oder ein &lt;double&gt; für Bruchteile)</translation>
+    </message>
+    <message>
+        <source>%1 has stelmoTimerEnabled %2; it must be true or false</source>
+        <translation>%1 hat stelmoTimerEnabled %2; erlaubt sind nur true oder false</translation>
+    </message>
+    <message>
+        <source>%1 is a timer without a callback</source>
+        <translation>%1 ist ein Timer ohne Callback</translation>
+    </message>
+    <message>
+        <source>%1 has an unknown property %2</source>
+        <translation>%1 hat eine unbekannte Eigenschaft %2</translation>
+    </message>
+    <message>
+        <source>%1 has stelmo properties but no stelmoCtrl</source>
+        <translation>%1 hat stelmo-Eigenschaften, aber kein stelmoCtrl</translation>
+    </message>
+    <message>
+        <source>%1 has stelmoCtrl %2; a control id is a whole number above 0</source>
+        <translation>%1 hat stelmoCtrl %2; eine Steuerelement-ID ist eine ganze Zahl über 0</translation>
+    </message>
+    <message>
+        <source>control %1 %2</source>
+        <translation>Steuerelement %1 %2</translation>
+    </message>
+    <message>
+        <source>%1 appears twice (also %2)</source>
+        <translation>%1 kommt zweimal vor (auch %2)</translation>
+    </message>
+    <message>
+        <source>not a panel: the top-level widget %1 has no stelmoPanel</source>
+        <translation>kein Bedienfeld: das oberste Widget %1 hat kein stelmoPanel</translation>
+    </message>
+    <message>
+        <source>not a panel: stelmoPanel of %1 is %2, not a whole number</source>
+        <translation>kein Bedienfeld: stelmoPanel von %1 ist %2, keine ganze Zahl</translation>
+    </message>
+    <message>
+        <source>holds panel %1, not panel %2</source>
+        <translation>enthält Bedienfeld %1, nicht Bedienfeld %2</translation>
+    </message>
+    <message>
+        <source>the panel %1 itself has %2; it cannot be a control</source>
+        <translation>das Bedienfeld %1 selbst hat %2; es kann kein Steuerelement sein</translation>
+    </message>
+    <message>
+        <source>the file is empty</source>
+        <translation>die Datei ist leer</translation>
+    </message>
+    <message>
+        <source>too large for a panel file (more than %1 bytes)</source>
+        <translation>zu groß für eine Bedienfelddatei (mehr als %1 Bytes)</translation>
+    </message>
+    <message>
+        <source>the form names %1, which cannot be used: %2</source>
+        <translation>das Formular nennt %1, das nicht verwendbar ist: %2</translation>
+    </message>
+    <message>
+        <source>the form names %1, which is not a regular file</source>
+        <translation>das Formular nennt %1, das keine reguläre Datei ist</translation>
+    </message>
+    <message>
+        <source>the form names %1, which is empty</source>
+        <translation>das Formular nennt %1, das leer ist</translation>
+    </message>
+    <message>
+        <source>the form names %1, which is too large (%2 bytes, at most %3)</source>
+        <translation>das Formular nennt %1, das zu groß ist (%2 Bytes, höchstens %3)</translation>
+    </message>
+    <message>
+        <source>the form names %1 with escapes (%, \ or &amp;); name a file plainly</source>
+        <translation>das Formular nennt %1 mit Escape-Zeichen (%, \ oder &amp;); eine Datei bitte schlicht benennen</translation>
+    </message>
+    <message>
+        <source>the form names %1, which is neither beside the panel file nor in the working directory</source>
+        <translation>das Formular nennt %1, das weder neben der Bedienfelddatei noch im Arbeitsverzeichnis liegt</translation>
+    </message>
+    <message>
+        <source>a %1 of %2 in %3, more than %4 pixels</source>
+        <translation>ein Wert %1 von %2 in %3, mehr als %4 Pixel</translation>
+    </message>
+    <message>
+        <source>a font of %1 points, more than %2</source>
+        <translation>eine Schrift von %1 Punkt, mehr als %2</translation>
+    </message>
+    <message>
+        <source> or </source>
+        <translation> oder </translation>
+    </message>
+    <message>
+        <source>panel file %1 not found (looked for %2)</source>
+        <translation>Bedienfelddatei %1 nicht gefunden (gesucht: %2)</translation>
+    </message>
+    <message>
+        <source>not a regular file</source>
+        <translation>keine reguläre Datei</translation>
+    </message>
+    <message>
+        <source>too large for a panel file (%1 bytes, at most %2)</source>
+        <translation>zu groß für eine Bedienfelddatei (%1 Bytes, höchstens %2)</translation>
+    </message>
+    <message>
+        <source>elements nested more than %1 deep</source>
+        <translation>Elemente mehr als %1 Ebenen tief verschachtelt</translation>
+    </message>
+    <message>
+        <source>more than %1 elements</source>
+        <translation>mehr als %1 Elemente</translation>
+    </message>
+    <message>
+        <source>more than %1 widgets</source>
+        <translation>mehr als %1 Widgets</translation>
+    </message>
+    <message>
+        <source>the form connects signals (&lt;connection&gt;); stelmo binds its controls by name only</source>
+        <translation>das Formular verbindet Signale (&lt;connection&gt;); stelmo bindet seine Steuerelemente nur über ihren Namen</translation>
+    </message>
+    <message>
+        <source>icon theme name %1 holds a /; it names an icon, not a file</source>
+        <translation>der Theme-Symbolname %1 enthält einen /; er benennt ein Symbol, keine Datei</translation>
+    </message>
+    <message>
+        <source>line %1, column %2: </source>
+        <translation>Zeile %1, Spalte %2: </translation>
+    </message>
+    <message>
+        <source>a panel file has no document type declaration</source>
+        <translation>eine Bedienfelddatei hat keine Dokumenttyp-Deklaration</translation>
+    </message>
+    <message>
+        <source>unknown entity &amp;%1;</source>
+        <translation>unbekannte Entität &amp;%1;</translation>
+    </message>
+    <message>
+        <source>not a Qt Designer form (the document is &lt;%1&gt;, not &lt;ui&gt;)</source>
+        <translation>kein Qt-Designer-Formular (das Dokument ist &lt;%1&gt;, nicht &lt;ui&gt;)</translation>
+    </message>
+    <message>
+        <source>the form holds no widget</source>
+        <translation>das Formular enthält kein Widget</translation>
+    </message>
+    <message>
+        <source>the form loader built nothing from it</source>
+        <translation>der Formularlader hat nichts daraus gebaut</translation>
+    </message>
+    <message>
+        <source>not a panel: %1</source>
+        <translation>kein Bedienfeld: %1</translation>
+    </message>
+    <message>
+        <source>Usage: stelmo [options]</source>
+        <translation>Aufruf: stelmo [Optionen]</translation>
+    </message>
+    <message>
+        <source>Options:</source>
+        <translation>Optionen:</translation>
+    </message>
+    <message>
+        <source>Options come before the environment (STELMO_IO, STELMO_TRACE, STELMO_RIG_VIEW),
+the environment before ~/.config/stelmo/stelmo.conf (or the --config file),
+that before /etc/stelmo/stelmo.conf. See stelmo(1).
+</source>
+        <translation>Optionen gehen der Umgebung vor (STELMO_IO, STELMO_TRACE, STELMO_RIG_VIEW),
+die Umgebung ~/.config/stelmo/stelmo.conf (oder der Datei von --config),
+diese /etc/stelmo/stelmo.conf. Siehe stelmo(1).
+</translation>
+    </message>
+    <message>
+        <source>unknown option &apos;%1&apos;</source>
+        <translation>unbekannte Option &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>missing value after &apos;%1&apos;</source>
+        <translation>fehlender Wert nach &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>unexpected value after &apos;%1&apos;</source>
+        <translation>unerwarteter Wert nach &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>%1 is given %2 times; give it once</source>
+        <translation>%1 ist %2-mal angegeben; bitte nur einmal angeben</translation>
+    </message>
+    <message>
+        <source>%1 needs a value</source>
+        <translation>%1 braucht einen Wert</translation>
+    </message>
+    <message>
+        <source>Drives the camera-alignment stepper motor through the parallel port, from one
+operator panel. Without settings it drives a simulated rig.</source>
+        <translation>Steuert den Schrittmotor der Kamera-Ausrichtung über den Parallelport, von einem
+Bedienfeld aus. Ohne Einstellungen steuert es einen simulierten Prüfstand.</translation>
+    </message>
+    <message>
+        <source>Show this help and exit.</source>
+        <translation>Diese Hilfe zeigen und beenden.</translation>
+    </message>
+    <message>
+        <source>Show the version and exit.</source>
+        <translation>Die Version zeigen und beenden.</translation>
+    </message>
+    <message>
+        <source>The port backend: sim (the default), or port[:DEVICE][,0x378=PHYSICAL][,0x278=PHYSICAL] for real hardware.</source>
+        <translation>Das Port-Backend: sim (die Vorgabe) oder port[:DEVICE][,0x378=PHYSICAL][,0x278=PHYSICAL] für echte Hardware.</translation>
+    </message>
+    <message>
+        <source>SPEC</source>
+        <translation>ANGABE</translation>
+    </message>
+    <message>
+        <source>Append every port access to FILE.</source>
+        <translation>Jeden Portzugriff an DATEI anhängen.</translation>
+    </message>
+    <message>
+        <source>FILE</source>
+        <translation>DATEI</translation>
+    </message>
+    <message>
+        <source>Leave the Simulated rig window closed.</source>
+        <translation>Das Fenster „Simulierter Prüfstand“ geschlossen lassen.</translation>
+    </message>
+    <message>
+        <source>Read FILE in place of the user&apos;s ~/.config/stelmo/stelmo.conf.</source>
+        <translation>DATEI statt der ~/.config/stelmo/stelmo.conf des Benutzers lesen.</translation>
+    </message>
+    <message>
+        <source>%1; stelmo --help lists the options</source>
+        <translation>%1; stelmo --help zeigt die Optionen</translation>
+    </message>
+    <message>
+        <source>unexpected argument %1; stelmo takes options only (stelmo --help lists them)</source>
+        <translation>unerwartetes Argument %1; stelmo nimmt nur Optionen an (stelmo --help zeigt sie)</translation>
+    </message>
+    <message>
+        <source>cannot read %1: No such file or directory</source>
+        <translation>%1 lässt sich nicht lesen: Datei oder Verzeichnis nicht gefunden</translation>
+    </message>
+    <message>
+        <source>rig-view=%1: use rig-view=1 (show the Simulated rig window) or rig-view=0</source>
+        <translation>rig-view=%1: rig-view=1 (Fenster „Simulierter Prüfstand“ zeigen) oder rig-view=0 verwenden</translation>
+    </message>
+    <message>
+        <source>unknown key %1; the keys are io, trace and rig-view</source>
+        <translation>unbekannter Schlüssel %1; die Schlüssel sind io, trace und rig-view</translation>
+    </message>
+    <message>
+        <source>cannot ignore SIGPIPE: %1</source>
+        <translation>SIGPIPE lässt sich nicht ignorieren: %1</translation>
+    </message>
+    <message>
+        <source>cannot make a pipe to watch signals with: %1</source>
+        <translation>keine Pipe zum Beobachten der Signale möglich: %1</translation>
+    </message>
+    <message>
+        <source>cannot catch %1: %2</source>
+        <translation>SIG%1 lässt sich nicht abfangen: %2</translation>
+    </message>
+    <message>
+        <source>cannot open X display %1: %2</source>
+        <translation>X-Display %1 lässt sich nicht öffnen: %2</translation>
+    </message>
+    <message>
+        <source>cannot open X display %1: libxcb.so.1 lacks xcb_connect</source>
+        <translation>X-Display %1 lässt sich nicht öffnen: libxcb.so.1 fehlt xcb_connect</translation>
+    </message>
+    <message>
+        <source>cannot open an X display: DISPLAY is not set</source>
+        <translation>kein X-Display zu öffnen: DISPLAY ist nicht gesetzt</translation>
+    </message>
+    <message>
+        <source>cannot open X display %1 (DISPLAY): not a display name</source>
+        <translation>X-Display %1 (DISPLAY) lässt sich nicht öffnen: kein Display-Name</translation>
+    </message>
+    <message>
+        <source>cannot open X display %1 (DISPLAY): no such screen</source>
+        <translation>X-Display %1 (DISPLAY) lässt sich nicht öffnen: diesen Bildschirm gibt es nicht</translation>
+    </message>
+    <message>
+        <source>cannot open X display %1 (DISPLAY): no X server answers there, or it refused the connection</source>
+        <translation>X-Display %1 (DISPLAY) lässt sich nicht öffnen: dort antwortet kein X-Server, oder er hat die Verbindung abgelehnt</translation>
+    </message>
+    <message>
+        <source>no display to show the panel on: DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are all unset (QT_QPA_PLATFORM=offscreen runs without one)</source>
+        <translation>kein Display für das Bedienfeld: DISPLAY, WAYLAND_DISPLAY und QT_QPA_PLATFORM sind alle nicht gesetzt (mit QT_QPA_PLATFORM=offscreen läuft stelmo ohne)</translation>
+    </message>
+    <message>
+        <source>cannot start the user interface: %1</source>
+        <translation>die Bedienoberfläche lässt sich nicht starten: %1</translation>
+    </message>
+    <message>
+        <source>lost the display %1: %2 Stepping is stopped; stelmo ends with exit status 1</source>
+        <translation>Display %1 verloren: %2 Der Schrittbetrieb ist angehalten; stelmo endet mit Exit-Status 1</translation>
+    </message>
+    <message>
+        <source>cannot start the user interface: this process already runs a non-GUI Qt application</source>
+        <translation>die Bedienoberfläche lässt sich nicht starten: dieser Prozess betreibt bereits eine Qt-Anwendung ohne Oberfläche</translation>
+    </message>
+    <message>
+        <source>cannot open /dev/null in place of a closed standard descriptor: %1</source>
+        <translation>/dev/null lässt sich nicht anstelle eines geschlossenen Standard-Deskriptors öffnen: %1</translation>
+    </message>
+    <message>
+        <source>cannot write to standard output: %1</source>
+        <translation>auf die Standardausgabe lässt sich nicht schreiben: %1</translation>
+    </message>
+</context>
+</TS>
