@@ -107,15 +107,15 @@ bool single_value(const QCommandLineParser &parser, const QString &option,
     return true;
 }
 
-bool parse_command_line(const QStringList &arguments, CommandLine &line, std::string &text)
+namespace {
+
+// stelmo's options, each with its help text.
+struct Options {
+    QCommandLineOption help, version, io, trace, no_rig_view, config;
+};
+
+Options described_options()
 {
-    QCommandLineParser parser;
-    // "-platform" is one unknown option, not -p -l -a ...
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.setApplicationDescription(
-        translated(QT_TRANSLATE_NOOP("stelmo", "Drives the camera-alignment stepper motor through "
-                                               "the parallel port, from one\noperator panel. "
-                                               "Without settings it drives a simulated rig.")));
     const QCommandLineOption help(
         {"h", "help"}, translated(QT_TRANSLATE_NOOP("stelmo", "Show this help and exit.")));
     const QCommandLineOption version(
@@ -137,6 +137,22 @@ bool parse_command_line(const QStringList &arguments, CommandLine &line, std::st
         translated(QT_TRANSLATE_NOOP("stelmo", "Read FILE in place of the user's "
                                                "~/.config/stelmo/stelmo.conf.")),
         translated(QT_TRANSLATE_NOOP("stelmo", "FILE")));
+
+    return {help, version, io, trace, no_rig_view, config};
+}
+
+} // namespace
+
+bool parse_command_line(const QStringList &arguments, CommandLine &line, std::string &text)
+{
+    QCommandLineParser parser;
+    // "-platform" is one unknown option, not -p -l -a ...
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(
+        translated(QT_TRANSLATE_NOOP("stelmo", "Drives the camera-alignment stepper motor through "
+                                               "the parallel port, from one\noperator panel. "
+                                               "Without settings it drives a simulated rig.")));
+    const auto [help, version, io, trace, no_rig_view, config] = described_options();
     parser.addOptions({help, version, io, trace, no_rig_view, config});
 
     if (!parser.parse(arguments)) {

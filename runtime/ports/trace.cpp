@@ -104,6 +104,23 @@ TraceBackend::~TraceBackend()
     ::close(fd_);
 }
 
+namespace {
+
+// Why opening a destination of kind `to` failed with `err`, in words that
+// say what to do about it.
+std::string open_failure(int err, TraceBackend::Destination to)
+{
+    if (err == ENXIO && to == TraceBackend::Destination::pipe)
+        return "no process is reading the FIFO; start its reader first";
+    if (err == ENXIO && to == TraceBackend::Destination::terminal)
+        return "no such terminal (stelmo has no controlling terminal)";
+    if (err == EEXIST)
+        return "it is a symbolic link to nothing, or keeps appearing";
+    return std::strerror(err);
+}
+
+} // namespace
+
 std::unique_ptr<TraceBackend> TraceBackend::open(const std::string &path,
                                                  std::unique_ptr<Backend> inner, std::string &error)
 {
@@ -141,16 +158,7 @@ std::unique_ptr<TraceBackend> TraceBackend::open(const std::string &path,
         if (fd < 0 && errno == EEXIST && attempt == 0)
             continue; // created meanwhile: look at it again
         if (fd < 0) {
-            const int err = errno;
-            error = "cannot open " + where + ": ";
-            if (err == ENXIO && to == Destination::pipe)
-                error += "no process is reading the FIFO; start its reader first";
-            else if (err == ENXIO && to == Destination::terminal)
-                error += "no such terminal (stelmo has no controlling terminal)";
-            else if (err == EEXIST)
-                error += "it is a symbolic link to nothing, or keeps appearing";
-            else
-                error += std::strerror(err);
+            error = "cannot open " + where + ": " + open_failure(errno, to);
             return nullptr;
         }
         // The file opened must be the one looked at.

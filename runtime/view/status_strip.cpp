@@ -171,6 +171,26 @@ StatusStrip::StatusStrip(const StripBackend &backend, QWidget *parent)
     scheduling_->setObjectName(QStringLiteral("stripScheduling"));
     switches_->setObjectName(QStringLiteral("stripSwitches"));
 
+    show_backend(backend);
+    badge_->setAccessibleDescription(badge_->toolTip());
+    scheduling_->hide();
+    // Wide enough for all its texts from the start: the window does not
+    // change its width while the motor runs.
+    switches_->setMinimumWidth(widest(font(), {tr("Switches not read yet"), switch_text(0xff),
+                                               switch_text(CODE_HOME), switch_text(CODE_FAR)}));
+    QFont bold = font();
+    bold.setBold(true);
+    switches_->setMinimumWidth(
+        std::max(switches_->minimumWidth(), widest(bold, {tr("Switch read failed")})));
+
+    lay_out();
+    show_state({});
+}
+
+// The badge, its colours and the backend's description: hardware is tinted
+// and badged so that it never looks like the simulation.
+void StatusStrip::show_backend(const StripBackend &backend)
+{
     if (backend.hardware) {
         badge_->setText(tr("HARDWARE"));
         badge_->setAccessibleName(tr("Hardware"));
@@ -191,17 +211,11 @@ StatusStrip::StatusStrip(const StripBackend &backend, QWidget *parent)
         badge_->setStyleSheet(badge_style(SIMULATION_BADGE, QColor(66, 66, 66)));
         backend_->setText(tr("Simulated rig"));
     }
-    badge_->setAccessibleDescription(badge_->toolTip());
-    scheduling_->hide();
-    // Wide enough for all its texts from the start: the window does not
-    // change its width while the motor runs.
-    switches_->setMinimumWidth(widest(font(), {tr("Switches not read yet"), switch_text(0xff),
-                                               switch_text(CODE_HOME), switch_text(CODE_FAR)}));
-    QFont bold = font();
-    bold.setBold(true);
-    switches_->setMinimumWidth(
-        std::max(switches_->minimumWidth(), widest(bold, {tr("Switch read failed")})));
+}
 
+// Three rows: backend, run state and scheduling, lamps and switches.
+void StatusStrip::lay_out()
+{
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(6, 4, 6, 4);
     column->setSpacing(3);
@@ -221,8 +235,6 @@ StatusStrip::StatusStrip(const StripBackend &backend, QWidget *parent)
     column->addLayout(top);
     column->addLayout(middle);
     column->addLayout(bottom);
-
-    show_state({});
 }
 
 StatusStrip::~StatusStrip() = default;

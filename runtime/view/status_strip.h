@@ -71,6 +71,8 @@ public:
     static QString switch_text(std::uint8_t value);
 
 private:
+    void show_backend(const StripBackend &backend);
+    void lay_out();
     void show_run(const StripState &state);
     void show_switches(const ports::PortActivity &io);
 
