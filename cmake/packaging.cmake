@@ -99,6 +99,9 @@ if(STELMO_RSVG_CONVERT)
     list(APPEND stelmo_pngs ${png})
   endforeach()
   add_custom_target(stelmo_icons ALL DEPENDS ${stelmo_pngs})
+  if(TARGET panel_corpus_test)
+    add_dependencies(panel_corpus_test stelmo_icons) # the window icon it looks for
+  endif()
 else()
   message(WARNING "stelmo: rsvg-convert not found (package librsvg2-bin); "
                   "the PNG icons are left out, only the SVG is installed")
