@@ -37,14 +37,16 @@ std::string bad_line(std::string_view line, std::string_view key, std::size_t eq
 {
     for (const char c : line)
         if ((static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\r') || c == 0x7f)
-            return "control character in the line";
+            return tr_text("ConfFile", "control character in the line");
     if (equals == std::string_view::npos)
-        return "expected key=value, got " + in_quotes(line);
+        return fill_in(tr_text("ConfFile", "expected key=value, got %1"), in_quotes(line));
     if (key.empty())
-        return "no key before =";
+        return tr_text("ConfFile", "no key before =");
     for (const char c : key)
         if (!key_character(c))
-            return "key " + in_quotes(key) + " may hold only letters, digits, '-', '_' and '.'";
+            return fill_in(
+                tr_text("ConfFile", "key %1 may hold only letters, digits, '-', '_' and '.'"),
+                in_quotes(key));
     return {};
 }
 
@@ -140,7 +142,7 @@ bool parse_conf(std::string_view text, std::string_view name, ConfFile &conf, st
         const std::string_view key = trim(content.substr(0, equals));
         std::string cause = bad_line(content, key, equals);
         if (cause.empty() && conf.find(key))
-            cause = "key " + std::string(key) + " is set twice";
+            cause = fill_in(tr_text("ConfFile", "key %1 is set twice"), key);
         if (!cause.empty()) {
             error = printable(name) + ":" + std::to_string(number) + ": " + cause;
             return false;
@@ -158,14 +160,16 @@ bool read_conf(const std::string &path, ConfFile &conf, std::string &error)
     if (fd < 0 && errno == ENOENT)
         return true;
     if (fd < 0) {
-        error = "cannot read " + printable(path) + ": " + std::strerror(errno);
+        const int err = errno;
+        error =
+            fill_in(tr_text("ConfFile", "cannot read %1: %2"), printable(path), std::strerror(err));
         return false;
     }
     struct stat st {};
     std::string text;
     std::string cause;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        cause = "not a regular file";
+        cause = tr_text("ConfFile", "not a regular file");
     } else {
         text.resize(CONF_MAX + 1);
         std::size_t got = 0;
@@ -180,12 +184,12 @@ bool read_conf(const std::string &path, ConfFile &conf, std::string &error)
             got += static_cast<std::size_t>(n);
         }
         if (got > CONF_MAX)
-            cause = "larger than " + std::to_string(CONF_MAX) + " bytes";
+            cause = fill_in(tr_text("ConfFile", "larger than %1 bytes"), CONF_MAX);
         text.resize(got);
     }
     ::close(fd);
     if (!cause.empty()) {
-        error = "cannot read " + printable(path) + ": " + cause;
+        error = fill_in(tr_text("ConfFile", "cannot read %1: %2"), printable(path), cause);
         return false;
     }
     conf.found = true;

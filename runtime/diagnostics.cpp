@@ -1,9 +1,10 @@
 // The fault log. Counting happens under one mutex, held for a scan of at most
-// KINDS_MAX entries; lines are written after it is released, so a slow stderr
-// never holds up a thread that only counts.
+// KINDS_MAX entries; lines are composed and written after it is released, so
+// a slow stderr or a translation never holds up a thread that only counts.
 #include "runtime/diagnostics.h"
 
-#include <algorithm>
+#include "runtime/text.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,8 +13,6 @@
 namespace stelmo::diagnostics {
 
 namespace {
-
-constexpr std::string_view FURTHER = "faults of further kinds";
 
 std::uint64_t fnv1a(std::string_view text)
 {
@@ -70,13 +69,10 @@ bool FaultLog::first_of(std::string_view kind, Clock::time_point now)
             return true;
         }
         if (!entry) {
-            entry = &further_;
+            entry = &further_; // named when its line is said
             full_now = further_.total == 0;
-            if (full_now) {
-                further_.length = FURTHER.size();
-                std::memcpy(further_.shown, FURTHER.data(), FURTHER.size());
+            if (full_now)
                 further_.told = now;
-            }
         }
         ++entry->total;
         if (!full_now) {
@@ -85,8 +81,10 @@ bool FaultLog::first_of(std::string_view kind, Clock::time_point now)
         }
     }
     if (full_now)
-        report("more than " + std::to_string(KINDS_MAX) +
-               " kinds of fault so far; faults of further kinds are only counted");
+        report(fill_in(tr_text("FaultLog",
+                               "more than %1 kinds of fault so far; faults of further kinds are "
+                               "only counted"),
+                       KINDS_MAX));
     return false;
 }
 
@@ -94,8 +92,13 @@ void FaultLog::flush_repeats(Clock::time_point now, bool all)
 {
     std::size_t next = 0; // entries before it are done; used_ stands for further_
     for (;;) {
-        char line[KIND_SHOWN_MAX + 128];
-        int length = 0;
+        // What the line says, copied out under the lock.
+        char shown[KIND_SHOWN_MAX];
+        std::size_t length = 0;
+        bool further = false;
+        long untold = 0;
+        long total = 0;
+        char seconds[32];
         {
             const std::lock_guard lock(guard_);
             if (untold_all_ == 0)
@@ -108,22 +111,23 @@ void FaultLog::flush_repeats(Clock::time_point now, bool all)
             }
             if (!due)
                 return;
-            const double seconds = std::chrono::duration<double>(now - due->told).count();
-            char times[32];
-            if (due->untold == 1)
-                std::snprintf(times, sizeof times, "once");
-            else
-                std::snprintf(times, sizeof times, "%ld times", due->untold);
-            length = std::snprintf(
-                line, sizeof line, "%.*s: repeated %s in the last %.1f s, %ld times in all",
-                static_cast<int>(due->length), due->shown, times, seconds, due->total);
+            further = due == &further_;
+            length = due->length;
+            std::memcpy(shown, due->shown, length);
+            untold = due->untold;
+            total = due->total;
+            std::snprintf(seconds, sizeof seconds, "%.1f",
+                          std::chrono::duration<double>(now - due->told).count());
             untold_all_ -= due->untold;
             due->untold = 0;
             due->told = now;
         }
-        if (length > 0)
-            report(std::string_view(line,
-                                    std::min(static_cast<std::size_t>(length), sizeof line - 1)));
+        const std::string kind =
+            further ? tr_text("FaultLog", "faults of further kinds") : std::string(shown, length);
+        const std::string times = untold == 1 ? tr_text("FaultLog", "once")
+                                              : fill_in(tr_text("FaultLog", "%1 times"), untold);
+        report(fill_in(tr_text("FaultLog", "%1: repeated %2 in the last %3 s, %4 times in all"),
+                       kind, times, seconds, total));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "runtime/text.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -65,6 +66,10 @@ void append_escaped(std::string &text, unsigned char byte)
     text += escaped;
 }
 
+// Set at start-up; atomic all the same, so that a test loading catalogues
+// again while a tick thread reports is no data race.
+std::atomic<Translator> translator{nullptr};
+
 } // namespace
 
 std::string printable(std::string_view bytes)
@@ -111,6 +116,35 @@ int write_all(int fd, std::string_view bytes)
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
     return 0;
+}
+
+void set_translator(Translator to)
+{
+    translator.store(to, std::memory_order_release);
+}
+
+std::string tr_text(const char *context, const char *english)
+{
+    const Translator to = translator.load(std::memory_order_acquire);
+    return to ? to(context, english) : std::string(english);
+}
+
+std::string fill_in_list(std::string_view text, std::initializer_list<std::string_view> args)
+{
+    std::string filled;
+    filled.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 1 < text.size()) {
+            const int n = text[i + 1] - '0';
+            if (n >= 1 && n <= static_cast<int>(args.size())) {
+                filled += args.begin()[n - 1];
+                ++i;
+                continue;
+            }
+        }
+        filled += text[i];
+    }
+    return filled;
 }
 
 } // namespace stelmo

@@ -52,6 +52,12 @@ std::unique_ptr<QTranslator> find_catalogue(const QString &prefix, const QString
     return nullptr;
 }
 
+// The run-time layers without Qt look their texts up here (tr_text()).
+std::string catalogue_text(const char *context, const char *english)
+{
+    return translate(context, english).qstring().toStdString();
+}
+
 } // namespace
 
 std::vector<QString> translation_dirs(const QString &exe_dir)
@@ -75,6 +81,7 @@ int load_translations(const QLocale &locale, const std::vector<QString> &dirs)
     if (auto qt = find_catalogue(QStringLiteral("qtbase"), names,
                                  {QLibraryInfo::path(QLibraryInfo::TranslationsPath)}))
         loaded().push_back(std::move(qt));
+    set_translator(loaded().empty() ? nullptr : &catalogue_text);
     if (app)
         install_translations(*app);
     return static_cast<int>(loaded().size());
@@ -105,26 +112,6 @@ Text translate(const char *context, const char *source)
             return Text(std::move(text));
     }
     return Text(QString::fromUtf8(source));
-}
-
-std::string Text::fill(std::initializer_list<QString> args) const
-{
-    QString text;
-    text.reserve(text_.size());
-    const qsizetype count = static_cast<qsizetype>(args.size());
-    for (qsizetype i = 0; i < text_.size(); ++i) {
-        const QChar c = text_[i];
-        if (c == QLatin1Char('%') && i + 1 < text_.size()) {
-            const int n = text_[i + 1].digitValue();
-            if (n >= 1 && n <= count) {
-                text += args.begin()[n - 1];
-                ++i;
-                continue;
-            }
-        }
-        text += c;
-    }
-    return text.toStdString();
 }
 
 } // namespace stelmo

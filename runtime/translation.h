@@ -11,12 +11,12 @@
 // catalogue for English: it is the language the texts are written in.
 #pragma once
 
+#include "runtime/text.h"
+
 #include <QLocale>
 #include <QString>
 
 #include <string>
-#include <string_view>
-#include <type_traits>
 #include <vector>
 
 class QCoreApplication;
@@ -31,7 +31,8 @@ std::vector<QString> translation_dirs(const QString &exe_dir);
 // before. The locale's languages are tried in its order of preference up to
 // the first English one. Returns how many catalogues were loaded (0 to 2).
 // At start-up, before any thread translates; an application that exists
-// gets them installed at once.
+// gets them installed at once. tr_text(), the texts of the layers without
+// Qt, looks them up from then on.
 int load_translations(const QLocale &locale, const std::vector<QString> &dirs);
 
 // load_translations for the user's locale (QLocale::system()) from the places
@@ -42,33 +43,23 @@ int load_user_translations();
 void install_translations(QCoreApplication &app);
 
 // A translated text whose placeholders %1 to %9 are filled in one pass, so
-// that a "%2" inside the first argument stays as it is.
+// that a "%2" inside the first argument stays as it is (see fill_in()).
 class Text {
 public:
     explicit Text(QString text) : text_(std::move(text)) {}
 
-    // The text as UTF-8 with %N replaced by the N-th of `args`: text (UTF-8)
-    // or whole numbers.
+    // The text as UTF-8 with %N replaced by the N-th of `args`: text (UTF-8
+    // or QString) or whole numbers.
     template <class... Args> std::string operator()(const Args &...args) const
     {
-        static_assert(sizeof...(Args) <= 9, "at most nine placeholders");
-        return fill({argument(args)...});
+        return fill_in(text_.toStdString(), argument(args)...);
     }
 
     const QString &qstring() const { return text_; }
 
 private:
-    static QString argument(const QString &text) { return text; }
-    static QString argument(std::string_view text)
-    {
-        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    }
-    static QString argument(const std::string &text) { return argument(std::string_view(text)); }
-    static QString argument(const char *text) { return QString::fromUtf8(text); }
-    template <class Number>
-    requires std::is_integral_v<Number>
-    static QString argument(Number number) { return QString::number(number); }
-    std::string fill(std::initializer_list<QString> args) const;
+    static std::string argument(const QString &text) { return text.toStdString(); }
+    template <class Other> static const Other &argument(const Other &other) { return other; }
 
     QString text_;
 };

@@ -2,6 +2,296 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>ConfFile</name>
+    <message>
+        <source>control character in the line</source>
+        <translation>Steuerzeichen in der Zeile</translation>
+    </message>
+    <message>
+        <source>expected key=value, got %1</source>
+        <translation>key=value erwartet, %1 vorgefunden</translation>
+    </message>
+    <message>
+        <source>no key before =</source>
+        <translation>kein Schlüssel vor =</translation>
+    </message>
+    <message>
+        <source>key %1 may hold only letters, digits, &apos;-&apos;, &apos;_&apos; and &apos;.&apos;</source>
+        <translation>Schlüssel %1 darf nur Buchstaben, Ziffern, &apos;-&apos;, &apos;_&apos; und &apos;.&apos; enthalten</translation>
+    </message>
+    <message>
+        <source>key %1 is set twice</source>
+        <translation>Schlüssel %1 ist zweimal gesetzt</translation>
+    </message>
+    <message>
+        <source>cannot read %1: %2</source>
+        <translation>%1 lässt sich nicht lesen: %2</translation>
+    </message>
+    <message>
+        <source>not a regular file</source>
+        <translation>keine reguläre Datei</translation>
+    </message>
+    <message>
+        <source>larger than %1 bytes</source>
+        <translation>größer als %1 Bytes</translation>
+    </message>
+</context>
+<context>
+    <name>FaultLog</name>
+    <message>
+        <source>more than %1 kinds of fault so far; faults of further kinds are only counted</source>
+        <translation>bisher mehr als %1 Arten von Fehlern; Fehler weiterer Arten werden nur noch gezählt</translation>
+    </message>
+    <message>
+        <source>faults of further kinds</source>
+        <translation>Fehler weiterer Arten</translation>
+    </message>
+    <message>
+        <source>once</source>
+        <translation>einmal</translation>
+    </message>
+    <message>
+        <source>%1 times</source>
+        <translation>%1-mal</translation>
+    </message>
+    <message>
+        <source>%1: repeated %2 in the last %3 s, %4 times in all</source>
+        <translation>%1: in den letzten %3 s %2 wiederholt, insgesamt %4-mal</translation>
+    </message>
+</context>
+<context>
+    <name>PortHelper</name>
+    <message>
+        <source>cannot start the port helper %1: %2</source>
+        <translation>der Port-Helfer %1 lässt sich nicht starten: %2</translation>
+    </message>
+    <message>
+        <source>only members of group %1 may drive hardware (an administrator adds an operator with: adduser OPERATOR %1; the operator then logs in again)</source>
+        <translation>nur Mitglieder der Gruppe %1 dürfen Hardware ansteuern (ein Administrator nimmt einen Bediener auf mit: adduser BEDIENER %1; der Bediener meldet sich danach neu an)</translation>
+    </message>
+    <message>
+        <source>the port helper %1 did not answer within %2 s</source>
+        <translation>der Port-Helfer %1 hat nicht innerhalb von %2 s geantwortet</translation>
+    </message>
+    <message>
+        <source>the port helper %1 %2 before it answered</source>
+        <translation>der Port-Helfer %1 %2, bevor er geantwortet hat</translation>
+    </message>
+    <message>
+        <source>the port helper %1 answered with something stelmo does not understand</source>
+        <translation>der Port-Helfer %1 hat etwas geantwortet, das stelmo nicht versteht</translation>
+    </message>
+    <message>
+        <source>the port helper %1 speaks protocol version %2, this stelmo %3; install a matching stelmo-port</source>
+        <translation>der Port-Helfer %1 spricht Protokollversion %2, dieses stelmo %3; bitte ein passendes stelmo-port installieren</translation>
+    </message>
+    <message>
+        <source>the port helper %1 failed without saying why</source>
+        <translation>der Port-Helfer %1 ist fehlgeschlagen, ohne den Grund zu nennen</translation>
+    </message>
+    <message>
+        <source>took no request for %1 s</source>
+        <translation>hat %1 s lang keine Anfrage angenommen</translation>
+    </message>
+    <message>
+        <source>did not answer within %1 s</source>
+        <translation>hat nicht innerhalb von %1 s geantwortet</translation>
+    </message>
+    <message>
+        <source>answered with something stelmo does not understand</source>
+        <translation>hat etwas geantwortet, das stelmo nicht versteht</translation>
+    </message>
+    <message>
+        <source>port helper %1 %2; accesses to %3 fail from now on</source>
+        <translation>Port-Helfer %1 %2; Zugriffe auf %3 schlagen von nun an fehl</translation>
+    </message>
+    <message>
+        <source>ended</source>
+        <translation>hat sich beendet</translation>
+    </message>
+    <message>
+        <source>was killed by signal %1 (%2)</source>
+        <translation>wurde durch Signal %1 (%2) beendet</translation>
+    </message>
+    <message>
+        <source>exited with status %1</source>
+        <translation>hat sich mit Status %1 beendet</translation>
+    </message>
+    <message>
+        <source>cannot find the port helper: /proc/self/exe: %1</source>
+        <translation>der Port-Helfer lässt sich nicht finden: /proc/self/exe: %1</translation>
+    </message>
+    <message>
+        <source>cannot find the port helper: neither %1 nor %2 is there; reinstall stelmo</source>
+        <translation>der Port-Helfer lässt sich nicht finden: weder %1 noch %2 ist vorhanden; bitte stelmo neu installieren</translation>
+    </message>
+</context>
+<context>
+    <name>PortTrace</name>
+    <message>
+        <source>%1 is a character device other than a terminal; the trace goes to a regular file, a pipe or FIFO, or a terminal</source>
+        <translation>%1 ist ein zeichenorientiertes Gerät, aber kein Terminal; der Trace geht in eine reguläre Datei, eine Pipe oder FIFO oder an ein Terminal</translation>
+    </message>
+    <message>
+        <source>%1 is a block device; the trace goes to a regular file, a pipe or FIFO, or a terminal</source>
+        <translation>%1 ist ein Blockgerät; der Trace geht in eine reguläre Datei, eine Pipe oder FIFO oder an ein Terminal</translation>
+    </message>
+    <message>
+        <source>%1 is a socket; the trace goes to a regular file, a pipe or FIFO, or a terminal</source>
+        <translation>%1 ist ein Socket; der Trace geht in eine reguläre Datei, eine Pipe oder FIFO oder an ein Terminal</translation>
+    </message>
+    <message>
+        <source>%1 is neither a file, a pipe nor a terminal; the trace goes to a regular file, a pipe or FIFO, or a terminal</source>
+        <translation>%1 ist weder eine Datei noch eine Pipe noch ein Terminal; der Trace geht in eine reguläre Datei, eine Pipe oder FIFO oder an ein Terminal</translation>
+    </message>
+    <message>
+        <source>the reader does not keep up</source>
+        <translation>der Leser kommt nicht hinterher</translation>
+    </message>
+    <message>
+        <source>no process reads it any more (Broken pipe)</source>
+        <translation>kein Prozess liest sie mehr (Broken pipe)</translation>
+    </message>
+    <message>
+        <source>trace file %1: lines lost</source>
+        <translation>Trace-Datei %1: Zeilen verloren</translation>
+    </message>
+    <message>
+        <source>no process is reading the FIFO; start its reader first</source>
+        <translation>kein Prozess liest aus der FIFO; bitte zuerst ihren Leser starten</translation>
+    </message>
+    <message>
+        <source>no such terminal (stelmo has no controlling terminal)</source>
+        <translation>kein solches Terminal (stelmo hat kein steuerndes Terminal)</translation>
+    </message>
+    <message>
+        <source>it is a symbolic link to nothing, or keeps appearing</source>
+        <translation>sie ist ein symbolischer Link ins Leere oder taucht immer wieder auf</translation>
+    </message>
+    <message>
+        <source>trace file %1 (STELMO_TRACE)</source>
+        <translation>Trace-Datei %1 (STELMO_TRACE)</translation>
+    </message>
+    <message>
+        <source>cannot open %1: %2</source>
+        <translation>%1 lässt sich nicht öffnen: %2</translation>
+    </message>
+    <message>
+        <source>%1 is not a terminal</source>
+        <translation>%1 ist kein Terminal</translation>
+    </message>
+    <message>
+        <source>%1 changed while it was being opened</source>
+        <translation>%1 hat sich beim Öffnen geändert</translation>
+    </message>
+    <message>
+        <source>trace file %1: %2; trace lines are being lost, and a &quot;# lost N lines&quot; line marks the gap once writing works again</source>
+        <translation>Trace-Datei %1: %2; Trace-Zeilen gehen verloren, und eine Zeile „# lost N lines“ markiert die Lücke, sobald das Schreiben wieder gelingt</translation>
+    </message>
+</context>
+<context>
+    <name>Ports</name>
+    <message>
+        <source>empty mapping</source>
+        <translation>leere Zuordnung</translation>
+    </message>
+    <message>
+        <source>missing =PHYSICAL after %1</source>
+        <translation>fehlendes =PHYSICAL nach %1</translation>
+    </message>
+    <message>
+        <source>%1 is not a port number</source>
+        <translation>%1 ist keine Portnummer</translation>
+    </message>
+    <message>
+        <source>%1 is not a port base the program uses</source>
+        <translation>%1 ist keine Portbasis, die das Programm verwendet</translation>
+    </message>
+    <message>
+        <source>%1 is mapped twice</source>
+        <translation>%1 ist zweimal zugeordnet</translation>
+    </message>
+    <message>
+        <source>physical base %1 is above %2 (base + 2 must be a port too)</source>
+        <translation>die physische Basis %1 liegt über %2 (Basis + 2 muss auch ein Port sein)</translation>
+    </message>
+    <message>
+        <source>unknown port backend</source>
+        <translation>unbekanntes Port-Backend</translation>
+    </message>
+    <message>
+        <source>empty device name</source>
+        <translation>leerer Gerätename</translation>
+    </message>
+    <message>
+        <source>%1 and %2 would both reach the port at %3</source>
+        <translation>%1 und %2 würden beide den Port bei %3 erreichen</translation>
+    </message>
+    <message>
+        <source>bases %1 and %2 overlap (one&apos;s data register is the other&apos;s switch register)</source>
+        <translation>die Basen %1 und %2 überschneiden sich (das Datenregister der einen ist das Schalterregister der anderen)</translation>
+    </message>
+    <message>
+        <source>cannot open %1: %2</source>
+        <translation>%1 lässt sich nicht öffnen: %2</translation>
+    </message>
+    <message>
+        <source>the kernel is in lockdown (%1, usually because of Secure Boot), which forbids port access through %2 even for root</source>
+        <translation>der Kernel ist im Lockdown (%1, meist wegen Secure Boot), der Portzugriffe über %2 selbst für root verbietet</translation>
+    </message>
+    <message>
+        <source>run as root or give the binary cap_sys_rawio (setcap cap_sys_rawio+ep %1) and the user read-write access to %2</source>
+        <translation>als root starten oder dem Programm cap_sys_rawio geben (setcap cap_sys_rawio+ep %1) und dem Benutzer Lese- und Schreibzugriff auf %2</translation>
+    </message>
+    <message>
+        <source>this kernel has no /dev/port (it was built without CONFIG_DEVPORT)</source>
+        <translation>dieser Kernel hat kein /dev/port (er wurde ohne CONFIG_DEVPORT gebaut)</translation>
+    </message>
+    <message>
+        <source>the device does not exist</source>
+        <translation>das Gerät existiert nicht</translation>
+    </message>
+    <message>
+        <source>%1: port %2 is not a register the program drives; access refused</source>
+        <translation>%1: Port %2 ist kein Register, das das Programm ansteuert; Zugriff verweigert</translation>
+    </message>
+    <message>
+        <source>sim (the default)</source>
+        <translation>sim (die Vorgabe)</translation>
+    </message>
+    <message>
+        <source>port[:DEVICE][,0x378=PHYSICAL][,0x278=PHYSICAL] (PHYSICAL in hex with 0x or decimal, at most 0xfffd)</source>
+        <translation>port[:DEVICE][,0x378=PHYSICAL][,0x278=PHYSICAL] (PHYSICAL hexadezimal mit 0x oder dezimal, höchstens 0xfffd)</translation>
+    </message>
+    <message>
+        <source> or </source>
+        <translation> oder </translation>
+    </message>
+    <message>
+        <source>use %1</source>
+        <translation>%1 verwenden</translation>
+    </message>
+</context>
+<context>
+    <name>Privileges</name>
+    <message>
+        <source>cannot drop capabilities: %1</source>
+        <translation>die Capabilities lassen sich nicht abgeben: %1</translation>
+    </message>
+    <message>
+        <source>cannot clear the ambient capabilities: %1</source>
+        <translation>die Ambient-Capabilities lassen sich nicht leeren: %1</translation>
+    </message>
+    <message>
+        <source>capabilities dropped in this thread, but %1 other thread keeps its (drop them before any thread starts)</source>
+        <translation>Capabilities in diesem Thread abgegeben, aber %1 anderer Thread behält seine (sie abgeben, bevor ein Thread startet)</translation>
+    </message>
+    <message>
+        <source>capabilities dropped in this thread, but %1 other threads keep theirs (drop them before any thread starts)</source>
+        <translation>Capabilities in diesem Thread abgegeben, aber %1 andere Threads behalten ihre (sie abgeben, bevor ein Thread startet)</translation>
+    </message>
+</context>
+<context>
     <name>RigView</name>
     <message>
         <source>Simulated rig</source>

@@ -57,19 +57,27 @@ void set_timeouts(int socket, std::chrono::seconds timeout)
 // Why the helper at `helper` could not be started (errno `err`). A helper
 // only its group may run refuses everybody else with EACCES: that names the
 // group.
+std::string cannot_start(const std::string &shown, int err)
+{
+    return fill_in(tr_text("PortHelper", "cannot start the port helper %1: %2"), shown,
+                   std::strerror(err));
+}
+
 std::string start_failure(const std::string &helper, int err)
 {
-    std::string line =
-        "cannot start the port helper " + printable(helper) + ": " + std::strerror(err);
+    const std::string line = cannot_start(printable(helper), err);
     struct stat st {};
     if (err != EACCES || ::stat(helper.c_str(), &st) != 0 || !(st.st_mode & S_IXGRP) ||
         (st.st_mode & S_IXOTH))
         return line;
     const group *owner = ::getgrgid(st.st_gid);
     const std::string name = owner ? printable(owner->gr_name) : std::to_string(st.st_gid);
-    return line + "; only members of group " + name +
-           " may drive hardware (an administrator adds an operator with: adduser OPERATOR " + name +
-           "; the operator then logs in again)";
+    return line + "; " +
+           fill_in(tr_text("PortHelper",
+                           "only members of group %1 may drive hardware (an "
+                           "administrator adds an operator with: adduser OPERATOR %1; "
+                           "the operator then logs in again)"),
+                   name);
 }
 
 bool printable_line(std::string_view text)
@@ -101,7 +109,7 @@ std::unique_ptr<HelperPort> HelperPort::start(const std::string &helper, std::st
     const std::string shown = printable(helper);
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
-        error = "cannot start the port helper " + shown + ": " + std::strerror(errno);
+        error = cannot_start(shown, errno);
         return nullptr;
     }
     std::string path = helper;
@@ -115,7 +123,7 @@ std::unique_ptr<HelperPort> HelperPort::start(const std::string &helper, std::st
     ::close(ends[1]);
     if (pid < 0) {
         ::close(ends[0]);
-        error = "cannot start the port helper " + shown + ": " + std::strerror(err);
+        error = cannot_start(shown, err);
         return nullptr;
     }
     std::unique_ptr<HelperPort> port(new HelperPort(helper, ends[0], pid));
@@ -141,13 +149,13 @@ bool HelperPort::hello(std::string &error)
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         ::kill(pid_, SIGKILL);
-        error = "the port helper " + shown + " did not answer within " +
-                std::to_string(HELPER_START_TIMEOUT.count()) + " s";
+        error = fill_in(tr_text("PortHelper", "the port helper %1 did not answer within %2 s"),
+                        shown, HELPER_START_TIMEOUT.count());
         return false;
     }
     if (n <= 0) {
-        error =
-            "the port helper " + shown + " " + reap(HELPER_REPLY_TIMEOUT) + " before it answered";
+        error = fill_in(tr_text("PortHelper", "the port helper %1 %2 before it answered"), shown,
+                        reap(HELPER_REPLY_TIMEOUT));
         return false;
     }
     Hello head{}; // magic 0 unless a greeting of a possible size came
@@ -157,18 +165,23 @@ bool HelperPort::hello(std::string &error)
         text = std::string_view(message + sizeof head, static_cast<std::size_t>(n) - sizeof head);
     }
     if (head.magic != MAGIC || !printable_line(text)) {
-        error = "the port helper " + shown + " answered with something stelmo does not understand";
+        error = fill_in(
+            tr_text("PortHelper",
+                    "the port helper %1 answered with something stelmo does not understand"),
+            shown);
         return false;
     }
     if (head.version != VERSION) {
-        error = "the port helper " + shown + " speaks protocol version " +
-                std::to_string(head.version) + ", this stelmo " + std::to_string(VERSION) +
-                "; install a matching stelmo-port";
+        error = fill_in(tr_text("PortHelper", "the port helper %1 speaks protocol version %2, this "
+                                              "stelmo %3; install a matching stelmo-port"),
+                        shown, head.version, VERSION);
         return false;
     }
     if (!head.opened) {
-        error = text.empty() ? "the port helper " + shown + " failed without saying why"
-                             : std::string(text);
+        error = text.empty()
+                    ? fill_in(tr_text("PortHelper", "the port helper %1 failed without saying why"),
+                              shown)
+                    : std::string(text);
         return false;
     }
     config_.device = text;
@@ -235,7 +248,9 @@ bool HelperPort::send_request(std::uint8_t op, std::uint16_t port, std::uint8_t 
     if (n == sizeof request)
         return true;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-        lose("took no request for " + std::to_string(HELPER_REPLY_TIMEOUT.count()) + " s", true);
+        lose(fill_in(tr_text("PortHelper", "took no request for %1 s"),
+                     HELPER_REPLY_TIMEOUT.count()),
+             true);
     else
         lose(reap(HELPER_REPLY_TIMEOUT), false);
     return false;
@@ -251,7 +266,9 @@ bool HelperPort::ask(std::uint8_t op, std::uint16_t port, std::uint8_t &status, 
         n = ::recv(socket_, &reply, sizeof reply, MSG_TRUNC);
     while (n < 0 && errno == EINTR);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        lose("did not answer within " + std::to_string(HELPER_REPLY_TIMEOUT.count()) + " s", true);
+        lose(fill_in(tr_text("PortHelper", "did not answer within %1 s"),
+                     HELPER_REPLY_TIMEOUT.count()),
+             true);
         return false;
     }
     if (n <= 0) {
@@ -259,7 +276,7 @@ bool HelperPort::ask(std::uint8_t op, std::uint16_t port, std::uint8_t &status, 
         return false;
     }
     if (n != sizeof reply || reply.seq != seq_ || reply.status > REFUSED) {
-        lose("answered with something stelmo does not understand", true);
+        lose(tr_text("PortHelper", "answered with something stelmo does not understand"), true);
         return false;
     }
     faults_.failed_writes += reply.failed_writes;
@@ -278,14 +295,14 @@ void HelperPort::lose(const std::string &why, bool kill_first)
     if (kill_first && pid_ > 0)
         ::kill(pid_, SIGKILL);
     reap(HELPER_REPLY_TIMEOUT);
-    report("port helper " + printable(helper_) + " " + why + "; accesses to " + description() +
-           " fail from now on");
+    report(fill_in(tr_text("PortHelper", "port helper %1 %2; accesses to %3 fail from now on"),
+                   printable(helper_), why, description()));
 }
 
 std::string HelperPort::reap(std::chrono::milliseconds wait)
 {
     if (pid_ <= 0)
-        return "ended";
+        return tr_text("PortHelper", "ended");
     const auto deadline = std::chrono::steady_clock::now() + wait;
     int status = 0;
     pid_t got;
@@ -300,11 +317,11 @@ std::string HelperPort::reap(std::chrono::milliseconds wait)
     }
     pid_ = 0;
     if (got < 0)
-        return "ended";
+        return tr_text("PortHelper", "ended");
     if (WIFSIGNALED(status))
-        return "was killed by signal " + std::to_string(WTERMSIG(status)) + " (" +
-               strsignal(WTERMSIG(status)) + ")";
-    return "exited with status " + std::to_string(WEXITSTATUS(status));
+        return fill_in(tr_text("PortHelper", "was killed by signal %1 (%2)"), WTERMSIG(status),
+                       strsignal(WTERMSIG(status)));
+    return fill_in(tr_text("PortHelper", "exited with status %1"), WEXITSTATUS(status));
 }
 
 void HelperPort::refuse(std::uint16_t port)
@@ -318,7 +335,9 @@ std::string find_helper(std::string &error)
     char exe[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (n <= 0) {
-        error = std::string("cannot find the port helper: /proc/self/exe: ") + std::strerror(errno);
+        const int err = errno;
+        error = fill_in(tr_text("PortHelper", "cannot find the port helper: /proc/self/exe: %1"),
+                        std::strerror(err));
         return {};
     }
     const std::filesystem::path dir =
@@ -332,8 +351,10 @@ std::string find_helper(std::string &error)
         if (::stat(place.c_str(), &st) == 0 && S_ISREG(st.st_mode))
             return place;
     }
-    error = "cannot find the port helper: neither " + printable(places[0].string()) + " nor " +
-            printable(places[1].string()) + " is there; reinstall stelmo";
+    error = fill_in(
+        tr_text("PortHelper",
+                "cannot find the port helper: neither %1 nor %2 is there; reinstall stelmo"),
+        printable(places[0].string()), printable(places[1].string()));
     return {};
 }
 

@@ -50,11 +50,11 @@ bool parse_mapping(std::string_view item, DeviceConfig &config, bool (&seen)[2],
 {
     const std::size_t equals = item.find('=');
     if (item.empty()) {
-        cause = "empty mapping";
+        cause = tr_text("Ports", "empty mapping");
         return false;
     }
     if (equals == std::string_view::npos) {
-        cause = "missing =PHYSICAL after " + in_quotes(item);
+        cause = fill_in(tr_text("Ports", "missing =PHYSICAL after %1"), in_quotes(item));
         return false;
     }
     const std::string_view logical_text = item.substr(0, equals);
@@ -62,15 +62,15 @@ bool parse_mapping(std::string_view item, DeviceConfig &config, bool (&seen)[2],
     unsigned long logical = 0;
     unsigned long physical = 0;
     if (!parse_number(logical_text, logical)) {
-        cause = in_quotes(logical_text) + " is not a port number";
+        cause = fill_in(tr_text("Ports", "%1 is not a port number"), in_quotes(logical_text));
         return false;
     }
     if (physical_text.empty()) {
-        cause = "missing =PHYSICAL after " + in_quotes(logical_text);
+        cause = fill_in(tr_text("Ports", "missing =PHYSICAL after %1"), in_quotes(logical_text));
         return false;
     }
     if (!parse_number(physical_text, physical)) {
-        cause = in_quotes(physical_text) + " is not a port number";
+        cause = fill_in(tr_text("Ports", "%1 is not a port number"), in_quotes(physical_text));
         return false;
     }
     int index = -1;
@@ -78,16 +78,18 @@ bool parse_mapping(std::string_view item, DeviceConfig &config, bool (&seen)[2],
         if (logical == LOGICAL_BASES[i])
             index = i;
     if (index < 0) {
-        cause = in_quotes(logical_text) + " is not a port base the program uses";
+        cause = fill_in(tr_text("Ports", "%1 is not a port base the program uses"),
+                        in_quotes(logical_text));
         return false;
     }
     if (seen[index]) {
-        cause = hex(LOGICAL_BASES[index]) + " is mapped twice";
+        cause = fill_in(tr_text("Ports", "%1 is mapped twice"), hex(LOGICAL_BASES[index]));
         return false;
     }
     if (physical > PHYSICAL_BASE_MAX) {
-        cause = "physical base " + in_quotes(physical_text) + " is above " +
-                hex(PHYSICAL_BASE_MAX) + " (base + 2 must be a port too)";
+        cause =
+            fill_in(tr_text("Ports", "physical base %1 is above %2 (base + 2 must be a port too)"),
+                    in_quotes(physical_text), hex(PHYSICAL_BASE_MAX));
         return false;
     }
     seen[index] = true;
@@ -118,7 +120,7 @@ bool parse_device_config(std::string_view value, DeviceConfig &config, std::stri
     if (value.substr(0, BACKEND.size()) != BACKEND ||
         (value.size() > BACKEND.size() && value[BACKEND.size()] != ':' &&
          value[BACKEND.size()] != ',')) {
-        cause = "unknown port backend";
+        cause = tr_text("Ports", "unknown port backend");
         return false;
     }
     value.remove_prefix(BACKEND.size());
@@ -129,7 +131,7 @@ bool parse_device_config(std::string_view value, DeviceConfig &config, std::stri
         const std::size_t comma = value.find(',');
         const std::string_view device = value.substr(0, comma);
         if (device.empty()) {
-            cause = "empty device name";
+            cause = tr_text("Ports", "empty device name");
             return false;
         }
         config.device = std::string(device);
@@ -152,13 +154,14 @@ bool parse_device_config(std::string_view value, DeviceConfig &config, std::stri
     // would write patterns into a register it expects to read.
     const int apart = config.physical[0] - config.physical[1];
     if (apart == 0) {
-        cause = hex(LOGICAL_BASES[0]) + " and " + hex(LOGICAL_BASES[1]) +
-                " would both reach the port at " + hex(config.physical[0]);
+        cause = fill_in(tr_text("Ports", "%1 and %2 would both reach the port at %3"),
+                        hex(LOGICAL_BASES[0]), hex(LOGICAL_BASES[1]), hex(config.physical[0]));
         return false;
     }
     if (apart == PORT_SWITCHES || apart == -PORT_SWITCHES) {
-        cause = "bases " + hex(config.physical[0]) + " and " + hex(config.physical[1]) +
-                " overlap (one's data register is the other's switch register)";
+        cause = fill_in(tr_text("Ports", "bases %1 and %2 overlap (one's data register is the "
+                                         "other's switch register)"),
+                        hex(config.physical[0]), hex(config.physical[1]));
         return false;
     }
     return true;
@@ -188,21 +191,27 @@ bool lockdown_active(const char *lockdown_file, std::string *mode)
 std::string open_failure(const std::string &device, int err, const char *lockdown_file)
 {
     const std::string shown = printable(device);
-    std::string line = "cannot open " + shown + ": " + std::strerror(err);
+    const std::string line =
+        fill_in(tr_text("Ports", "cannot open %1: %2"), shown, std::strerror(err));
+    std::string hint;
     std::string mode;
     if ((err == EPERM || err == EACCES) && lockdown_active(lockdown_file, &mode)) {
-        line += "; the kernel is in lockdown (" + printable(mode) +
-                ", usually because of Secure Boot), which forbids port access through " + shown +
-                " even for root";
+        hint =
+            fill_in(tr_text("Ports", "the kernel is in lockdown (%1, usually because of Secure "
+                                     "Boot), which forbids port access through %2 even for root"),
+                    printable(mode), shown);
     } else if (err == EPERM || err == EACCES) {
-        line += "; run as root or give the binary cap_sys_rawio (setcap cap_sys_rawio+ep " +
-                printable(executable()) + ") and the user read-write access to " + shown;
+        hint =
+            fill_in(tr_text("Ports", "run as root or give the binary cap_sys_rawio (setcap "
+                                     "cap_sys_rawio+ep %1) and the user read-write access to %2"),
+                    printable(executable()), shown);
     } else if (err == ENOENT && device == PORT_DEVICE) {
-        line += "; this kernel has no /dev/port (it was built without CONFIG_DEVPORT)";
+        hint =
+            tr_text("Ports", "this kernel has no /dev/port (it was built without CONFIG_DEVPORT)");
     } else if (err == ENOENT) {
-        line += "; the device does not exist";
+        hint = tr_text("Ports", "the device does not exist");
     }
-    return line;
+    return hint.empty() ? line : line + "; " + hint;
 }
 
 bool program_register(std::uint16_t port)
@@ -251,8 +260,9 @@ void describe_device(const DeviceConfig &config, Setup &setup)
 
 std::string refusal_message(const std::string &device, std::uint16_t port)
 {
-    return printable(device) + ": port " + hex(port) +
-           " is not a register the program drives; access refused";
+    return fill_in(
+        tr_text("Ports", "%1: port %2 is not a register the program drives; access refused"),
+        printable(device), hex(port));
 }
 
 void count_refusal(const std::string &device, const std::string &shown, std::uint16_t port)

@@ -28,10 +28,10 @@ Backend *current = nullptr;
 // The first entry is the default, used when STELMO_IO is not set. A device is
 // reached through the port helper, never opened in this process.
 constexpr BackendType BACKENDS[] = {
-    {"sim", "sim (the default)", &check_sim_rig, &open_sim_rig},
+    {"sim", TR_TEXT_NOOP("Ports", "sim (the default)"), &check_sim_rig, &open_sim_rig},
     {"port",
-     "port[:DEVICE][,0x378=PHYSICAL][,0x278=PHYSICAL] "
-     "(PHYSICAL in hex with 0x or decimal, at most 0xfffd)",
+     TR_TEXT_NOOP("Ports", "port[:DEVICE][,0x378=PHYSICAL][,0x278=PHYSICAL] "
+                           "(PHYSICAL in hex with 0x or decimal, at most 0xfffd)"),
      &check_device_port, &open_helper_backend},
 };
 
@@ -53,14 +53,14 @@ const BackendType *backend_type(std::string_view value)
 // how the setting is written, e.g. "STELMO_IO=".
 std::string usage(std::string_view name)
 {
-    std::string text = "use ";
+    std::string alternatives;
     for (const BackendType &type : BACKENDS) {
         if (&type != &BACKENDS[0])
-            text += " or ";
-        text += name;
-        text += type.syntax;
+            alternatives += tr_text("Ports", " or ");
+        alternatives += name;
+        alternatives += tr_text("Ports", type.syntax);
     }
-    return text;
+    return fill_in(tr_text("Ports", "use %1"), alternatives);
 }
 
 } // namespace
@@ -80,7 +80,7 @@ bool open_backend(const char *io, const char *trace, Setup &setup, std::string &
     const std::string_view value = io ? io : "";
     const BackendType *type = backend_type(value);
     Setup opened;
-    std::string cause = "unknown port backend";
+    std::string cause = tr_text("Ports", "unknown port backend");
     switch (type ? type->open(value, opened, cause) : Opened::bad_value) {
     case Opened::ok:
         break;
@@ -112,7 +112,7 @@ bool open_backend(const char *io, const char *trace, Setup &setup, std::string &
 bool check_io(std::string_view value, std::string_view name, std::string &error)
 {
     const BackendType *type = backend_type(value);
-    std::string cause = "unknown port backend";
+    std::string cause = tr_text("Ports", "unknown port backend");
     if (type && type->check(value, cause))
         return true;
     error = std::string(name) + printable(value) + ": " + cause + "; " + usage(name);

@@ -71,7 +71,7 @@ enum class Opened {
 // One entry of the backend registry: a backend STELMO_IO can choose.
 struct BackendType {
     std::string_view prefix; // first word of the STELMO_IO value, e.g. "port"
-    std::string_view syntax; // the value's form, for the usage line
+    const char *syntax;      // the value's form, for the usage line (English)
     // Checks the whole value (prefix included) as `open` would, opening
     // nothing; false with `cause` saying what is wrong.
     bool (*check)(std::string_view value, std::string &cause);

@@ -2,6 +2,7 @@
 #include "runtime/ports/privilege.h"
 
 #include "runtime/report.h"
+#include "runtime/text.h"
 
 #include <cerrno>
 #include <cstring>
@@ -66,13 +67,16 @@ bool drop_thread_capabilities(std::string &error)
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
     if (::syscall(SYS_capset, &header, none) != 0) {
-        error = std::string("cannot drop capabilities: ") + std::strerror(errno);
+        const int err = errno;
+        error = fill_in(tr_text("Privileges", "cannot drop capabilities: %1"), std::strerror(err));
         return false;
     }
     // Kernels before 4.3 have no ambient set, and with nothing permitted it
     // would be empty anyway.
     if (::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 && errno != EINVAL) {
-        error = std::string("cannot clear the ambient capabilities: ") + std::strerror(errno);
+        const int err = errno;
+        error = fill_in(tr_text("Privileges", "cannot clear the ambient capabilities: %1"),
+                        std::strerror(err));
         return false;
     }
     return true;
@@ -88,9 +92,14 @@ void drop_capabilities()
     // Capabilities belong to threads: those already running keep theirs,
     // unless they gave them up themselves (the real-time launcher does).
     if (const long others = other_threads_holding())
-        report("capabilities dropped in this thread, but " + std::to_string(others) +
-               " other thread" + (others == 1 ? " keeps its" : "s keep theirs") +
-               " (drop them before any thread starts)");
+        report(fill_in(others == 1
+                           ? tr_text("Privileges", "capabilities dropped in this thread, but "
+                                                   "%1 other thread keeps its (drop them "
+                                                   "before any thread starts)")
+                           : tr_text("Privileges", "capabilities dropped in this thread, but "
+                                                   "%1 other threads keep theirs (drop them "
+                                                   "before any thread starts)"),
+                       others));
 }
 
 bool drop_capabilities_for_good(std::string &error)

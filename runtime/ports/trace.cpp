@@ -35,27 +35,39 @@ bool terminal_number(dev_t device)
            (major_number == 4 && minor_number < 64) || (major_number == 5 && minor_number <= 1);
 }
 
-// What a file that cannot take the trace is, for the refusal.
-const char *unfit(mode_t mode)
+// Why a file cannot take the trace, for the refusal; `where` names it.
+std::string unfit(const std::string &where, mode_t mode)
 {
     switch (mode & S_IFMT) {
     case S_IFCHR:
-        return "a character device other than a terminal";
+        return fill_in(tr_text("PortTrace",
+                               "%1 is a character device other than a terminal; the trace "
+                               "goes to a regular file, a pipe or FIFO, or a terminal"),
+                       where);
     case S_IFBLK:
-        return "a block device";
+        return fill_in(tr_text("PortTrace",
+                               "%1 is a block device; the trace goes to a regular file, a "
+                               "pipe or FIFO, or a terminal"),
+                       where);
     case S_IFSOCK:
-        return "a socket";
+        return fill_in(tr_text("PortTrace",
+                               "%1 is a socket; the trace goes to a regular file, a pipe "
+                               "or FIFO, or a terminal"),
+                       where);
     default:
-        return "neither a file, a pipe nor a terminal";
+        return fill_in(tr_text("PortTrace",
+                               "%1 is neither a file, a pipe nor a terminal; the trace "
+                               "goes to a regular file, a pipe or FIFO, or a terminal"),
+                       where);
     }
 }
 
-const char *loss_cause(int cause)
+std::string loss_cause(int cause)
 {
     if (cause == EAGAIN || cause == EWOULDBLOCK)
-        return "the reader does not keep up";
+        return tr_text("PortTrace", "the reader does not keep up");
     if (cause == EPIPE)
-        return "no process reads it any more (Broken pipe)";
+        return tr_text("PortTrace", "no process reads it any more (Broken pipe)");
     return std::strerror(cause);
 }
 
@@ -93,8 +105,8 @@ ssize_t write_once(int fd, const char *text, std::size_t length)
 TraceBackend::TraceBackend(std::unique_ptr<Backend> inner, int fd, Destination to,
                            const std::string &path)
     : inner_(std::move(inner)), fd_(fd), to_(to), shown_(printable(path)),
-      loss_kind_("trace file " + shown_ + ": lines lost"), start_(std::chrono::steady_clock::now()),
-      started_(local_now())
+      loss_kind_(fill_in(tr_text("PortTrace", "trace file %1: lines lost"), shown_)),
+      start_(std::chrono::steady_clock::now()), started_(local_now())
 {
     set_run_info({}, {});
 }
@@ -111,11 +123,11 @@ namespace {
 std::string open_failure(int err, TraceBackend::Destination to)
 {
     if (err == ENXIO && to == TraceBackend::Destination::pipe)
-        return "no process is reading the FIFO; start its reader first";
+        return tr_text("PortTrace", "no process is reading the FIFO; start its reader first");
     if (err == ENXIO && to == TraceBackend::Destination::terminal)
-        return "no such terminal (stelmo has no controlling terminal)";
+        return tr_text("PortTrace", "no such terminal (stelmo has no controlling terminal)");
     if (err == EEXIST)
-        return "it is a symbolic link to nothing, or keeps appearing";
+        return tr_text("PortTrace", "it is a symbolic link to nothing, or keeps appearing");
     return std::strerror(err);
 }
 
@@ -124,12 +136,14 @@ std::string open_failure(int err, TraceBackend::Destination to)
 std::unique_ptr<TraceBackend> TraceBackend::open(const std::string &path,
                                                  std::unique_ptr<Backend> inner, std::string &error)
 {
-    const std::string where = "trace file " + printable(path) + " (STELMO_TRACE)";
+    const std::string where =
+        fill_in(tr_text("PortTrace", "trace file %1 (STELMO_TRACE)"), printable(path));
+    const std::string cannot_open = tr_text("PortTrace", "cannot open %1: %2");
     for (int attempt = 0;; ++attempt) {
         struct stat before {};
         const bool exists = ::stat(path.c_str(), &before) == 0;
         if (!exists && errno != ENOENT) {
-            error = "cannot open " + where + ": " + std::strerror(errno);
+            error = fill_in(cannot_open, where, std::strerror(errno));
             return nullptr;
         }
         const mode_t type = exists ? before.st_mode & S_IFMT : S_IFREG;
@@ -146,11 +160,10 @@ std::unique_ptr<TraceBackend> TraceBackend::open(const std::string &path,
             flags |= O_NONBLOCK;
             to = Destination::terminal;
         } else if (type == S_IFDIR) {
-            error = "cannot open " + where + ": " + std::strerror(EISDIR);
+            error = fill_in(cannot_open, where, std::strerror(EISDIR));
             return nullptr;
         } else {
-            error = where + " is " + unfit(before.st_mode) +
-                    "; the trace goes to a regular file, a pipe or FIFO, or a terminal";
+            error = unfit(where, before.st_mode);
             return nullptr;
         }
 
@@ -158,7 +171,7 @@ std::unique_ptr<TraceBackend> TraceBackend::open(const std::string &path,
         if (fd < 0 && errno == EEXIST && attempt == 0)
             continue; // created meanwhile: look at it again
         if (fd < 0) {
-            error = "cannot open " + where + ": " + open_failure(errno, to);
+            error = fill_in(cannot_open, where, open_failure(errno, to));
             return nullptr;
         }
         // The file opened must be the one looked at.
@@ -169,7 +182,9 @@ std::unique_ptr<TraceBackend> TraceBackend::open(const std::string &path,
                          after.st_rdev == before.st_rdev));
         if (!same || (to == Destination::terminal && !::isatty(fd))) {
             ::close(fd);
-            error = where + (same ? " is not a terminal" : " changed while it was being opened");
+            error =
+                same ? fill_in(tr_text("PortTrace", "%1 is not a terminal"), where)
+                     : fill_in(tr_text("PortTrace", "%1 changed while it was being opened"), where);
             return nullptr;
         }
         return std::unique_ptr<TraceBackend>(new TraceBackend(std::move(inner), fd, to, path));
@@ -310,9 +325,10 @@ void TraceBackend::lose(int cause)
     ++unnoted_;
     // The first loss is said; the fault log counts the rest and sums them up.
     diagnostics::fault(loss_kind_, [&] {
-        return "trace file " + shown_ + ": " + loss_cause(cause) +
-               "; trace lines are being lost, and a \"# lost N lines\" line marks the gap "
-               "once writing works again";
+        return fill_in(tr_text("PortTrace", "trace file %1: %2; trace lines are being lost, and a "
+                                            "\"# lost N lines\" line marks the gap once writing "
+                                            "works again"),
+                       shown_, loss_cause(cause));
     });
 }
 
