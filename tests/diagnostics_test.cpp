@@ -3,6 +3,7 @@
 // once.
 #include "runtime/diagnostics.h"
 
+#include "runtime/text.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -65,6 +66,27 @@ TEST(DiagnosticsTest, FirstIsSaidRepeatsAreSummedUpAndKindsStayApart)
     EXPECT_EQ(lines.back().rfind("stelmo: faults of further kinds: repeated 2 times", 0), 0u)
         << lines.back();
     EXPECT_NE(lines.back().find(", 3 times in all"), std::string::npos) << lines.back();
+}
+
+// A summary is put into words when it is said, in the operator's language,
+// whose word order may differ; a "%2" in a kind is the kind's own text.
+TEST(DiagnosticsTest, SummariesAreTranslatedWhenSaid)
+{
+    auto log = std::make_unique<FaultLog>();
+    const Clock::time_point t0{};
+    support::StderrCapture capture;
+    for (int i = 0; i < 3; ++i)
+        log->fault(
+            "device %2", [] { return "first"; }, t0 + i * 1s);
+    stelmo::set_translator([](const char *, const char *english) -> std::string {
+        const std::string_view text = english;
+        if (text == "%1: repeated %2 in the last %3 s, %4 times in all")
+            return "%4 in all, %2 in %3 s: %1";
+        return text == "%1 times" ? "%1x" : english;
+    });
+    log->flush_repeats(t0 + 5s, true);
+    stelmo::set_translator(nullptr);
+    EXPECT_EQ(capture.text(), "stelmo: first\nstelmo: 3 in all, 2x in 5.0 s: device %2\n");
 }
 
 TEST(DiagnosticsTest, TheProcessLogSumsUpAtExit)

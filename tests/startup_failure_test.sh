@@ -81,6 +81,10 @@ expected=2
 expect_failure unknown_option "unknown option 'platform'" \
     env -u DISPLAY -u QT_QPA_PLATFORM "$bin" -platform offscreen
 expect_failure bad_io_option '--io parport: unknown port backend' "$bin" --io parport
+# The port layer in the operator's language, from the catalogue beside the binary.
+expect_failure bad_io_option_de \
+    '--io parport: unbekanntes Port-Backend; --io sim \(die Vorgabe\) oder --io port' \
+    env LANGUAGE=de LC_ALL=de_DE.UTF-8 "$bin" --io parport
 expect_failure stray_argument 'unexpected argument "stelmo\.uir"' "$bin" stelmo.uir
 
 # --help and --version: stdout, status 0, no display needed, nothing on stderr.
