@@ -129,22 +129,6 @@
 <context>
     <name>PortTrace</name>
     <message>
-        <source>%1 is a character device other than a terminal; the trace goes to a regular file, a pipe or FIFO, or a terminal</source>
-        <translation>%1 ist ein zeichenorientiertes Gerät, aber kein Terminal; der Trace geht in eine reguläre Datei, eine Pipe oder FIFO oder an ein Terminal</translation>
-    </message>
-    <message>
-        <source>%1 is a block device; the trace goes to a regular file, a pipe or FIFO, or a terminal</source>
-        <translation>%1 ist ein Blockgerät; der Trace geht in eine reguläre Datei, eine Pipe oder FIFO oder an ein Terminal</translation>
-    </message>
-    <message>
-        <source>%1 is a socket; the trace goes to a regular file, a pipe or FIFO, or a terminal</source>
-        <translation>%1 ist ein Socket; der Trace geht in eine reguläre Datei, eine Pipe oder FIFO oder an ein Terminal</translation>
-    </message>
-    <message>
-        <source>%1 is neither a file, a pipe nor a terminal; the trace goes to a regular file, a pipe or FIFO, or a terminal</source>
-        <translation>%1 ist weder eine Datei noch eine Pipe noch ein Terminal; der Trace geht in eine reguläre Datei, eine Pipe oder FIFO oder an ein Terminal</translation>
-    </message>
-    <message>
         <source>the reader does not keep up</source>
         <translation>der Leser kommt nicht hinterher</translation>
     </message>
@@ -187,6 +171,26 @@
     <message>
         <source>trace file %1: %2; trace lines are being lost, and a &quot;# lost N lines&quot; line marks the gap once writing works again</source>
         <translation>Trace-Datei %1: %2; Trace-Zeilen gehen verloren, und eine Zeile „# lost N lines“ markiert die Lücke, sobald das Schreiben wieder gelingt</translation>
+    </message>
+    <message>
+        <source>a character device other than a terminal</source>
+        <translation>ein zeichenorientiertes Gerät, aber kein Terminal</translation>
+    </message>
+    <message>
+        <source>a block device</source>
+        <translation>ein Blockgerät</translation>
+    </message>
+    <message>
+        <source>a socket</source>
+        <translation>ein Socket</translation>
+    </message>
+    <message>
+        <source>neither a file, a pipe nor a terminal</source>
+        <translation>weder eine Datei noch eine Pipe noch ein Terminal</translation>
+    </message>
+    <message>
+        <source>%1 is %2; the trace goes to a regular file, a pipe or FIFO, or a terminal</source>
+        <translation>%1 ist %2; der Trace geht in eine reguläre Datei, eine Pipe oder FIFO oder an ein Terminal</translation>
     </message>
 </context>
 <context>

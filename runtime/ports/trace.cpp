@@ -35,30 +35,18 @@ bool terminal_number(dev_t device)
            (major_number == 4 && minor_number < 64) || (major_number == 5 && minor_number <= 1);
 }
 
-// Why a file cannot take the trace, for the refusal; `where` names it.
-std::string unfit(const std::string &where, mode_t mode)
+// What a file that cannot take the trace is, for the refusal.
+std::string unfit(mode_t mode)
 {
     switch (mode & S_IFMT) {
     case S_IFCHR:
-        return fill_in(tr_text("PortTrace",
-                               "%1 is a character device other than a terminal; the trace "
-                               "goes to a regular file, a pipe or FIFO, or a terminal"),
-                       where);
+        return tr_text("PortTrace", "a character device other than a terminal");
     case S_IFBLK:
-        return fill_in(tr_text("PortTrace",
-                               "%1 is a block device; the trace goes to a regular file, a "
-                               "pipe or FIFO, or a terminal"),
-                       where);
+        return tr_text("PortTrace", "a block device");
     case S_IFSOCK:
-        return fill_in(tr_text("PortTrace",
-                               "%1 is a socket; the trace goes to a regular file, a pipe "
-                               "or FIFO, or a terminal"),
-                       where);
+        return tr_text("PortTrace", "a socket");
     default:
-        return fill_in(tr_text("PortTrace",
-                               "%1 is neither a file, a pipe nor a terminal; the trace "
-                               "goes to a regular file, a pipe or FIFO, or a terminal"),
-                       where);
+        return tr_text("PortTrace", "neither a file, a pipe nor a terminal");
     }
 }
 
@@ -163,7 +151,9 @@ std::unique_ptr<TraceBackend> TraceBackend::open(const std::string &path,
             error = fill_in(cannot_open, where, std::strerror(EISDIR));
             return nullptr;
         } else {
-            error = unfit(where, before.st_mode);
+            error = fill_in(tr_text("PortTrace", "%1 is %2; the trace goes to a regular file, a "
+                                                 "pipe or FIFO, or a terminal"),
+                            where, unfit(before.st_mode));
             return nullptr;
         }
 
