@@ -55,10 +55,11 @@ bool connected()
            type == SOCK_SEQPACKET;
 }
 
-bool send_hello(bool opened, const DeviceConfig &config, const std::string &text)
+bool send_hello(bool opened, const DeviceConfig &config, const std::string &text,
+                int open_errno = 0)
 {
     char message[HELLO_MAX];
-    const Hello hello{MAGIC, VERSION, opened, {config.physical[0], config.physical[1]}};
+    const Hello hello{MAGIC, VERSION, opened, {config.physical[0], config.physical[1]}, open_errno};
     const std::size_t length = std::min(text.size(), sizeof message - sizeof hello);
     std::memcpy(message, &hello, sizeof hello);
     std::memcpy(message + sizeof hello, text.data(), length);
@@ -215,8 +216,16 @@ int helper_main(int argc, char **argv)
     ::sched_setscheduler(0, SCHED_FIFO, &parameter);
 
     std::unique_ptr<DevicePort> device;
-    if (parse_options(argc, argv, options, error) && choose_device(options, secure, config, error))
-        device = DevicePort::open(config, error);
+    int open_errno = 0;
+    if (parse_options(argc, argv, options, error) &&
+        choose_device(options, secure, config, error)) {
+        device = DevicePort::open(config, open_errno);
+        // stelmo words that failure itself, in the operator's language.
+        if (!device) {
+            send_hello(false, config, config.device, open_errno);
+            return 1;
+        }
+    }
     if (device && !drop_capabilities_for_good(error)) {
         error = printable(config.device) + ": opened, but " + error + "; not serving it";
         device.reset();

@@ -177,6 +177,10 @@ bool HelperPort::hello(std::string &error)
                         shown, head.version, VERSION);
         return false;
     }
+    if (!head.opened && head.open_errno != 0) {
+        error = open_failure(std::string(text), head.open_errno, LOCKDOWN_FILE, helper_.c_str());
+        return false;
+    }
     if (!head.opened) {
         error = text.empty()
                     ? fill_in(tr_text("PortHelper", "the port helper %1 failed without saying why"),

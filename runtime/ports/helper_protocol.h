@@ -25,7 +25,7 @@ namespace stelmo::ports::helper {
 constexpr const char *HELPER_NAME = "stelmo-port";
 constexpr int HELPER_SOCKET = 3;
 constexpr std::uint32_t MAGIC = 0x504c5453; // "STLP"
-constexpr std::uint8_t VERSION = 1;
+constexpr std::uint8_t VERSION = 2;
 
 enum Op : std::uint8_t {
     OP_READ = 1,  // read `port`; answered
@@ -56,12 +56,15 @@ struct Reply {
 };
 
 // The first message. `text` follows the header in the same message: the
-// device path when opened, else one line saying why not (without "stelmo: ").
+// device path when opened or when the device would not open (stelmo then
+// words the line itself, in the operator's language), else one line saying
+// why not (without "stelmo: ").
 struct Hello {
     std::uint32_t magic;       // MAGIC
     std::uint8_t version;      // VERSION
     std::uint8_t opened;       // 1: serving; 0: failed, the helper exits
     std::uint16_t physical[2]; // physical bases of 0x378 and 0x278 when opened
+    std::int32_t open_errno;   // the device's open(2) failed with this; else 0
 };
 constexpr std::size_t HELLO_MAX = 8192; // header and text: room for any path
 
@@ -69,7 +72,7 @@ constexpr std::size_t HELLO_MAX = 8192; // header and text: room for any path
 // no other message has) before it exits.
 constexpr std::size_t EXEC_FAILED_SIZE = sizeof(int);
 
-static_assert(sizeof(Request) == 8 && sizeof(Reply) == 16 && sizeof(Hello) == 12);
+static_assert(sizeof(Request) == 8 && sizeof(Reply) == 16 && sizeof(Hello) == 16);
 static_assert(EXEC_FAILED_SIZE != sizeof(Hello));
 
 } // namespace stelmo::ports::helper

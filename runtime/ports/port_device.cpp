@@ -188,7 +188,8 @@ bool lockdown_active(const char *lockdown_file, std::string *mode)
     return active != "none";
 }
 
-std::string open_failure(const std::string &device, int err, const char *lockdown_file)
+std::string open_failure(const std::string &device, int err, const char *lockdown_file,
+                         const char *binary)
 {
     const std::string shown = printable(device);
     const std::string line =
@@ -204,7 +205,7 @@ std::string open_failure(const std::string &device, int err, const char *lockdow
         hint =
             fill_in(tr_text("Ports", "run as root or give the binary cap_sys_rawio (setcap "
                                      "cap_sys_rawio+ep %1) and the user read-write access to %2"),
-                    printable(executable()), shown);
+                    printable(binary ? std::string(binary) : executable()), shown);
     } else if (err == ENOENT && device == PORT_DEVICE) {
         hint =
             tr_text("Ports", "this kernel has no /dev/port (it was built without CONFIG_DEVPORT)");
@@ -286,9 +287,18 @@ DevicePort::~DevicePort()
 std::unique_ptr<DevicePort> DevicePort::open(const DeviceConfig &config, std::string &error,
                                              const char *lockdown_file)
 {
+    int err = 0;
+    auto device = open(config, err);
+    if (!device)
+        error = open_failure(config.device, err, lockdown_file);
+    return device;
+}
+
+std::unique_ptr<DevicePort> DevicePort::open(const DeviceConfig &config, int &err)
+{
     const int fd = ::open(config.device.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        error = open_failure(config.device, errno, lockdown_file);
+        err = errno;
         return nullptr;
     }
     return std::unique_ptr<DevicePort>(new DevicePort(config, fd));

@@ -39,9 +39,9 @@ bool parse_device_config(std::string_view value, DeviceConfig &config, std::stri
 bool lockdown_active(const char *lockdown_file = LOCKDOWN_FILE, std::string *mode = nullptr);
 
 // One line explaining why `device` could not be opened (errno `err`) and what
-// to do about it.
+// to do about it; the setcap hint names `binary`, by default this program.
 std::string open_failure(const std::string &device, int err,
-                         const char *lockdown_file = LOCKDOWN_FILE);
+                         const char *lockdown_file = LOCKDOWN_FILE, const char *binary = nullptr);
 
 // True for the four registers the program uses: data register and switch
 // register of each of LOGICAL_BASES (program's port numbers).
@@ -83,6 +83,8 @@ public:
     // cause, what to do) when that fails.
     static std::unique_ptr<DevicePort> open(const DeviceConfig &config, std::string &error,
                                             const char *lockdown_file = LOCKDOWN_FILE);
+    // The same, with open(2)'s errno in `err` instead of a line.
+    static std::unique_ptr<DevicePort> open(const DeviceConfig &config, int &err);
     ~DevicePort() override;
 
     DevicePort(const DevicePort &) = delete;
