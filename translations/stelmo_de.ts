@@ -1023,7 +1023,7 @@ Bedienfeld aus. Ohne Einstellungen steuert es einen simulierten Prüfstand.</tra
         <translation>Das Port-Backend: sim (die Vorgabe) oder port[:DEVICE][,0x378=PHYSICAL][,0x278=PHYSICAL] für echte Hardware.</translation>
     </message>
     <message>
-        <source>SPEC</source>
+        <source>BACKEND</source>
         <translation>ANGABE</translation>
     </message>
     <message>

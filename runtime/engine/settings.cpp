@@ -125,7 +125,7 @@ Options described_options()
         translated(QT_TRANSLATE_NOOP("stelmo", "The port backend: sim (the default), or "
                                                "port[:DEVICE][,0x378=PHYSICAL][,0x278=PHYSICAL] "
                                                "for real hardware.")),
-        translated(QT_TRANSLATE_NOOP("stelmo", "SPEC")));
+        translated(QT_TRANSLATE_NOOP("stelmo", "BACKEND")));
     const QCommandLineOption trace(
         "trace", translated(QT_TRANSLATE_NOOP("stelmo", "Append every port access to FILE.")),
         translated(QT_TRANSLATE_NOOP("stelmo", "FILE")));

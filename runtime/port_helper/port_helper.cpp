@@ -28,9 +28,10 @@ namespace {
 
 constexpr std::string_view BARE = "port"; // asks for the hardware, says nothing of where
 
-std::string spec_error(std::string_view where, std::string_view spec, const std::string &cause)
+std::string setting_error(std::string_view where, std::string_view setting,
+                          const std::string &cause)
 {
-    return std::string(where) + in_quotes(spec) + ": " + cause;
+    return std::string(where) + in_quotes(setting) + ": " + cause;
 }
 
 bool same(const DeviceConfig &a, const DeviceConfig &b)
@@ -86,7 +87,7 @@ bool parse_options(int argc, char **argv, Options &options, std::string &error)
             (arg == "--io" ? io_given : options.config_given) = true;
         } else {
             error = std::string(HELPER_NAME) + ": unknown or incomplete argument " +
-                    in_quotes(arg) + "; it takes --io SPEC and --config PATH";
+                    in_quotes(arg) + "; it takes --io BACKEND and --config PATH";
             return false;
         }
     }
@@ -102,7 +103,7 @@ bool choose_device(const Options &options, bool secure, DeviceConfig &config, st
     if (!secure && !options.io.empty()) {
         if (parse_device_config(options.io, config, cause))
             return true;
-        error = spec_error("port spec ", options.io, cause);
+        error = setting_error("--io ", options.io, cause);
         return false;
     }
     const std::string &file = options.config;
@@ -117,9 +118,9 @@ bool choose_device(const Options &options, bool secure, DeviceConfig &config, st
         return false;
     }
     const std::string *io = conf.find("io");
-    const std::string spec = io ? *io : std::string(BARE);
-    if (!parse_device_config(spec, config, cause)) {
-        error = spec_error(printable(file) + ": io=", spec, cause);
+    const std::string setting = io ? *io : std::string(BARE);
+    if (!parse_device_config(setting, config, cause)) {
+        error = setting_error(printable(file) + ": io=", setting, cause);
         return false;
     }
     DeviceConfig given;

@@ -14,7 +14,7 @@ namespace stelmo::ports::helper {
 
 // What the helper is told.
 struct Options {
-    std::string io;                     // --io SPEC, else STELMO_IO; empty: not given
+    std::string io;                     // --io BACKEND, else STELMO_IO; empty: not given
     std::string config = SYSTEM_CONFIG; // --config PATH: another file, only without privileges
     bool config_given = false;
 };
@@ -24,10 +24,10 @@ struct Options {
 bool parse_options(int argc, char **argv, Options &options, std::string &error);
 
 // Decides the device and mapping. Without privileges (`secure` false) a given
-// spec wins, else the configuration file's io. With privileges (the helper got
+// setting wins, else the configuration file's io. With privileges (the helper got
 // them from its file capability or set-user-ID bit) they come from the
 // configuration file alone, which only root may be able to change, and a
-// given spec other than a bare "port" must say the same. False with `error`.
+// given setting other than a bare "port" must say the same. False with `error`.
 bool choose_device(const Options &options, bool secure, DeviceConfig &config, std::string &error);
 
 // Serves requests on `socket` with `device` until the engine closes its end:

@@ -103,7 +103,7 @@ HelperPort::~HelperPort()
     reap(HELPER_REPLY_TIMEOUT);
 }
 
-std::unique_ptr<HelperPort> HelperPort::start(const std::string &helper, std::string_view io_spec,
+std::unique_ptr<HelperPort> HelperPort::start(const std::string &helper, std::string_view io,
                                               std::string &error)
 {
     const std::string shown = printable(helper);
@@ -114,8 +114,8 @@ std::unique_ptr<HelperPort> HelperPort::start(const std::string &helper, std::st
     }
     std::string path = helper;
     std::string option = "--io";
-    std::string spec(io_spec);
-    char *argv[] = {path.data(), option.data(), spec.data(), nullptr};
+    std::string setting(io);
+    char *argv[] = {path.data(), option.data(), setting.data(), nullptr};
     const pid_t pid = ::fork();
     if (pid == 0)
         exec_helper(ends[1], argv);
@@ -362,10 +362,10 @@ std::string find_helper(std::string &error)
     return {};
 }
 
-std::unique_ptr<HelperPort> open_helper_port(std::string_view io_spec, std::string &error)
+std::unique_ptr<HelperPort> open_helper_port(std::string_view io, std::string &error)
 {
     const std::string helper = find_helper(error);
-    return helper.empty() ? nullptr : HelperPort::start(helper, io_spec, error);
+    return helper.empty() ? nullptr : HelperPort::start(helper, io, error);
 }
 
 Opened open_helper_backend(std::string_view value, Setup &setup, std::string &error)

@@ -20,10 +20,10 @@ constexpr std::chrono::seconds HELPER_REPLY_TIMEOUT{1};
 
 class HelperPort : public Backend {
 public:
-    // Starts the helper at `helper` for `io_spec` (port[:DEVICE][,...]) and
+    // Starts the helper at `helper` for `io` (port[:DEVICE][,...]) and
     // waits until it has opened the device. Null with `error` set to one line
     // (the helper's reason, e.g. the device and why it cannot be opened).
-    static std::unique_ptr<HelperPort> start(const std::string &helper, std::string_view io_spec,
+    static std::unique_ptr<HelperPort> start(const std::string &helper, std::string_view io,
                                              std::string &error);
     // Closes the socket, so the helper ends; kills it if it does not.
     ~HelperPort() override;
@@ -79,9 +79,9 @@ private:
 std::string find_helper(std::string &error);
 
 // The hardware backend through the helper found by find_helper(), for an
-// io spec such as "port" or "port:/dev/port,0x378=0xd010". Null with `error`
+// io setting such as "port" or "port:/dev/port,0x378=0xd010". Null with `error`
 // set to one line (without "stelmo: ") when it cannot start or open the device.
-std::unique_ptr<HelperPort> open_helper_port(std::string_view io_spec, std::string &error);
+std::unique_ptr<HelperPort> open_helper_port(std::string_view io, std::string &error);
 
 // The registry's opener for STELMO_IO=port...: checks the value, then
 // open_helper_port().
