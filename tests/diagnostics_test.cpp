@@ -1,9 +1,9 @@
 // The fault log: the first fault of a kind is said, repeats are counted and
 // summed up when due, kinds never hide each other, and a full table says so
 // once.
-#include "runtime/diagnostics.h"
+#include "runtime/base/diagnostics.h"
 
-#include "runtime/text.h"
+#include "runtime/base/text.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

@@ -7,9 +7,9 @@
 // stderr is collected.
 #include "engine_support.h"
 
+#include "runtime/base/report.h"
 #include "runtime/engine/engine.h"
 #include "runtime/ports/ports.h"
-#include "runtime/report.h"
 #include "runtime/services.h"
 
 #include <QApplication>

@@ -10,11 +10,11 @@
 
 #include "drive/drive.h"
 #include "panel/stelmo.h"
+#include "runtime/config/translation.h"
 #include "runtime/engine/engine.h"
 #include "runtime/engine/engine_qt.h"
 #include "runtime/ports/ports.h"
 #include "runtime/services.h"
-#include "runtime/translation.h"
 
 #include <QAbstractButton>
 #include <QApplication>

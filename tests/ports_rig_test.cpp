@@ -77,16 +77,16 @@ TEST_F(PortsRigTest, SwitchRegisterAlongTheTravel)
     steps(RIG_START - 1, false);
     EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_NEUTRAL);
     steps(1, false);
-    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_HOME);
+    EXPECT_EQ(rig.read_byte(SWITCHES), SWITCH_HOME);
     EXPECT_TRUE(rig.state().home_closed);
     steps(3, false);
-    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_HOME);
+    EXPECT_EQ(rig.read_byte(SWITCHES), SWITCH_HOME);
     steps(RIG_TRAVEL + 2, true);
     EXPECT_EQ(rig.state().position, RIG_TRAVEL - 1);
     EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_NEUTRAL);
     EXPECT_FALSE(rig.state().home_closed);
     steps(1, true);
-    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_FAR);
+    EXPECT_EQ(rig.read_byte(SWITCHES), SWITCH_FAR);
     EXPECT_TRUE(rig.state().far_closed);
 }
 
@@ -95,13 +95,13 @@ TEST_F(PortsRigTest, HardStopsStallBothEnds)
     steps(RIG_START + RIG_OVERTRAVEL + 3, false);
     EXPECT_EQ(rig.state().position, -RIG_OVERTRAVEL);
     EXPECT_EQ(rig.state().stalls, 3);
-    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_HOME);
+    EXPECT_EQ(rig.read_byte(SWITCHES), SWITCH_HOME);
     steps(1, true); // leaves the stop at once
     EXPECT_EQ(rig.state().position, -RIG_OVERTRAVEL + 1);
     steps(RIG_TRAVEL + 2 * RIG_OVERTRAVEL + 1, true);
     EXPECT_EQ(rig.state().position, RIG_TRAVEL + RIG_OVERTRAVEL);
     EXPECT_EQ(rig.state().stalls, 5);
-    EXPECT_EQ(rig.read_byte(SWITCHES), RIG_CODE_FAR);
+    EXPECT_EQ(rig.read_byte(SWITCHES), SWITCH_FAR);
     EXPECT_EQ(rig.state().steps,
               (RIG_START + RIG_OVERTRAVEL) + 1 + (RIG_TRAVEL + 2 * RIG_OVERTRAVEL - 1));
 }

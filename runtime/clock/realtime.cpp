@@ -1,5 +1,5 @@
 #include "runtime/clock/realtime.h"
-#include "runtime/translation.h"
+#include "runtime/config/translation.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -8,7 +8,7 @@
 #include "runtime/clock/tick_thread.h"
 
 #include "runtime/clock/launcher.h"
-#include "runtime/translation.h"
+#include "runtime/config/translation.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -67,12 +67,10 @@ void TickTimer::expired()
     std::uint64_t expirations = 0;
     if (::read(fd_, &expirations, sizeof expirations) != sizeof expirations)
         return; // nothing pending (disarmed since the wake-up)
+    // Several periods may have passed since the last read (the loop was held
+    // up): one tick now, not a burst.
     if (!enabled_.load() || expirations == 0)
         return;
-    // Several periods passed since the last read: the loop was held up. One
-    // tick now, not a burst: the motor cannot follow steps faster than the
-    // period, and a burst would lose them.
-    count_missed(static_cast<long>(expirations - 1));
     on_tick_();
 }
 

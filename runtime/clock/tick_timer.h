@@ -33,14 +33,6 @@ public:
     // disarms the timerfd, so it wakes nothing and owes no tick.
     void set_enabled(bool on);
     bool enabled() const { return enabled_.load(); }
-    int interval_ms() const { return interval_ms_; }
-
-    // Ticks handed to the callback, and periods that passed without one
-    // (the loop was held up, or a callback was still running).
-    long ticks() const { return ticks_; }
-    long missed() const { return missed_; }
-    void count_tick() { ++ticks_; }
-    void count_missed(long periods) { missed_ += periods; }
 
 private:
     TickTimer(int fd, int interval_ms, std::function<void()> on_tick);
@@ -49,8 +41,6 @@ private:
     int fd_;
     int interval_ms_;
     std::atomic<bool> enabled_{false};
-    long ticks_ = 0;
-    long missed_ = 0;
     std::function<void()> on_tick_;
     std::unique_ptr<QSocketNotifier> notifier_;
 };

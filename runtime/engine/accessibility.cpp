@@ -8,7 +8,7 @@
 // is the buddy of gets the label's text as its accessible name, unless the
 // form gives one, and selectors get an accessible interface that reports
 // that name as their name and the current entry as their value.
-#include "runtime/engine/internal.h"
+#include "runtime/engine/views.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>

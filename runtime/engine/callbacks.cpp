@@ -6,11 +6,11 @@
 // exports its symbols), and must not be one of the run-time's own entry
 // points or a libc helper linked into the executable. That keeps a panel file
 // from calling abort, exit or LoadPanel as if it were a control callback.
-#include "runtime/engine/internal.h"
+#include "runtime/engine/panel_load.h"
 
+#include "runtime/base/text.h"
+#include "runtime/config/translation.h"
 #include "runtime/services.h"
-#include "runtime/text.h"
-#include "runtime/translation.h"
 
 #include <dlfcn.h>
 #include <elf.h>

@@ -1,10 +1,10 @@
 // The control table: which widget classes can be controls, of what kind, and
 // how the engine raises their events and shows their values. Loading a
 // panel, wiring its signals and the display services all read it.
-#include "runtime/engine/internal.h"
+#include "runtime/engine/controls.h"
 
+#include "runtime/config/translation.h"
 #include "runtime/services.h"
-#include "runtime/translation.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -71,62 +71,84 @@ int lcd_base(QLCDNumber::Mode mode)
     return 10;
 }
 
+// How each kind of display says, in a report, what it can show.
+std::string spin_range(const DisplayLimits &limits)
+{
+    return translate("stelmo", "its range is %1 to %2")(number(limits.min), number(limits.max));
+}
+
+std::string lcd_range(const DisplayLimits &limits)
+{
+    return translate("stelmo", "more than its %1 digits")(limits.digits);
+}
+
 const ControlClass CONTROL_CLASSES[] = {
-    {&QAbstractButton::staticMetaObject, false, Kind::button,
-     QT_TRANSLATE_NOOP("stelmo", "command button"), nullptr,
-     [](QWidget *widget, std::function<void()> commit) {
-         QObject::connect(static_cast<QAbstractButton *>(widget), &QAbstractButton::clicked, widget,
-                          std::move(commit));
-     },
-     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-    {&QComboBox::staticMetaObject, false, Kind::selector, QT_TRANSLATE_NOOP("stelmo", "selector"),
-     &selector_usable,
-     [](QWidget *widget, std::function<void()> commit) {
-         QObject::connect(static_cast<QComboBox *>(widget), &QComboBox::activated, widget,
-                          std::move(commit));
-     },
-     nullptr, nullptr, nullptr, nullptr,
-     [](const QWidget *widget) { return static_cast<const QComboBox *>(widget)->currentIndex(); },
-     [](QWidget *widget, std::function<void(int)> changed) {
-         QObject::connect(static_cast<QComboBox *>(widget), &QComboBox::currentIndexChanged, widget,
-                          std::move(changed));
-     }},
-    {&QDoubleSpinBox::staticMetaObject, false, Kind::display,
-     QT_TRANSLATE_NOOP("stelmo", "numeric display"), nullptr, nullptr,
-     [](const QWidget *widget) {
-         const auto *spin = static_cast<const QDoubleSpinBox *>(widget);
-         DisplayLimits limits;
-         limits.min = spin->minimum();
-         limits.max = spin->maximum();
-         return limits;
-     },
-     [](const DisplayLimits &limits, double value) {
-         return value >= limits.min && value <= limits.max;
-     },
-     [](const DisplayLimits &limits) {
-         return translate("stelmo", "its range is %1 to %2")(number(limits.min),
-                                                             number(limits.max));
-     },
-     [](QWidget *widget, double value) { static_cast<QDoubleSpinBox *>(widget)->setValue(value); },
-     nullptr, nullptr},
-    {&QLCDNumber::staticMetaObject, false, Kind::display,
-     QT_TRANSLATE_NOOP("stelmo", "numeric display"), nullptr, nullptr,
-     [](const QWidget *widget) {
-         const auto *lcd = static_cast<const QLCDNumber *>(widget);
-         DisplayLimits limits;
-         limits.digits = lcd->digitCount();
-         limits.base = lcd_base(lcd->mode());
-         return limits;
-     },
-     &lcd_fits,
-     [](const DisplayLimits &limits) {
-         return translate("stelmo", "more than its %1 digits")(limits.digits);
-     },
-     [](QWidget *widget, double value) { static_cast<QLCDNumber *>(widget)->display(value); },
-     nullptr, nullptr},
+    {
+        .meta = &QAbstractButton::staticMetaObject,
+        .kind = Kind::button,
+        .kind_name = QT_TRANSLATE_NOOP("stelmo", "command button"),
+        .on_commit =
+            [](QWidget *widget, std::function<void()> commit) {
+                QObject::connect(static_cast<QAbstractButton *>(widget), &QAbstractButton::clicked,
+                                 widget, std::move(commit));
+            },
+    },
+    {
+        .meta = &QComboBox::staticMetaObject,
+        .kind = Kind::selector,
+        .kind_name = QT_TRANSLATE_NOOP("stelmo", "selector"),
+        .usable = &selector_usable,
+        .on_commit =
+            [](QWidget *widget, std::function<void()> commit) {
+                QObject::connect(static_cast<QComboBox *>(widget), &QComboBox::activated, widget,
+                                 std::move(commit));
+            },
+        .index =
+            [](const QWidget *widget) {
+                return static_cast<const QComboBox *>(widget)->currentIndex();
+            },
+        .on_index =
+            [](QWidget *widget, std::function<void(int)> changed) {
+                QObject::connect(static_cast<QComboBox *>(widget), &QComboBox::currentIndexChanged,
+                                 widget, std::move(changed));
+            },
+    },
+    {
+        .meta = &QDoubleSpinBox::staticMetaObject,
+        .kind = Kind::display,
+        .kind_name = QT_TRANSLATE_NOOP("stelmo", "numeric display"),
+        .limits =
+            [](const QWidget *widget) {
+                const auto *spin = static_cast<const QDoubleSpinBox *>(widget);
+                return DisplayLimits{.min = spin->minimum(), .max = spin->maximum()};
+            },
+        .fits = [](const DisplayLimits &limits,
+                   double value) { return value >= limits.min && value <= limits.max; },
+        .range = &spin_range,
+        .show = [](QWidget *widget,
+                   double value) { static_cast<QDoubleSpinBox *>(widget)->setValue(value); },
+    },
+    {
+        .meta = &QLCDNumber::staticMetaObject,
+        .kind = Kind::display,
+        .kind_name = QT_TRANSLATE_NOOP("stelmo", "numeric display"),
+        .limits =
+            [](const QWidget *widget) {
+                const auto *lcd = static_cast<const QLCDNumber *>(widget);
+                return DisplayLimits{.digits = lcd->digitCount(), .base = lcd_base(lcd->mode())};
+            },
+        .fits = &lcd_fits,
+        .range = &lcd_range,
+        .show = [](QWidget *widget,
+                   double value) { static_cast<QLCDNumber *>(widget)->display(value); },
+    },
     // A plain QWidget, and only with stelmoInterval (see describe_panel).
-    {&QWidget::staticMetaObject, true, Kind::timer, QT_TRANSLATE_NOOP("stelmo", "timer control"),
-     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {
+        .meta = &QWidget::staticMetaObject,
+        .exact = true,
+        .kind = Kind::timer,
+        .kind_name = QT_TRANSLATE_NOOP("stelmo", "timer control"),
+    },
 };
 
 } // namespace

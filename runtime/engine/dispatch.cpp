@@ -1,11 +1,11 @@
 // Finding panels and controls, and handing events to the program's
 // callbacks: one at a time, with the engine's lock held, never nested.
-#include "runtime/engine/internal.h"
+#include "runtime/engine/state.h"
 
-#include "runtime/diagnostics.h"
+#include "runtime/base/diagnostics.h"
+#include "runtime/base/text.h"
+#include "runtime/config/translation.h"
 #include "runtime/services.h"
-#include "runtime/text.h"
-#include "runtime/translation.h"
 
 #include <exception>
 

@@ -6,12 +6,14 @@
 // those a tick may call (SetCtrlAttribute, QuitUserInterface, GetCtrlIndex,
 // SetCtrlVal) touch no widget when called from one.
 #include "runtime/engine/engine_qt.h"
-#include "runtime/engine/internal.h"
+#include "runtime/engine/panel_load.h"
+#include "runtime/engine/safeguards.h"
+#include "runtime/engine/state.h"
 
-#include "runtime/diagnostics.h"
-#include "runtime/report.h"
-#include "runtime/text.h"
-#include "runtime/translation.h"
+#include "runtime/base/diagnostics.h"
+#include "runtime/base/report.h"
+#include "runtime/base/text.h"
+#include "runtime/config/translation.h"
 
 #include <QTimer>
 

@@ -8,11 +8,13 @@
 // a button's key closes any open popup and clicks that button, once, whatever
 // window or popup has the keyboard. A mouse press on a button while a popup
 // is open does the same, where Qt would only close the popup.
-#include "runtime/engine/internal.h"
+#include "runtime/engine/panel_load.h"
+#include "runtime/engine/safeguards.h"
+#include "runtime/engine/state.h"
 
+#include "runtime/base/text.h"
+#include "runtime/config/translation.h"
 #include "runtime/services.h"
-#include "runtime/text.h"
-#include "runtime/translation.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -28,8 +30,6 @@
 namespace stelmo::engine {
 
 namespace {
-
-constexpr const char *PROP_KEYS = "stelmoKeys";
 
 // What a key sequence calls the key of `event`.
 QKeyCombination pressed(const QKeyEvent &event)

@@ -4,12 +4,14 @@
 // ticks read, the window watcher, the title, the controls' accessible names,
 // the status strip and the handle. The panel enters
 // the engine's table under the lock, ready. No timer is started here.
-#include "runtime/engine/internal.h"
+#include "runtime/engine/panel_load.h"
+#include "runtime/engine/state.h"
+#include "runtime/engine/views.h"
 
+#include "runtime/base/report.h"
+#include "runtime/config/translation.h"
 #include "runtime/ports/trace.h"
-#include "runtime/report.h"
 #include "runtime/services.h"
-#include "runtime/translation.h"
 
 #include <QEvent>
 

@@ -12,11 +12,14 @@
 //                                               loaded switched off
 // The widget class says what kind of control it is (control_table.cpp).
 // Widgets without stelmo properties are decoration and are left alone.
-#include "runtime/engine/internal.h"
+#include "runtime/clock/tick_thread.h"
+#include "runtime/engine/controls.h"
+#include "runtime/engine/panel_load.h"
+#include "runtime/engine/safeguards.h"
 
+#include "runtime/base/text.h"
+#include "runtime/config/translation.h"
 #include "runtime/services.h"
-#include "runtime/text.h"
-#include "runtime/translation.h"
 
 #include <QXmlStreamReader>
 
@@ -31,7 +34,6 @@ constexpr const char *PROP_CTRL = "stelmoCtrl";
 constexpr const char *PROP_CALLBACK = "stelmoCallback";
 constexpr const char *PROP_INTERVAL = "stelmoInterval";
 constexpr const char *PROP_TIMER_ENABLED = "stelmoTimerEnabled";
-constexpr const char *PROP_KEYS = "stelmoKeys"; // read in keys.cpp
 
 // The tick intervals a timer may have (ms): from the tick thread's shortest
 // period (0.1 ms, 10,000 steps a second) to a day.

@@ -13,11 +13,11 @@
 //     rich text, URL properties) an existing regular file of at most
 //     REFERENCE_MAX_BYTES, so no FIFO or device can hang the program and no
 //     huge file fill its memory. Qt resource paths (":/...") are fine.
-#include "runtime/engine/internal.h"
+#include "runtime/engine/panel_load.h"
 
+#include "runtime/base/text.h"
+#include "runtime/config/translation.h"
 #include "runtime/services.h"
-#include "runtime/text.h"
-#include "runtime/translation.h"
 
 #include <QCoreApplication>
 #include <QDir>

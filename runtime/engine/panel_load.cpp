@@ -3,12 +3,13 @@
 // tree; the tree is described and checked whole (panel_describe.cpp); only
 // then is anything acquired for it (panel_activate.cpp). So a failed load
 // leaves no widget, timer or handle behind.
-#include "runtime/engine/internal.h"
+#include "runtime/engine/panel_load.h"
+#include "runtime/engine/state.h"
 
-#include "runtime/report.h"
+#include "runtime/base/report.h"
+#include "runtime/base/text.h"
+#include "runtime/config/translation.h"
 #include "runtime/services.h"
-#include "runtime/text.h"
-#include "runtime/translation.h"
 
 #include <QBuffer>
 #include <QDir>

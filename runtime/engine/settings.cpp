@@ -2,9 +2,9 @@
 // one Settings (see settings.h for the precedence).
 #include "runtime/engine/settings.h"
 
+#include "runtime/base/text.h"
+#include "runtime/config/translation.h"
 #include "runtime/ports/ports.h"
-#include "runtime/text.h"
-#include "runtime/translation.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>

@@ -10,7 +10,7 @@
 // the environment or a file counts as not set.
 #pragma once
 
-#include "runtime/conf_file.h"
+#include "runtime/config/conf_file.h"
 
 #include <QStringList>
 

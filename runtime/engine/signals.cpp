@@ -7,10 +7,11 @@
 // that the event loop watches; a second signal before the program has ended
 // ends the process at once, as it would have without a handler (a loop that
 // no longer answers cannot hold the process).
-#include "runtime/engine/internal.h"
+#include "runtime/engine/safeguards.h"
+#include "runtime/engine/state.h"
 
+#include "runtime/config/translation.h"
 #include "runtime/services.h"
-#include "runtime/translation.h"
 
 #include <QSocketNotifier>
 

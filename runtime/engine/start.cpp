@@ -4,14 +4,16 @@
 // report line. Should Qt
 // itself still find no way to start, the process ends with exit status 255
 // after one report line; Qt never aborts it with a screenful of text.
-#include "runtime/engine/internal.h"
+#include "runtime/engine/safeguards.h"
+#include "runtime/engine/state.h"
+#include "runtime/engine/views.h"
 
-#include "runtime/descriptors.h"
+#include "runtime/base/descriptors.h"
+#include "runtime/base/report.h"
+#include "runtime/base/text.h"
+#include "runtime/config/translation.h"
 #include "runtime/ports/privilege.h"
-#include "runtime/report.h"
 #include "runtime/services.h"
-#include "runtime/text.h"
-#include "runtime/translation.h"
 
 #include <QDir>
 #include <QFileInfo>

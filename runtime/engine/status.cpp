@@ -5,7 +5,8 @@
 // strips' frame (FramePacer::mark: no lock, no allocation); the frame copies
 // the monitor's snapshot and the timers' switches under the callback lock,
 // and shows them without it.
-#include "runtime/engine/internal.h"
+#include "runtime/engine/state.h"
+#include "runtime/engine/views.h"
 
 #include "runtime/ports/monitor.h"
 

@@ -7,7 +7,8 @@
 // server's DestroyNotify for the panels' windows and ends the program as Quit
 // does, with every timer off at once. Minimising unmaps a window and destroys
 // nothing, so the motor may run on under a minimised panel.
-#include "runtime/engine/internal.h"
+#include "runtime/engine/safeguards.h"
+#include "runtime/engine/state.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>

@@ -3,12 +3,12 @@
 // it decides which device, opens it and gives up the privilege to open another.
 #include "runtime/port_helper/port_helper.h"
 
+#include "runtime/base/diagnostics.h"
+#include "runtime/base/report.h"
+#include "runtime/base/text.h"
 #include "runtime/clock/tick_thread.h"
-#include "runtime/diagnostics.h"
 #include "runtime/ports/helper_protocol.h"
 #include "runtime/ports/privilege.h"
-#include "runtime/report.h"
-#include "runtime/text.h"
 
 #include <algorithm>
 #include <cerrno>

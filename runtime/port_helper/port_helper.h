@@ -5,7 +5,7 @@
 // the engine closes its end.
 #pragma once
 
-#include "runtime/conf_file.h"
+#include "runtime/config/conf_file.h"
 #include "runtime/ports/port_device.h"
 
 #include <string>

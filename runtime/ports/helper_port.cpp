@@ -2,9 +2,9 @@
 // round trip: the read waits for its reply, the write that follows does not.
 #include "runtime/ports/helper_port.h"
 
+#include "runtime/base/report.h"
+#include "runtime/base/text.h"
 #include "runtime/ports/helper_protocol.h"
-#include "runtime/report.h"
-#include "runtime/text.h"
 
 #include <algorithm>
 #include <cerrno>

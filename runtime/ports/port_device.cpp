@@ -3,8 +3,8 @@
 // Everything else is parsing, opening and reporting.
 #include "runtime/ports/port_device.h"
 
-#include "runtime/diagnostics.h"
-#include "runtime/text.h"
+#include "runtime/base/diagnostics.h"
+#include "runtime/base/text.h"
 
 #include <cerrno>
 #include <charconv>

@@ -2,13 +2,13 @@
 // registry that start-up chooses from.
 #include "runtime/ports/ports.h"
 
+#include "runtime/base/text.h"
 #include "runtime/ports/helper_port.h"
 #include "runtime/ports/monitor.h"
 #include "runtime/ports/port_device.h"
 #include "runtime/ports/sim_rig.h"
 #include "runtime/ports/trace.h"
 #include "runtime/services.h"
-#include "runtime/text.h"
 
 #include <algorithm>
 

@@ -23,6 +23,11 @@ constexpr std::uint16_t PORT_DATA = 0;            // data register: D0..D3 drive
 constexpr std::uint16_t PORT_SWITCHES = 2;        // register that reports the end switches
 constexpr std::uint8_t PORT_NOTHING = 0xFF;       // what a read returns with nothing behind it
 
+// What the switch register reads while an end switch is closed; any other
+// byte means neither.
+constexpr std::uint8_t SWITCH_HOME = 13; // the home-end switch
+constexpr std::uint8_t SWITCH_FAR = 14;  // the far-end switch
+
 // One way of reaching the I/O ports.
 class Backend {
 public:

@@ -1,8 +1,8 @@
 // Capabilities through the raw capget/capset calls, so nothing needs libcap.
 #include "runtime/ports/privilege.h"
 
-#include "runtime/report.h"
-#include "runtime/text.h"
+#include "runtime/base/report.h"
+#include "runtime/base/text.h"
 
 #include <cerrno>
 #include <cstring>

@@ -42,9 +42,9 @@ bool SimRig::read(std::uint16_t port, std::uint8_t &value)
     case RIG_SWITCHES:
         value = RIG_CODE_NEUTRAL;
         if (state_.home_closed)
-            value = RIG_CODE_HOME;
+            value = SWITCH_HOME;
         else if (state_.far_closed)
-            value = RIG_CODE_FAR;
+            value = SWITCH_FAR;
         return true;
     case IDLE_DATA:
     case IDLE_SWITCHES:

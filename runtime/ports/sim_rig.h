@@ -16,9 +16,8 @@ constexpr int RIG_TRAVEL = 240;   // home switch at 0, far switch at RIG_TRAVEL
 constexpr int RIG_START = 120;    // where the carriage stands at start-up
 constexpr int RIG_OVERTRAVEL = 5; // hard stops this far beyond each switch
 
-// What the switch register of the first port reads.
-constexpr std::uint8_t RIG_CODE_HOME = 13; // carriage at or beyond the home switch
-constexpr std::uint8_t RIG_CODE_FAR = 14;  // carriage at or beyond the far switch
+// What the switch register of the first port reads: SWITCH_HOME with the
+// carriage at or beyond the home switch, SWITCH_FAR at or beyond the far one.
 // Neither switch: bits 6-7 and 2 high, as an idle control register reads. Its
 // top bit set makes it negative once the program widens it as a signed byte.
 constexpr std::uint8_t RIG_CODE_NEUTRAL = 0xC4;

@@ -4,8 +4,8 @@
 // once what the destination is, before anything is opened.
 #include "runtime/ports/trace.h"
 
-#include "runtime/diagnostics.h"
-#include "runtime/text.h"
+#include "runtime/base/diagnostics.h"
+#include "runtime/base/text.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -13,14 +13,14 @@
 // --version end the process here, as does a bad option (exit status 2) or a
 // bad configuration file (255). main never sees a difference: InitRuntimeEx
 // still ignores its arguments.
+#include "runtime/base/descriptors.h"
+#include "runtime/base/report.h"
+#include "runtime/base/text.h"
 #include "runtime/clock/launcher.h"
 #include "runtime/clock/tick_thread.h"
-#include "runtime/descriptors.h"
+#include "runtime/config/translation.h"
 #include "runtime/engine/settings.h"
 #include "runtime/ports/privilege.h"
-#include "runtime/report.h"
-#include "runtime/text.h"
-#include "runtime/translation.h"
 
 #include <QString>
 #include <QStringList>

@@ -13,9 +13,7 @@ namespace stelmo {
 
 namespace {
 
-// The switch codes (the switch register's byte) and the phases on the data lines.
-constexpr std::uint8_t CODE_HOME = 13;
-constexpr std::uint8_t CODE_FAR = 14;
+// The phases on the data lines.
 constexpr int PHASES = 4;
 
 // Hardware is loud, the simulated rig is not: a badge of its own colour, and
@@ -176,8 +174,9 @@ StatusStrip::StatusStrip(const StripBackend &backend, QWidget *parent)
     scheduling_->hide();
     // Wide enough for all its texts from the start: the window does not
     // change its width while the motor runs.
-    switches_->setMinimumWidth(widest(font(), {tr("Switches not read yet"), switch_text(0xff),
-                                               switch_text(CODE_HOME), switch_text(CODE_FAR)}));
+    switches_->setMinimumWidth(
+        widest(font(), {tr("Switches not read yet"), switch_text(0xff),
+                        switch_text(ports::SWITCH_HOME), switch_text(ports::SWITCH_FAR)}));
     QFont bold = font();
     bold.setBold(true);
     switches_->setMinimumWidth(
@@ -275,9 +274,9 @@ QString StatusStrip::switch_text(std::uint8_t value)
 
 QString StatusStrip::switch_meaning(std::uint8_t value)
 {
-    if (value == CODE_HOME)
+    if (value == ports::SWITCH_HOME)
         return tr("home switch");
-    if (value == CODE_FAR)
+    if (value == ports::SWITCH_FAR)
         return tr("far switch");
     return tr("no switch");
 }

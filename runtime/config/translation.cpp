@@ -1,4 +1,4 @@
-#include "runtime/translation.h"
+#include "runtime/config/translation.h"
 
 #include <QCoreApplication>
 #include <QDir>

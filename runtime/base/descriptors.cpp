@@ -1,4 +1,4 @@
-#include "runtime/descriptors.h"
+#include "runtime/base/descriptors.h"
 
 #include <cerrno>
 #include <fcntl.h>

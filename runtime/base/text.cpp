@@ -1,4 +1,4 @@
-#include "runtime/text.h"
+#include "runtime/base/text.h"
 
 #include <atomic>
 #include <cerrno>

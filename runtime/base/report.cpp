@@ -1,6 +1,6 @@
-#include "runtime/report.h"
+#include "runtime/base/report.h"
 
-#include "runtime/text.h"
+#include "runtime/base/text.h"
 
 #include <string>
 #include <unistd.h>

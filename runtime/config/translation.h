@@ -11,7 +11,7 @@
 // catalogue for English: it is the language the texts are written in.
 #pragma once
 
-#include "runtime/text.h"
+#include "runtime/base/text.h"
 
 #include <QLocale>
 #include <QString>

@@ -1,9 +1,9 @@
 // The fault log. Counting happens under one mutex, held for a scan of at most
 // KINDS_MAX entries; lines are composed and written after it is released, so
 // a slow stderr or a translation never holds up a thread that only counts.
-#include "runtime/diagnostics.h"
+#include "runtime/base/diagnostics.h"
 
-#include "runtime/text.h"
+#include "runtime/base/text.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // Reading key=value configuration files, and checking that only root can
 // change one before a privileged process believes it. No Qt: the port helper
 // reads them as well as the start-up code.
-#include "runtime/conf_file.h"
+#include "runtime/config/conf_file.h"
 
-#include "runtime/text.h"
+#include "runtime/base/text.h"
 
 #include <cerrno>
 #include <climits>

@@ -10,7 +10,7 @@
 // last 5.0 s, 500 times in all".
 #pragma once
 
-#include "runtime/report.h"
+#include "runtime/base/report.h"
 
 #include <chrono>
 #include <cstddef>
