@@ -2,10 +2,11 @@
 // displays and the rig view. Changes made on the tick path are coalesced into
 // at most one refresh per screen frame. Marking a change sets two flags and,
 // when the pacer is idle, arms its frame clock, a TickTimer (a FrameClock):
-// one system call, no lock, no allocation, so tick threads mark directly. The clock keeps
-// running while every frame has something to refresh and is switched off
-// after a frame with nothing, so a standing motor costs no wake-ups. Sharing
-// one clock means one wake-up per frame however many windows refresh.
+// one system call, no lock, no allocation, so tick threads mark directly.
+// The clock keeps running while every frame has something to refresh and is
+// switched off after a frame with nothing, so a standing motor costs no
+// wake-ups. Sharing one clock means one wake-up per frame however many
+// windows refresh.
 //
 // Threads: mark() may be called from any thread; everything else, and every
 // refresh, runs on the event-loop thread.
