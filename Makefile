@@ -2,8 +2,9 @@
 # configures its build tree when it is new or its settings changed.
 #
 #   make            build (build/)
-#   make run        start stelmo on the simulated rig
-#   make test       build and run every test
+#   make run        build the program alone (no test) and start it on the
+#                   simulated rig
+#   make test       build everything and run every test
 #   make test-asan  the whole suite under AddressSanitizer + UBSan (build-asan/)
 #   make test-tsan  the tests where threads meet under ThreadSanitizer (build-tsan/)
 #   make fuzz       fuzz the panel loader for FUZZ_SECONDS (default 60; build-fuzz/)
@@ -60,7 +61,11 @@ build: deps
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure --parallel $(JOBS)
 
-run: build
+# Builds only what stelmo needs to run (CMake target "program"), so the
+# window comes up without waiting for the tests to build.
+run: deps
+	$(call configure,$(BUILD_DIR),$(BUILD_SETTINGS))
+	cmake --build $(BUILD_DIR) --parallel --target program
 	$(BUILD_DIR)/bin/stelmo
 
 test-asan: deps

@@ -234,7 +234,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Any direction index but 1 counts as falling.
         JogCase{"FreeIndexTwoFalls", Jog::Free, 2, NEUTRAL, true, 2, DOWN, Jog::Free},
         JogCase{"FreeIndexMinusOneFalls", Jog::Free, -1, NEUTRAL, true, 2, DOWN, Jog::Free}),
-    [](const ::testing::TestParamInfo<JogCase> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<JogCase> &c) { return c.param.name; });
 
 TEST_F(DriveTest, LatchReleasedByReversalReadsAgainOnTheNextTick)
 {

@@ -2,15 +2,15 @@
 // quitting it, reading selectors, showing values, and calls that name
 // nothing. Runs the real event loop offscreen. Ticks run on their timers'
 // threads: what they record is read after switching the timer off under the
-// engine's lock (stop_ticks), which also orders it before the reading.
+// engine's lock (stop_ticks), which also orders it before the reading. Tests
+// wait for counts of ticks and events, never for a span of time. What a
+// screen reader hears is read through AT-SPI (xvfb_accessibility_test).
 #include "engine_support.h"
 
 #include "runtime/engine/engine.h"
 #include "runtime/engine/engine_qt.h"
-#include "runtime/ports/sim_rig.h"
 #include "runtime/services.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -42,38 +42,41 @@ constexpr int PORT = 6;      // selector without callback, two entries
 constexpr int DIRECTION = 7; // selector with callback, three entries, index 1 at start
 constexpr int COUNTER = 8;   // QLCDNumber, four digits
 
-double ms_since(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
 // How often the tick threads ("stelmo-tick") were switched in, summed, once
-// none of them moves any more (a new one, or one just switched off, may still
-// be on its way to sleep): two looks 20 ms apart agree. -1: no tick thread.
+// every one of them sleeps (a new one, or one just switched off, may still be
+// on its way to sleep): two looks 20 ms apart agree, and saw each thread
+// sleeping, not waiting for a processor. -1: no tick thread.
 long settled_tick_thread_switches()
 {
-    const auto look = [] {
+    const auto look = [](bool &all_asleep) {
         long switches = -1;
+        all_asleep = true;
         for (const auto &task : std::filesystem::directory_iterator("/proc/self/task")) {
             std::ifstream comm(task.path() / "comm"), status(task.path() / "status");
             std::string line;
             if (!std::getline(comm, line) || line != "stelmo-tick")
                 continue;
             switches = std::max(switches, 0L);
-            while (std::getline(status, line))
+            while (std::getline(status, line)) {
+                if (line.rfind("State:", 0) == 0)
+                    all_asleep &= line.find('S') != std::string::npos;
                 if (line.find("ctxt_switches:") != std::string::npos)
                     switches += std::stol(line.substr(line.find(':') + 1));
+            }
         }
         return switches;
     };
-    long last = look();
-    for (int i = 0; i < 50; ++i) {
+    bool asleep = false;
+    long last = look(asleep);
+    wait_until([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (const long now = look(); now != last)
-            last = now;
-        else
-            break;
-    }
+        bool still = false;
+        const long now = look(still);
+        const bool settled = asleep && still && now == last;
+        last = now;
+        asleep = still;
+        return settled;
+    });
     return last;
 }
 
@@ -132,25 +135,20 @@ protected:
 TEST_F(EngineRunTest, TimerTicksAtItsIntervalWhileOn)
 {
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
-    const auto start = Clock::now();
-    EXPECT_EQ(run_for(500), 0);
-    const double elapsed = ms_since(start);
-    SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 0);
+    ASSERT_TRUE(wait_until([this] { return counts().ticks >= 20; }));
+    stop_ticks();
 
     for (const Event &e : events) {
         EXPECT_EQ(e.panel, handle);
         EXPECT_EQ(e.control, TIMER);
         EXPECT_EQ(e.event, EVENT_TIMER_TICK);
     }
-    // Every period that passed is either a tick or counted as missed; the
-    // kernel keeps the period, so the sum follows the clock closely.
+    // The file's interval is the tick thread's period (its schedule is
+    // tick_thread_test's), and every tick it made reached the callback.
     const auto c = counts();
+    EXPECT_DOUBLE_EQ(c.interval_ms, 10.0);
     EXPECT_EQ(c.ticks, ticks());
-    const double periods = elapsed / 10.0;
-    EXPECT_LE(c.ticks + c.missed, periods + 1);
-    EXPECT_GE(c.ticks + c.missed, periods - 3);
-    // On a loop that is not held up, most periods are ticks.
-    EXPECT_GE(c.ticks, static_cast<long>(periods * 0.5));
+    EXPECT_FALSE(c.enabled);
 }
 
 TEST_F(EngineRunTest, NoTicksWhileOffAndNoneOwedAfterSwitchingOff)
@@ -167,8 +165,8 @@ TEST_F(EngineRunTest, NoTicksWhileOffAndNoneOwedAfterSwitchingOff)
         }
     };
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
-    run_for(250);
-    EXPECT_FALSE(counts().enabled);
+    ASSERT_TRUE(wait_until([this] { return !counts().enabled; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // room for a late tick to show
     stop_ticks();
     EXPECT_EQ(ticks(), 5);
 }
@@ -178,7 +176,7 @@ TEST_F(EngineRunTest, SwitchedOffTimerWakesNothing)
     // A timer that ran is switched off, as is every other of the process:
     // no tick thread wakes up any more.
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(wait_until([this] { return counts().ticks >= 2; }));
     stop_ticks();
     const long switches = settled_tick_thread_switches();
     ASSERT_GT(switches, 0); // this panel's timer, at least
@@ -195,10 +193,9 @@ TEST_F(EngineRunTest, SwitchingOnAgainKeepsTheRunningPeriod)
     QObject::connect(&again, &QTimer::timeout,
                      [this] { SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1); });
     again.start(4);
-    run_for(300);
+    EXPECT_TRUE(run_until([this] { return counts().ticks >= 10; }));
     again.stop();
     stop_ticks();
-    EXPECT_GE(ticks(), 10);
 }
 
 TEST_F(EngineRunTest, HeldUpTimerGetsOneTickNotABurst)
@@ -210,21 +207,15 @@ TEST_F(EngineRunTest, HeldUpTimerGetsOneTickNotABurst)
             std::this_thread::sleep_for(std::chrono::milliseconds(120)); // twelve periods
     };
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
-    const auto start = Clock::now();
-    run_for(300);
+    ASSERT_TRUE(wait_until([this] { return counts().ticks >= 4; }));
     stop_ticks();
-    const double periods = ms_since(start) / 10.0;
 
     // The periods lost in the hold-up are counted as missed, not handed over
-    // afterwards: a burst would show as ticks, and the ticks and missed
-    // periods together would then outnumber the periods that passed.
+    // afterwards: no two steps closer than 0.9 periods, the ones after the
+    // hold-up included.
     const auto c = counts();
     EXPECT_EQ(c.ticks, ticks());
     EXPECT_GE(c.missed, 10);
-    EXPECT_LE(c.ticks + c.missed, periods + 1);
-    EXPECT_GE(c.ticks, 3); // and ticking went on after the hold-up
-    // No two steps closer than 0.9 periods, the ones after the hold-up
-    // included.
     for (std::size_t i = 1; i < starts.size(); ++i)
         EXPECT_GE(starts[i] - starts[i - 1], std::chrono::microseconds(9000)) << i;
 }
@@ -236,6 +227,7 @@ TEST_F(EngineRunTest, CallbacksNeverNest)
     int depth = 0;
     int deepest = 0;
     bool pumped = false;
+    std::atomic<int> clicks{0};
     std::vector<int> order; // controls, in the order their callbacks ran
     on_event = [&](const Event &e) {
         ++depth;
@@ -248,26 +240,24 @@ TEST_F(EngineRunTest, CallbacksNeverNest)
             while (Clock::now() < until)
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         }
+        clicks += e.control == START;
         --depth;
     };
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
-    QTimer click;
-    click.setSingleShot(true);
-    QObject::connect(&click, &QTimer::timeout, [this] { button(START)->click(); });
-    click.start(20);
-    run_for(150);
+    ASSERT_TRUE(wait_until([this] { return counts().ticks >= 1; }));
+    QTimer::singleShot(0, button(START), [this] { button(START)->click(); });
+    EXPECT_TRUE(run_until([&] { return clicks == 2; }));
     stop_ticks();
 
     EXPECT_EQ(deepest, 1);
     EXPECT_GE(counts().missed, 3); // the ticks held up by the pumping callback
-    // The second click ran once, after the first one's callback, with no
-    // tick in between: the first callback ended and the deferred one came next.
-    std::vector<std::size_t> clicks;
+    // The second click ran once, after the first one's callback.
+    std::vector<std::size_t> at;
     for (std::size_t i = 0; i < order.size(); ++i)
         if (order[i] == START)
-            clicks.push_back(i);
-    ASSERT_EQ(clicks.size(), 2u);
-    EXPECT_GT(clicks[0], 0u);
+            at.push_back(i);
+    ASSERT_EQ(at.size(), 2u);
+    EXPECT_GT(at[0], 0u); // a tick came first
 }
 
 TEST_F(EngineRunTest, TickAndButtonCallbacksNeverOverlap)
@@ -315,9 +305,15 @@ TEST_F(EngineRunTest, TickAndButtonCallbacksNeverOverlap)
         std::this_thread::sleep_for(std::chrono::microseconds(20)); // room for an overlap to show
         inside = false;
     };
+    // For a second at least, and until both have come a hundred times.
     ASSERT_EQ(SetCtrlAttribute(stress, 9, ATTR_TIMER_ENABLED, 1), 0);
-    const auto until = Clock::now() + std::chrono::seconds(1);
-    for (int i = 0; Clock::now() < until; ++i) {
+    const auto second = Clock::now() + std::chrono::seconds(1);
+    stelmo::engine::TimerCounts c;
+    const auto enough = [&] {
+        return stelmo::engine::timer_counts(stress, 9, c) && c.ticks >= 100 && clicks >= 100 &&
+               Clock::now() > second;
+    };
+    for (int i = 0; !enough() && Clock::now() < second + std::chrono::seconds(20); ++i) {
         clicked->click();
         selector->setCurrentIndex(i % 2);
         QCoreApplication::processEvents();
@@ -351,10 +347,8 @@ TEST_F(EngineRunTest, QuitFromACallbackReturnsItsCodeAfterTheCallback)
     click.setSingleShot(true);
     QObject::connect(&click, &QTimer::timeout, [this] { button(QUIT)->click(); });
     click.start(50);
-    const Deadline deadline(2000);
-    const auto start = Clock::now();
+    const Deadline deadline(20000);
     EXPECT_EQ(RunUserInterface(), 7);
-    EXPECT_LT(ms_since(start), 1000.0);
     EXPECT_TRUE(quit_seen);
     EXPECT_EQ(ticks_after_quit, 0);
 
@@ -366,11 +360,11 @@ TEST_F(EngineRunTest, QuitBeforeTheLoopMakesTheNextRunReturnAtOnce)
 {
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
     EXPECT_EQ(QuitUserInterface(3), 0);
-    const Deadline deadline(1000);
-    const auto start = Clock::now();
+    EXPECT_FALSE(counts().enabled); // quitting switched the timer off
+    const long ticked = counts().ticks;
+    const Deadline deadline(20000);
     EXPECT_EQ(RunUserInterface(), 3);
-    EXPECT_LT(ms_since(start), 500.0); // the deadline would end it at 1000
-    EXPECT_EQ(ticks(), 0);
+    EXPECT_EQ(counts().ticks, ticked);
 }
 
 TEST_F(EngineRunTest, ClosingTheWindowEndsTheLoopLikeQuitZero)
@@ -382,7 +376,7 @@ TEST_F(EngineRunTest, ClosingTheWindowEndsTheLoopLikeQuitZero)
     close.setSingleShot(true);
     QObject::connect(&close, &QTimer::timeout, [root] { root->close(); });
     close.start(30);
-    const Deadline deadline(2000);
+    const Deadline deadline(20000);
     EXPECT_EQ(RunUserInterface(), 0);
     EXPECT_FALSE(root->isVisible());
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
@@ -399,7 +393,7 @@ TEST_F(EngineRunTest, RunningTheLoopTwiceAtOnceIsRefused)
         QuitUserInterface(4);
     });
     inner.start(10);
-    const Deadline deadline(2000);
+    const Deadline deadline(20000);
     EXPECT_EQ(RunUserInterface(), 4);
     EXPECT_EQ(nested, ERR_LOOP_RUNNING);
 }
@@ -482,7 +476,8 @@ TEST_F(EngineRunTest, ValuesSetDuringTicksReachTheDisplayOncePerFrame)
     ASSERT_EQ(SetCtrlVal(handle, POSITION, 0.0), 0);
 
     // Each tick sets a new value; the widget changes only on the event-loop
-    // thread, never on the tick's.
+    // thread, never on the tick's, and only in a frame: values set while
+    // the loop does not run are shown together, as the last of them.
     int value_changes = 0;
     bool changed_elsewhere = false;
     const auto loop_thread = std::this_thread::get_id();
@@ -492,24 +487,19 @@ TEST_F(EngineRunTest, ValuesSetDuringTicksReachTheDisplayOncePerFrame)
     });
     double last = 0;
     on_event = [&](const Event &e) {
-        if (e.event != EVENT_TIMER_TICK || last >= 300)
-            return;
-        last += 1.5;
-        EXPECT_EQ(SetCtrlVal(handle, POSITION, last), 0);
+        if (e.event == EVENT_TIMER_TICK && last < 300) {
+            last += 1.5;
+            EXPECT_EQ(SetCtrlVal(handle, POSITION, last), 0);
+        }
     };
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
-    run_for(600);
+    ASSERT_TRUE(wait_until([this] { return counts().ticks >= 5; }));
     stop_ticks();
     on_event = nullptr;
-    run_for(100); // the frame after the last tick
-
+    EXPECT_EQ(value_changes, 0);
+    EXPECT_TRUE(run_until([&] { return spin->value() == last; }));
     EXPECT_FALSE(changed_elsewhere);
-    EXPECT_GE(ticks(), 20);
-    EXPECT_DOUBLE_EQ(spin->value(), last); // the last value is the one shown
-    // Ticks come every 10 ms, frames about every 16 ms: fewer widget updates
-    // than ticks, but the display kept moving.
-    EXPECT_LT(value_changes, ticks());
-    EXPECT_GE(value_changes, 5);
+    EXPECT_EQ(value_changes, 1);
 
     // Outside a tick the display shows the value at once, even when a value
     // from a tick is still waiting for its frame.
@@ -519,104 +509,13 @@ TEST_F(EngineRunTest, ValuesSetDuringTicksReachTheDisplayOncePerFrame)
     };
     const long ticks_before = counts().ticks;
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
-    for (int wait = 0; wait < 100 && counts().ticks == ticks_before; ++wait)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(wait_until([&] { return counts().ticks > ticks_before; }));
     stop_ticks();
-    ASSERT_GT(ticks(), ticks_before);
     on_event = nullptr;
     EXPECT_EQ(SetCtrlVal(handle, POSITION, 17.0), 0);
     EXPECT_DOUBLE_EQ(spin->value(), 17.0);
     run_for(100);
     EXPECT_DOUBLE_EQ(spin->value(), 17.0); // the older tick value does not come back
-}
-
-// --- what the operator and a screen reader see ------------------------------
-
-// The texts of `object` and everything below it, through Qt's accessibility
-// support: what a screen reader can read.
-std::vector<std::string> accessible_texts(QObject *object, QAccessible::Text which)
-{
-    std::vector<std::string> texts;
-    std::vector<QAccessibleInterface *> open{QAccessible::queryAccessibleInterface(object)};
-    while (!open.empty()) {
-        QAccessibleInterface *item = open.back();
-        open.pop_back();
-        if (!item)
-            continue;
-        texts.push_back(item->text(which).toStdString());
-        for (int i = 0; i < item->childCount(); ++i)
-            open.push_back(item->child(i));
-    }
-    return texts;
-}
-
-bool has(const std::vector<std::string> &texts, const std::string &text)
-{
-    return std::find(texts.begin(), texts.end(), text) != texts.end();
-}
-
-std::string joined(const std::vector<std::string> &texts)
-{
-    std::string all;
-    for (const std::string &text : texts)
-        all += "[" + text + "] ";
-    return all;
-}
-
-TEST_F(EngineRunTest, StatusStripSaysWhatTheRigDoes)
-{
-    ASSERT_EQ(DisplayPanel(handle), 0);
-    QWidget *strip = stelmo::engine::panel_widget(handle)->findChild<QWidget *>("statusStrip");
-    ASSERT_NE(strip, nullptr);
-    const auto names = [strip] { return accessible_texts(strip, QAccessible::Name); };
-    auto said = names();
-    EXPECT_TRUE(has(said, "Simulation")) << joined(said);
-    EXPECT_TRUE(has(said, "Simulated rig")) << joined(said);
-    EXPECT_TRUE(has(said, "Stopped")) << joined(said);
-    EXPECT_TRUE(
-        has(accessible_texts(strip, QAccessible::Description), stelmo::engine::tick_scheduling()));
-
-    // Ticks that hold the rig at its home switch, as the drive does once it
-    // is there: the phase the rotor stands at, then the switch register.
-    stelmo::ports::SimRig *rig = stelmo::engine::simulated_rig();
-    ASSERT_NE(rig, nullptr);
-    while (!rig->state().home_closed)
-        rig->write(0x378, static_cast<std::uint8_t>(1 << (rig->state().rotor + 3) % 4));
-    const int rotor = rig->state().rotor;
-    on_event = [rotor](const Event &e) {
-        if (e.event == EVENT_TIMER_TICK) {
-            outp(0x378, static_cast<std::uint8_t>(1 << rotor));
-            inp(0x37a);
-        }
-    };
-    ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
-    run_for(150);
-    said = names();
-    EXPECT_TRUE(has(said, "Running \u00b7 100 steps/s")) << joined(said);
-    EXPECT_TRUE(has(said, "Switches 0x0d, home switch")) << joined(said);
-    std::string lamps = "Data lines: ";
-    for (int phase = 0; phase < 4; ++phase)
-        lamps += (phase ? ", D" : "D") + std::to_string(phase) + (phase == rotor ? " on" : " off");
-    EXPECT_TRUE(has(said, lamps)) << joined(said);
-
-    // Stop, as the program does it: the strip follows the timer.
-    stop_ticks();
-    on_event = nullptr;
-    run_for(50);
-    said = names();
-    EXPECT_TRUE(has(said, "Stopped")) << joined(said);
-    EXPECT_TRUE(has(said, lamps)) << joined(said); // the phase stays energised
-
-    // The selectors and the display go by their labels, not by their entries.
-    const auto name_of = [this](int control) {
-        return QAccessible::queryAccessibleInterface(
-                   stelmo::engine::control_widget(handle, control))
-            ->text(QAccessible::Name)
-            .toStdString();
-    };
-    EXPECT_EQ(name_of(PORT), "Port");
-    EXPECT_EQ(name_of(DIRECTION), "Direction");
-    EXPECT_EQ(name_of(POSITION), "Position");
 }
 
 TEST_F(EngineRunTest, CallsThatNameNothingChangeNothing)
@@ -665,7 +564,7 @@ TEST_F(EngineRunTest, FaultRepeatedOnEveryTickIsSaidOnce)
                        ERR_BAD_ARGUMENT;
     };
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
-    run_for(300);
+    ASSERT_TRUE(wait_until([this] { return counts().ticks >= 10; }));
     stop_ticks();
     on_event = nullptr;
     int index = 0;

@@ -256,7 +256,9 @@ TEST_F(PanelCorpusTest, RealPanelFileLoadsWithTheProgramsControlsAndCallbacks)
 
     // Each tick the drive reads the switches and writes a pattern. Stop
     // switches the ticks off under the engine's lock: none runs after it.
-    run_for(100);
+    ASSERT_TRUE(wait_until([&] {
+        return stelmo::engine::timer_counts(handle, PANEL_TIMER, counts) && counts.ticks >= 3;
+    }));
     buttons[&stop]->click();
     ASSERT_TRUE(stelmo::engine::timer_counts(handle, PANEL_TIMER, counts));
     EXPECT_FALSE(counts.enabled);
@@ -266,7 +268,7 @@ TEST_F(PanelCorpusTest, RealPanelFileLoadsWithTheProgramsControlsAndCallbacks)
     // Quit ends the event loop with 0; stopped, the drive touches nothing.
     const long accesses = port.accesses;
     QAbstractButton *quit = buttons[&Ende];
-    Deadline deadline(2000);
+    Deadline deadline(20000);
     QTimer::singleShot(0, quit, [quit] { quit->click(); });
     EXPECT_EQ(RunUserInterface(), 0);
     EXPECT_EQ(port.accesses, accesses);

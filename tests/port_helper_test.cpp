@@ -71,12 +71,12 @@ protected:
         DeviceConfig config;
         std::string error;
         EXPECT_TRUE(parse_device_config("port:" + device + ",0x378=0xd010", config, error));
-        port = DevicePort::open(config, error);
+        device_port = DevicePort::open(config, error);
         int ends[2];
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
         engine = ends[0];
         return std::async(std::launch::async, [this, helper = ends[1]] {
-            const int status = serve(helper, *port);
+            const int status = serve(helper, *device_port);
             ::close(helper);
             return status;
         });
@@ -104,7 +104,7 @@ protected:
     support::TempDir dir;
     std::string device = dir.file("port");
     std::string original;
-    std::unique_ptr<DevicePort> port;
+    std::unique_ptr<DevicePort> device_port; // served by start_serving()
 };
 
 TEST_F(PortHelperTest, ServesTheFourRegistersAndRefusesTheRest)
@@ -114,7 +114,8 @@ TEST_F(PortHelperTest, ServesTheFourRegistersAndRefusesTheRest)
     const std::uint16_t others[] = {0x379, 0x37B, 0x377, 0x279, 0x3F8, 0xD010, 0xD012, 0, 0xFFFF};
     testing::internal::CaptureStderr();
     std::uint32_t seq = 0;
-    for (const std::uint16_t p : {0x378, 0x278})
+    const std::uint16_t ports[] = {0x378, 0x278};
+    for (const std::uint16_t p : ports)
         tell(engine, {OP_WRITE, 0x0A, p, ++seq});
     for (const std::uint16_t p : others) {
         tell(engine, {OP_WRITE, 0x55, p, ++seq});
@@ -308,7 +309,8 @@ TEST_F(PortHelperTest, PrivilegedHelperTakesTheMappingOnlyFromTheSystemFile)
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_GE(n, static_cast<ssize_t>(sizeof(Hello))) << "exit " << status;
-        const std::string text(message + sizeof(Hello), n - sizeof(Hello));
+        const std::string text(message + sizeof(Hello),
+                               static_cast<std::size_t>(n) - sizeof(Hello));
         EXPECT_EQ(message[offsetof(Hello, opened)], 0) << text;
         EXPECT_EQ(text.rfind(run.answer, 0), 0u) << text;
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;

@@ -68,7 +68,8 @@ TEST_F(PortsHwTest, AccessesLandAtThePortOffsets)
     ASSERT_TRUE(port);
     EXPECT_TRUE(port->write(0x378, 0x08));
     EXPECT_TRUE(port->write(0x278, 0x04));
-    for (std::uint16_t p : {0x37A, 0x27A})
+    const std::uint16_t switches[] = {0x37A, 0x27A};
+    for (std::uint16_t p : switches)
         EXPECT_EQ(port->read_byte(p), seed(p));
     EXPECT_EQ(port->read_byte(0x378), 0x08);
     std::string expected = original;

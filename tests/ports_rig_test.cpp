@@ -109,12 +109,14 @@ TEST_F(PortsRigTest, HardStopsStallBothEnds)
 TEST_F(PortsRigTest, OnlyTheFirstPortIsWired)
 {
     std::uint8_t value = 0;
-    for (std::uint16_t port : {0x278, 0x27A}) {
+    const std::uint16_t second[] = {0x278, 0x27A};
+    for (std::uint16_t port : second) {
         EXPECT_TRUE(rig.read(port, value)); // nothing behind it, as on an idle port
         EXPECT_EQ(value, 0xFF);
         EXPECT_TRUE(rig.write(port, 2));
     }
-    for (std::uint16_t port : {0x379, 0x37B, 0x279, 0x000, 0xFFFF}) {
+    const std::uint16_t unwired[] = {0x379, 0x37B, 0x279, 0x000, 0xFFFF};
+    for (std::uint16_t port : unwired) {
         value = 0;
         EXPECT_FALSE(rig.read(port, value)); // no such register
         EXPECT_EQ(value, 0xFF);

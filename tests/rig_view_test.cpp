@@ -1,9 +1,10 @@
 // The "Simulated rig" window draws what the rig's state says, offscreen.
 #include "runtime/view/rig_view.h"
 
+#include "manual_frames.h"
+
 #include <QAccessible>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QScreen>
 
@@ -40,22 +41,23 @@ void move(SimRig &rig, int steps)
 class RigViewTest : public ::testing::Test {
 protected:
     SimRig rig;
-    stelmo::FramePacer frames;
+    support::ManualFrames frames;
     stelmo::CallbackLock lock;
-    RigView view{rig, frames, lock};
+    RigView view{rig, frames.pacer(), lock};
 
     void SetUp() override { view.resize(view.sizeHint()); }
     // The view after the next frame, which copies the rig's state.
     QImage shot()
     {
-        frames.flush();
+        frames.pacer().flush();
         return view.grab().toImage();
     }
 };
 
 TEST_F(RigViewTest, LampsFollowTheDataLines)
 {
-    for (std::uint8_t data : {0x00, 0x01, 0x02, 0x04, 0x08, 0x05, 0xf8}) {
+    const std::uint8_t patterns[] = {0x00, 0x01, 0x02, 0x04, 0x08, 0x05, 0xf8};
+    for (std::uint8_t data : patterns) {
         rig.write(0x378, data);
         const QImage image = shot();
         for (int phase = 0; phase < 4; ++phase)
@@ -136,10 +138,12 @@ TEST_F(RigViewTest, RigChangesScheduleOneRepaintPerFrame)
     move(rig, 50); // fifty changes within one frame
     QApplication::processEvents();
     EXPECT_EQ(paints, 0); // nothing painted on the tick path
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 200)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(frames.step());
+    for (int i = 0; i < 100 && paints == 0; ++i)
+        QApplication::processEvents();
+    EXPECT_EQ(paints, 1);
+    EXPECT_TRUE(frames.step()); // the frame after: nothing new, nothing painted
+    QApplication::processEvents();
     EXPECT_EQ(paints, 1);
 }
 
@@ -175,7 +179,7 @@ TEST_F(RigViewTest, ShowsBesideThePanelWithinTheScreen)
         QWidget panel;
         panel.setGeometry(c.panel);
         panel.show();
-        RigView beside{rig, frames, lock};
+        RigView beside{rig, frames.pacer(), lock};
         beside.show_beside(panel);
         const QRect placed = beside.frameGeometry();
         EXPECT_TRUE(screen.contains(placed)) << placed.x() << "," << placed.y();

@@ -342,8 +342,8 @@ protected:
 // The operator, pressing things at random moments while the ticks run.
 class Operator {
 public:
-    Operator(SimRig &rig, CheckingPort &port, std::uint64_t seed, long ticks)
-        : rig_(rig), port_(port), random_(seed), target_(ticks)
+    Operator(SimRig &rig, CheckingPort &port, std::uint64_t seed, long tick_count)
+        : rig_(rig), port_(port), random_(seed), target_(tick_count)
     {
     }
 
@@ -613,8 +613,8 @@ TEST_F(SoakTest, EveryReachableStateKeepsTheCarriageInvariants)
         const Node from = queue.front();
         queue.pop_front();
         for (int input = 0; input < 4; ++input) {
-            SimRig rig = from.rig;
-            stelmo::ports::install(&rig);
+            SimRig next = from.rig;
+            stelmo::ports::install(&next);
             stp = from.stp;
             taster = from.taster;
             aus = from.aus;
@@ -631,19 +631,19 @@ TEST_F(SoakTest, EveryReachableStateKeepsTheCarriageInvariants)
 
             std::string problem = check_ranges();
             if (problem.empty())
-                problem = check_carriage(h, from.rig.state(), rig.state(), second);
+                problem = check_carriage(h, from.rig.state(), next.state(), second);
             ASSERT_EQ(problem, "")
                 << "from " << was << ", carriage " << from.rig.state().position << ", direction "
                 << panel.direction << ", port index " << adresse;
-            const int at = rig.state().position;
+            const int at = next.state().position;
             lowest = std::min(lowest, at);
             highest = std::max(highest, at);
             if (!second) {
                 lowest_one_port = std::min(lowest_one_port, at);
                 highest_one_port = std::max(highest_one_port, at);
             }
-            stall_transitions += rig.state().stalls - from.rig.state().stalls;
-            Node to{stp, taster, aus, nullpunkt, zaehler, second, rig};
+            stall_transitions += next.state().stalls - from.rig.state().stalls;
+            Node to{stp, taster, aus, nullpunkt, zaehler, second, next};
             if (seen.insert(key(to)).second)
                 queue.push_back(to);
         }

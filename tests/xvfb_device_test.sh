@@ -9,37 +9,14 @@
 #   xvfb_device_test.sh <path to the stelmo executable>
 #
 # Exit 0: passed; 77: skipped (no Xvfb or xdotool); anything else: failed.
-set -euo pipefail
-
-bin=$(realpath "$1")
-for tool in xvfb-run xdotool; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "skipped: $tool is not installed (scripts/install-deps installs it)"
-        exit 77
-    fi
-done
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-cat >"$work/scenario" <<'EOF'
-set -euo pipefail
-bin=$1 work=$2
-trace=$work/trace dev=$work/port
-
-fail() { echo "FAILED: $*"; echo "--- trace tail:"; tail -5 "$trace" || true; exit 1; }
-
-wait_for() {
-    local deadline=$((SECONDS + $2))
-    until grep -Eq "$1" "$trace" 2>/dev/null; do
-        ((SECONDS < deadline)) || fail "no '$1' in the trace after $2 s"
-        sleep 0.05
-    done
-}
+source "$(dirname "$0")/xvfb_session.sh" "$@"
+dev=$work/port
 
 # Byte at an offset of the device file, as two hex digits.
 peek() { od -An -tx1 -j "$1" -N1 "$dev" | tr -d ' '; }
 poke() { printf "\\x$2" | dd of="$dev" bs=1 seek="$1" conv=notrunc status=none; }
+# Whether the data register's byte at 0x300 matches the regular expression.
+data_is() { [[ $(peek $((0x300))) =~ ^$1$ ]]; }
 
 truncate -s 64K "$dev"
 poke $((0x302)) 0d # home switch closed
@@ -78,22 +55,20 @@ fi
 
 # Reference run: reads 13 at once, writes the stop pattern to 0x300.
 xdotool key alt+s
-wait_for '^[0-9.]+ in 0x37a 0x0d 0x302$' 5
-wait_for '^[0-9.]+ out 0x378 0x00 0x300$' 2
-[[ $(peek $((0x300))) == 00 ]] || fail "0x300 holds $(peek $((0x300))) after homing"
+wait_for '^[0-9.]+ in 0x37a 0x0d 0x302$'
+wait_for '^[0-9.]+ out 0x378 0x00 0x300$'
+data_is 00 || fail "0x300 holds $(peek $((0x300))) after homing"
 
 # Switch released, towards the far end: rising patterns land at 0x300.
 poke $((0x302)) 00
 xdotool key alt+d Down
-wait_for ' out 0x378 0x0[1248] 0x300$' 3
-sleep 0.2
-[[ $(peek $((0x300))) =~ ^0[1248]$ ]] || fail "0x300 holds $(peek $((0x300))) while jogging"
+wait_for ' out 0x378 0x0[1248] 0x300$'
+wait_until "0x300 holds no step pattern while jogging" data_is '0[1248]'
 
 # Far switch closed: the drive stops with 0 and stops reading.
 poke $((0x302)) 0e
-wait_for ' in 0x37a 0x0e 0x302$' 3
-sleep 0.2
-[[ $(peek $((0x300))) == 00 ]] || fail "0x300 holds $(peek $((0x300))) at the far end"
+wait_for ' in 0x37a 0x0e 0x302$'
+wait_until "0x300 is not 00 at the far end" data_is 00
 reads=$(grep -c ' in ' "$trace")
 sleep 0.3
 (($(grep -c ' in ' "$trace") == reads)) || fail "the switch register was read while latched"
@@ -112,8 +87,3 @@ unexpected=$(grep -v '^stelmo: step timer runs at normal priority: ' "$work/stde
 [[ $realtime != tick* ]] || unexpected=$(cat "$work/stderr")
 [[ -n $unexpected ]] && fail "unexpected stderr: $unexpected"
 echo "passed: $(wc -l <"$trace") port accesses at 0x300/0x302 through the port helper; $realtime"
-EOF
-
-# The free display is searched from a number of this run's own, so runs started
-# side by side do not all race for :99.
-xvfb-run -a -n $((200 + $$ % 300)) -s "-screen 0 1024x768x24" bash "$work/scenario" "$bin" "$work"

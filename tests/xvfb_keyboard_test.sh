@@ -8,34 +8,7 @@
 #   xvfb_keyboard_test.sh <path to the stelmo executable>
 #
 # Exit 0: passed; 77: skipped (no Xvfb or xdotool); anything else: failed.
-set -euo pipefail
-
-bin=$(realpath "$1")
-for tool in xvfb-run xdotool; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "skipped: $tool is not installed (scripts/install-deps installs it)"
-        exit 77
-    fi
-done
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-cat >"$work/scenario" <<'EOF'
-set -euo pipefail
-bin=$1 work=$2
-trace=$work/trace
-
-fail() { echo "FAILED: $*"; echo "--- trace tail:"; tail -5 "$trace" || true; exit 1; }
-
-# Waits up to $2 seconds for an extended regex $1 to appear in the trace.
-wait_for() {
-    local deadline=$((SECONDS + $2))
-    until grep -Eq "$1" "$trace" 2>/dev/null; do
-        ((SECONDS < deadline)) || fail "no '$1' in the trace after $2 s"
-        sleep 0.05
-    done
-}
+source "$(dirname "$0")/xvfb_session.sh" "$@"
 
 # Runs from an unrelated directory: the panel file must be found next to the binary.
 cd "$work"
@@ -48,38 +21,42 @@ sleep 0.3
 
 # Alt+S: the reference run homes the carriage, then the drive stands still.
 xdotool key alt+s
-wait_for 'in 0x37a 0x0d' 10
-wait_for 'out 0x378 0x00' 2
+wait_for 'in 0x37a 0x0d'
+wait_for 'out 0x378 0x00'
 homing=$(grep -m 6 ' out ' "$trace" | awk '{print $4}' | tr '\n' ' ')
 [[ $homing == "0x08 0x04 0x02 0x01 0x08 0x04 " ]] || fail "homing wrote $homing"
 
-# Alt+D, Down: towards the far end; the drive stops with 0 after reading 14.
+# Alt+D, Down: towards the far end; the drive stops with 0 after reading 14,
+# and writes only that from then on.
 xdotool key alt+d Down
-wait_for 'in 0x37a 0x0e' 10
-sleep 0.2
-last=$(tail -1 "$trace" | awk '{print $2, $3, $4}')
-[[ $last == "out 0x378 0x00" ]] || fail "at the far end the last access was '$last'"
+wait_for 'in 0x37a 0x0e'
+last_is_stop() { [[ $(tail -1 "$trace" | awk '{print $2, $3, $4}') == "out 0x378 0x00" ]]; }
+wait_until "at the far end the last access is not 'out 0x378 0x00'" last_is_stop
 
 outs() { grep -c ' out ' "$trace"; }
 # Fails unless the motor steps (at an end switch it writes 0 on every tick).
 running() {
     local before
     before=$(outs)
-    sleep 0.3
-    (($(outs) > before)) || fail "$1: the motor does not run"
+    more_outs() { (($(outs) > before)); }
+    wait_until "$1: the motor does not run" more_outs
 }
-# Fails if anything is written to the port after the stop just asked for.
+# Fails unless the writes stop after the Stop just asked for: none for half
+# a second (while the motor runs, every tick writes).
 stopped() {
-    sleep 0.2
-    local before
-    before=$(outs)
-    sleep 0.5
-    (($(outs) == before)) || fail "$1: $(($(outs) - before)) writes after Stop"
+    local before=-1 now deadline=$((SECONDS + 30))
+    while now=$(outs); ((now != before)); do
+        ((SECONDS < deadline)) || fail "$1: still writing 30 s after Stop"
+        before=$now
+        sleep 0.5
+    done
 }
 windows() { xdotool search --onlyvisible --pid "$pid" | wc -l; }
 panel=$(xdotool search --onlyvisible --name '^stelmo')
 rig=$(xdotool search --onlyvisible --name '^Simulated rig')
 shown=$(windows)
+list_open() { (($(windows) > shown)); }
+list_closed() { (($(windows) == shown)); }
 
 # Alt+T: no more port accesses.
 xdotool key alt+t
@@ -91,11 +68,10 @@ for key in alt+t Escape; do
     xdotool key alt+s
     running "Start"
     xdotool key alt+d alt+Down
-    sleep 0.3
-    (($(windows) > shown)) || fail "Alt+Down opened no list"
+    wait_until "Alt+Down opened no list" list_open
     xdotool key "$key"
     stopped "list open, $key"
-    (($(windows) == shown)) || fail "the list is still open after $key"
+    wait_until "the list is still open after $key" list_closed
 done
 
 # With the rig view active, Alt+T still stops.
@@ -110,23 +86,21 @@ xdotool windowfocus --sync "$panel"
 xdotool key alt+s
 running "Start"
 xdotool key alt+d alt+Down
-sleep 0.3
+wait_until "Alt+Down opened no list" list_open
 # Stop is the middle button of the row at the bottom of the form, whose
 # height the panel file gives (130); the status strip lies below it.
 eval "$(xdotool getwindowgeometry --shell "$panel")" # WIDTH, HEIGHT
 xdotool mousemove --window "$panel" $((WIDTH / 2)) $((130 - 20)) click 1
 stopped "list open, click on Stop"
-after=$(wc -l <"$trace")
 
 # Start again, towards home, then Alt+Q: exit 0, nothing written on the way out.
 xdotool key alt+d Up alt+s
-sleep 0.3
+running "Start after Stop"
 xdotool key alt+q
 status=0
 wait "$pid" || status=$?
 ((status == 0)) || fail "exit status $status after Quit"
 lines=$(wc -l <"$trace")
-((lines > after)) || fail "Start after Stop did not move the motor"
 tail -1 "$trace" | grep -Eq ' out 0x378 0x0[1248]$' || fail "last access was not a step: $(tail -1 "$trace")"
 
 # Another client destroys the panel window while the motor runs: stelmo ends
@@ -139,8 +113,8 @@ sleep 0.3
 xdotool key alt+s
 running "Start"
 xdotool windowclose "$panel"
-for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$pid" 2>/dev/null && { kill "$pid"; fail "still running 5 s after its window was destroyed"; }
+ended() { ! kill -0 "$pid" 2>/dev/null; }
+wait_until "still running after its window was destroyed" ended
 status=0
 wait "$pid" || status=$?
 ((status == 0)) || fail "exit status $status after the window was destroyed"
@@ -149,8 +123,3 @@ wait "$pid" || status=$?
 unexpected=$(grep -v '^stelmo: step timer runs at normal priority: ' "$work/stderr" || true)
 [[ -n $unexpected ]] && fail "unexpected stderr: $unexpected"
 echo "passed: $lines port accesses"
-EOF
-
-# The free display is searched from a number of this run's own, so runs started
-# side by side do not all race for :99.
-xvfb-run -a -n $((200 + $$ % 300)) -s "-screen 0 1024x768x24" bash "$work/scenario" "$bin" "$work"

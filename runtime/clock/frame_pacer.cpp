@@ -28,6 +28,11 @@ FramePacer::FramePacer() : context_(std::make_unique<QObject>())
         frame_ms_, [this] { frame(); }, unused);
 }
 
+FramePacer::FramePacer(std::unique_ptr<FrameClock> clock, int frame_ms)
+    : frame_ms_(frame_ms), clock_(std::move(clock)), context_(std::make_unique<QObject>())
+{
+}
+
 FramePacer::~FramePacer() = default;
 
 FramePacer::Client FramePacer::add(std::function<void()> refresh)

@@ -1,11 +1,12 @@
 // One frame clock for everything the tick path changes on screen: the panel's
 // displays and the rig view. Changes made on the tick path are coalesced into
 // at most one refresh per screen frame. Marking a change sets two flags and,
-// when the pacer is idle, arms its frame clock, a TickTimer: one system call,
-// no lock, no allocation, so tick threads mark directly. The clock keeps
-// running while every frame has something to refresh and is switched off
-// after a frame with nothing, so a standing motor costs no wake-ups. Sharing
-// one clock means one wake-up per frame however many windows refresh.
+// when the pacer is idle, arms its frame clock, a TickTimer (a FrameClock):
+// one system call, no lock, no allocation, so tick threads mark directly.
+// The clock keeps running while every frame has something to refresh and is
+// switched off after a frame with nothing, so a standing motor costs no
+// wake-ups. Sharing one clock means one wake-up per frame however many
+// windows refresh.
 //
 // Threads: mark() may be called from any thread; everything else, and every
 // refresh, runs on the event-loop thread.
@@ -32,6 +33,9 @@ public:
     // The frame length follows the primary screen's refresh rate (60 Hz when
     // the screen does not say). Needs the application object.
     FramePacer();
+    // Frames come from `clock`, which the pacer switches on while it has
+    // something to show, and which calls frame() once per frame while on.
+    FramePacer(std::unique_ptr<FrameClock> clock, int frame_ms);
     ~FramePacer();
     FramePacer(const FramePacer &) = delete;
     FramePacer &operator=(const FramePacer &) = delete;
@@ -48,6 +52,9 @@ public:
     void mark(Client client);
     // Refreshes every marked client now.
     void flush();
+    // One frame: refreshes the marked clients, and switches the clock off
+    // when none was. Called by the clock, on the event-loop thread.
+    void frame();
 
     bool pending() const { return dirty_.load(); }
     bool running() const { return armed_.load(); }
@@ -60,7 +67,6 @@ private:
         std::atomic<bool> marked{false};
     };
 
-    void frame();
     void arm();
     void refresh_marked();
 
@@ -69,8 +75,8 @@ private:
     std::atomic<bool> dirty_{false}; // some client is marked
     std::atomic<bool> armed_{false}; // a frame is coming: the clock runs, or one is posted
     int frame_ms_ = 16;
-    std::unique_ptr<TickTimer> clock_; // null: no timer to be had, a frame is posted instead
-    std::unique_ptr<QObject> context_; // receives posted frames; they die with it
+    std::unique_ptr<FrameClock> clock_; // null: no timer to be had, a frame is posted instead
+    std::unique_ptr<QObject> context_;  // receives posted frames; they die with it
 };
 
 } // namespace stelmo

@@ -56,7 +56,7 @@ std::unique_ptr<TickThread> TickThread::create(std::chrono::nanoseconds period, 
 
 TickThread::TickThread(std::chrono::nanoseconds period, CallbackLock &lock,
                        std::function<void()> tick)
-    : period_(period), rephase_(period / 2), min_gap_(period * 9 / 10),
+    : period_(period), min_gap_(period * 9 / 10),
       early_max_(std::min<std::chrono::nanoseconds>(period / 4, std::chrono::microseconds(100))),
       lock_(lock), tick_(std::move(tick))
 {
@@ -183,6 +183,7 @@ void TickThread::loop()
             continue;
         }
         delivering_ = true;
+        due_.fetch_add(1, std::memory_order_relaxed);
         pthread_mutex_unlock(&state_);
         deliver(due);
         pthread_mutex_lock(&state_);
@@ -209,18 +210,9 @@ void TickThread::deliver(Clock::time_point due)
     const bool owed = !stopping_ && enabled_.load(std::memory_order_relaxed) && deadline_ == due;
     const Clock::time_point start = Clock::now();
     if (owed) {
-        const auto late = start - due;
-        if (late >= rephase_) {
-            // Held up: start the schedule again from this tick instead of
-            // catching up, which would put the next steps closer together
-            // than the motor can follow.
-            deadline_ = start + period_;
-            missed_.fetch_add(static_cast<long>(late / period_), std::memory_order_relaxed);
-        } else {
-            // Jitter: keep the schedule, so late wake-ups cost no rate. The
-            // loop keeps the next tick at least min_gap_ after this one.
-            deadline_ = due + period_;
-        }
+        const Reschedule next = reschedule(due, start, period_);
+        deadline_ = next.next;
+        missed_.fetch_add(next.missed, std::memory_order_relaxed);
         last_ = start; // moved later when this tick is held up inside (below)
         ticked_ = true;
     }
@@ -242,6 +234,21 @@ void TickThread::deliver(Clock::time_point due)
         pthread_mutex_unlock(&state_);
     }
     lock_.unlock();
+}
+
+TickThread::Reschedule TickThread::reschedule(Clock::time_point due, Clock::time_point start,
+                                              std::chrono::nanoseconds period)
+{
+    const auto late = start - due;
+    if (late >= period / 2) {
+        // Held up: start the schedule again from this tick instead of
+        // catching up, which would put the next steps closer together than
+        // the motor can follow.
+        return {start + period, static_cast<long>(late / period)};
+    }
+    // Jitter: keep the schedule, so late wake-ups cost no rate. The loop
+    // keeps the next tick at least min_gap_ after this one.
+    return {due + period, 0};
 }
 
 void TickThread::set_enabled(bool on)

@@ -89,11 +89,25 @@ public:
     // caller holds the CallbackLock.
     Clock::time_point next_tick() const;
 
-    // Ticks delivered, and periods that passed without one (the thread was
-    // held up: the CallbackLock was held, the machine was loaded, the process
-    // was stopped).
+    // Ticks that fell due (the thread reached a tick's time and went for the
+    // CallbackLock), ticks delivered, and periods that passed without one
+    // (the thread was held up: the CallbackLock was held, the machine was
+    // loaded, the process was stopped). A tick due and not delivered waits
+    // for the lock, or was dropped because the timer was switched off
+    // meanwhile.
+    long due() const { return due_.load(std::memory_order_relaxed); }
     long ticks() const { return ticks_.load(std::memory_order_relaxed); }
     long missed() const { return missed_.load(std::memory_order_relaxed); }
+
+    // The schedule after a tick due at `due` that started at `start`, with
+    // ticks `period` apart: the next tick's deadline, and the periods that
+    // passed without a tick (see the top of this file).
+    struct Reschedule {
+        Clock::time_point next;
+        long missed;
+    };
+    static Reschedule reschedule(Clock::time_point due, Clock::time_point start,
+                                 std::chrono::nanoseconds period);
 
     // How the thread is scheduled, and a one-line description of that and of
     // the memory locking, e.g. "real-time (SCHED_FIFO 20), memory locked".
@@ -120,8 +134,6 @@ private:
     void deliver(Clock::time_point due);
 
     const std::chrono::nanoseconds period_;
-    // Lateness from which a tick moves the schedule: half a period.
-    const std::chrono::nanoseconds rephase_;
     // The shortest time between the starts of two ticks: 0.9 periods.
     const std::chrono::nanoseconds min_gap_;
     // How early the thread asks to be woken: its typical wake-up latency, at
@@ -148,6 +160,7 @@ private:
     bool released_ = false; // scheduling settled; the loop may begin
     pid_t tid_ = 0;         // the thread's kernel id, 0 until it runs
 
+    std::atomic<long> due_{0};
     std::atomic<long> ticks_{0};
     std::atomic<long> missed_{0};
 

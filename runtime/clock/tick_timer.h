@@ -18,20 +18,28 @@ class QSocketNotifier;
 
 namespace stelmo {
 
-class TickTimer {
+// What paces a FramePacer's frames: switched on while there is something to
+// show, it has the pacer's frame run once per period.
+class FrameClock {
+public:
+    virtual ~FrameClock() = default;
+    virtual void set_enabled(bool on) = 0;
+};
+
+class TickTimer : public FrameClock {
 public:
     // A switched-off timer with the given period. Null with `error` set when
     // the kernel refuses a timerfd (e.g. no file descriptors left).
     static std::unique_ptr<TickTimer> create(int interval_ms, std::function<void()> on_tick,
                                              std::string &error);
-    ~TickTimer();
+    ~TickTimer() override;
     TickTimer(const TickTimer &) = delete;
     TickTimer &operator=(const TickTimer &) = delete;
 
     // Switching on arms the first deadline one period from now. Switching on
     // a running timer leaves its deadlines where they are; switching off
     // disarms the timerfd, so it wakes nothing and owes no tick.
-    void set_enabled(bool on);
+    void set_enabled(bool on) override;
     bool enabled() const { return enabled_.load(); }
 
 private:

@@ -8,6 +8,12 @@
 // is the buddy of gets the label's text as its accessible name, unless the
 // form gives one, and selectors get an accessible interface that reports
 // that name as their name and the current entry as their value.
+//
+// A reader on AT-SPI takes a combo box's value from its text (Qt's bridge
+// passes on no value of a combo box, and no selected entry of its list while
+// the list is closed). So a selector also offers its current entry as
+// read-only text, and a new entry is announced as a change of that text,
+// besides the value change Qt itself reports.
 #include "runtime/engine/views.h"
 
 #include <QAbstractItemView>
@@ -40,12 +46,19 @@ QString spoken(const QLabel &label)
 
 // A selector (a QComboBox that cannot be edited) as assistive technology
 // sees it: a combo box named by its accessible name, with its current entry
-// as value, its list as its child, and the actions to open and close that
-// list.
-class SelectorInterface : public QAccessibleWidget {
+// as value and as text, its list as its child, and the actions to open and
+// close that list.
+class SelectorInterface : public QAccessibleWidget, public QAccessibleTextInterface {
 public:
     explicit SelectorInterface(QComboBox *combo) : QAccessibleWidget(combo, QAccessible::ComboBox)
     {
+    }
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
     }
 
     QString text(QAccessible::Text t) const override
@@ -105,9 +118,46 @@ public:
         QAccessibleWidget::doAction(name);
     }
 
+    // The current entry as text that cannot be selected or edited, the
+    // caret at its start.
+    QString text(int start, int end) const override
+    {
+        return combo()->currentText().mid(start, end - start);
+    }
+    int characterCount() const override { return static_cast<int>(combo()->currentText().size()); }
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    int selectionCount() const override { return 0; }
+    void selection(int, int *start, int *end) const override { *start = *end = 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int *start, int *end) const override
+    {
+        *start = *end = offset;
+        return {};
+    }
+
 private:
     QComboBox *combo() const { return static_cast<QComboBox *>(object()); }
 };
+
+// Announces each new entry of `combo` as its text changing from the one
+// before, where assistive technology listens.
+void announce_entries(QComboBox &combo)
+{
+    QObject::connect(&combo, &QComboBox::currentTextChanged, &combo,
+                     [&combo, before = combo.currentText()](const QString &now) mutable {
+                         if (QAccessible::isActive() && !combo.isEditable()) {
+                             QAccessibleTextUpdateEvent event(&combo, 0, before, now);
+                             QAccessible::updateAccessibility(&event);
+                         }
+                         before = now;
+                     });
+}
 
 QAccessibleInterface *selector_interface(const QString &class_name, QObject *object)
 {
@@ -121,8 +171,11 @@ QAccessibleInterface *selector_interface(const QString &class_name, QObject *obj
 
 } // namespace
 
+// Selectors also announce their new entries here, once per panel.
 void name_from_labels(QWidget &root)
 {
+    for (QComboBox *combo : root.findChildren<QComboBox *>())
+        announce_entries(*combo);
     for (const QLabel *label : root.findChildren<QLabel *>()) {
         QWidget *buddy = label->buddy();
         if (!buddy || !buddy->accessibleName().isEmpty())

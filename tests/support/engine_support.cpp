@@ -4,7 +4,9 @@
 
 #include <QCoreApplication>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace support {
 
@@ -34,6 +36,32 @@ int run_for(int ms)
     QObject::connect(&stop, &QTimer::timeout, [] { QCoreApplication::exit(0); });
     stop.start(ms);
     return RunUserInterface();
+}
+
+bool run_until(const std::function<bool()> &done)
+{
+    if (done())
+        return true;
+    QTimer ask;
+    QObject::connect(&ask, &QTimer::timeout, [&done] {
+        if (done())
+            QCoreApplication::exit(0);
+    });
+    ask.start(1);
+    const Deadline guard(20000);
+    RunUserInterface();
+    return done();
+}
+
+bool wait_until(const std::function<bool()> &done)
+{
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > give_up)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 Deadline::Deadline(int ms)

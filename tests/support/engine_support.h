@@ -26,6 +26,15 @@ bool start_engine();
 // with or without the loop; ending the loop after `ms` leaves them running.
 int run_for(int ms);
 
+// Runs the event loop until `done` (asked every millisecond) holds; false
+// when it still does not after 20 s. The time is a guard against a hang, not
+// a measure: on a busy machine the loop may take long.
+bool run_until(const std::function<bool()> &done);
+
+// Waits without the event loop until `done` holds (asked every millisecond);
+// false when it still does not after 20 s. For what tick threads do alone.
+bool wait_until(const std::function<bool()> &done);
+
 // Ends a loop that should have ended by itself with DEADLINE_CODE after `ms`
 // milliseconds, so a fault shows as a failure rather than a hang. Cancelled
 // when it goes out of scope.

@@ -1,0 +1,86 @@
+# The setup that the tests of the real binary in a real X server share. A
+# test sources it first thing, with its own arguments:
+#
+#   source "$(dirname "$0")/xvfb_session.sh" [--atspi] "$@"
+#
+# Run by CTest, it checks the tools (exit 77, skipped, when one is missing)
+# and runs the whole test again inside a fresh Xvfb; with --atspi also inside
+# a private D-Bus session with the AT-SPI bus, as on a desktop with
+# accessibility on. Inside, it sets `bin` (the stelmo executable, the first
+# argument), `here` (the test's directory) and `work` (a scratch directory,
+# removed at the end), and defines fail, wait_until and wait_for. Every wait
+# has a generous limit that only guards against a hang: on a busy machine
+# the program may take long, and the tests wait for what it does, never for
+# a span of time.
+set -euo pipefail
+
+atspi=false
+if [[ ${1:-} == --atspi ]]; then
+    atspi=true
+    shift
+fi
+
+if [[ -z ${STELMO_IN_XVFB:-} ]]; then
+    tools=(xvfb-run xdotool)
+    ! $atspi || tools+=(dbus-run-session dbus-send /usr/libexec/at-spi-bus-launcher)
+    for tool in "${tools[@]}"; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "skipped: $tool is not installed (scripts/install-deps installs it)"
+            exit 77
+        fi
+    done
+    if $atspi && ! /usr/bin/python3 -c 'import pyatspi' 2>/dev/null; then
+        echo "skipped: pyatspi is not installed (scripts/install-deps installs python3-pyatspi)"
+        exit 77
+    fi
+    session=()
+    ! $atspi || session=(dbus-run-session --)
+    export STELMO_IN_XVFB=1
+    # The free display is searched from a number of this run's own, so runs
+    # started side by side do not all race for :99.
+    exec xvfb-run -a -n $((200 + $$ % 300)) -s "-screen 0 1024x768x24" \
+        "${session[@]}" bash "$0" "$@"
+fi
+
+bin=$(realpath "$1")
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trace=$work/trace
+started=() # background processes of the setup, ended at the end
+trap 'kill "${started[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
+
+fail() {
+    echo "FAILED: $*"
+    echo "--- trace tail:"
+    tail -5 "$trace" 2>/dev/null || true
+    exit 1
+}
+
+# wait_until <what> <command...>: runs the command until it succeeds; fails
+# saying <what> when it still does not after 30 s.
+wait_until() {
+    local what=$1 deadline=$((SECONDS + 30))
+    shift
+    until "$@"; do
+        ((SECONDS < deadline)) || fail "$what, after 30 s"
+        sleep 0.05
+    done
+}
+
+# wait_for <regex>: waits until a line of the trace matches the extended
+# regular expression.
+wait_for() {
+    wait_until "no '$1' in the trace" grep -Eq "$1" "$trace"
+}
+
+if $atspi; then
+    # The accessibility bus, as the desktop starts it; Qt and the reader
+    # find it through the session bus.
+    /usr/libexec/at-spi-bus-launcher --launch-immediately &
+    started+=($!)
+    a11y_bus() {
+        dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null | grep -q true
+    }
+    wait_until "the AT-SPI bus did not come up" a11y_bus
+fi
