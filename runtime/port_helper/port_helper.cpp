@@ -40,11 +40,6 @@ std::string setting_error(std::string_view where, std::string_view setting,
     return std::string(where) + in_quotes(setting) + ": " + cause;
 }
 
-bool same(const DeviceConfig &a, const DeviceConfig &b)
-{
-    return a.device == b.device && a.physical[0] == b.physical[0] && a.physical[1] == b.physical[1];
-}
-
 // The entry of `registry` that `value` names, then its parse of `value`.
 const ServedBackend *parse(std::span<const ServedBackend> registry, std::string_view value,
                            DeviceConfig &config, std::string &cause)
@@ -181,7 +176,7 @@ const ServedBackend *choose_device(const Options &options, bool secure, DeviceCo
     }
     DeviceConfig given;
     if (!secure || options.io.empty() || options.io == BARE ||
-        (parse(registry, options.io, given, cause) && same(given, config)))
+        (parse(registry, options.io, given, cause) == type && given == config))
         return type;
     error = not_the_system_setting(options, io, config);
     return nullptr;

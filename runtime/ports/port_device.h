@@ -35,6 +35,8 @@ struct DeviceConfig {
     std::string device = PORT_DEVICE; // device file, never empty
     // Physical base that each of LOGICAL_BASES reaches; base + 2 follows it.
     std::uint16_t physical[2] = {PORT_BASE_FIRST, PORT_BASE_SECOND};
+
+    bool operator==(const DeviceConfig &) const = default;
 };
 
 // Parses a STELMO_IO value of the form port[:DEVICE][,LOGICAL=PHYSICAL]...
