@@ -102,6 +102,8 @@ public:
             return true;
         struct stat st {};
         const int fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            error = std::string("/: cannot check who may change it: ") + std::strerror(errno);
         if (fd < 0 || !checked(fd, "/", st, error))
             return false;
         push(fd, "/");
