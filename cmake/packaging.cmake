@@ -68,7 +68,21 @@ endif()
 # that the package's postinst creates.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/stelmo.conf DESTINATION /etc/stelmo
         COMPONENT system EXCLUDE_FROM_ALL)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/limits.conf DESTINATION /etc/security/limits.d
+# The real-time limit grants the group what the tick thread asks for: the
+# policy and priority are read off runtime/base/realtime_policy.h.
+file(STRINGS ${PROJECT_SOURCE_DIR}/runtime/base/realtime_policy.h stelmo_rt_lines
+     REGEX "^constexpr .*[ *](PRIORITY|POLICY_NAME) = ")
+string(REGEX MATCH "PRIORITY = ([0-9]+)" _ "${stelmo_rt_lines}")
+set(STELMO_RT_PRIORITY ${CMAKE_MATCH_1})
+string(REGEX MATCH "POLICY_NAME = \"([A-Z_]+)\"" _ "${stelmo_rt_lines}")
+set(STELMO_RT_POLICY ${CMAKE_MATCH_1})
+if(NOT STELMO_RT_PRIORITY OR NOT STELMO_RT_POLICY)
+  message(FATAL_ERROR "stelmo: no PRIORITY or POLICY_NAME in runtime/base/realtime_policy.h "
+                      "for packaging/limits.conf.in")
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/packaging/limits.conf.in
+               ${CMAKE_CURRENT_BINARY_DIR}/packaging/limits.conf @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/limits.conf DESTINATION /etc/security/limits.d
         RENAME stelmo.conf COMPONENT system EXCLUDE_FROM_ALL)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-stelmo-port.rules
         DESTINATION lib/udev/rules.d COMPONENT system EXCLUDE_FROM_ALL)
@@ -205,10 +219,11 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/postrm
     ${PROJECT_SOURCE_DIR}/packaging/conffiles)
 
-# Dependencies: the Qt libraries the binary links, as dpkg-shlibdeps reads
-# them off the binary, plus the platform plugins, which Qt loads at run time
-# and no library scan can see, and what postinst runs: addgroup (adduser) and
-# setcap (libcap2-bin). Without dpkg-shlibdeps the libraries are named by hand.
+# Dependencies: the libraries the binaries link (Qt, and libcap for giving up
+# capabilities), as dpkg-shlibdeps reads them off the binaries, plus the
+# platform plugins, which Qt loads at run time and no library scan can see,
+# and what postinst runs: addgroup (adduser) and setcap (libcap2-bin).
+# Without dpkg-shlibdeps the libraries are named by hand.
 find_program(STELMO_DPKG_SHLIBDEPS dpkg-shlibdeps)
 set(stelmo_depends "qt6-qpa-plugins, adduser, libcap2-bin")
 if(STELMO_DPKG_SHLIBDEPS)
@@ -217,7 +232,8 @@ else()
   message(STATUS "stelmo: dpkg-shlibdeps not found (package dpkg-dev); "
                  "naming the package's Qt dependencies by hand")
   string(PREPEND stelmo_depends "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), "
-                                "libqt6widgets6 (>= 6.4), libqt6uitools6 (>= 6.4), ")
+                                "libqt6widgets6 (>= 6.4), libqt6uitools6 (>= 6.4), "
+                                "libcap2 (>= 1:2.26), ")
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS ${stelmo_depends})
 # Qt's own texts (standard dialogs) in the operator's language; stelmo's

@@ -331,11 +331,12 @@ result $? "file name carries version and architecture" \
     "file name $(basename "$deb") is not stelmo_$(field Version)_$arch.deb"
 depends=$(field Depends)
 missing=""
-for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6uitools6 qt6-qpa-plugins adduser libcap2-bin; do
+for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6uitools6 libcap2 qt6-qpa-plugins \
+    adduser libcap2-bin; do
     grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || missing="$missing $package"
 done
 [[ -z $missing ]]
-result $? "Depends names the Qt run-time packages, adduser and libcap2-bin" \
+result $? "Depends names the Qt run-time packages, libcap2, adduser and libcap2-bin" \
     "Depends lacks$missing (Depends: $depends)"
 
 # --- The unpacked binary ---------------------------------------------------

@@ -4,6 +4,7 @@
 // engine's backend (where accesses land, what the helper keeps of its
 // privileges, a helper that dies or hangs, a copy with a file capability run
 // by nobody), and the configuration file it believes.
+#include "runtime/port_helper/device_port.h"
 #include "runtime/port_helper/port_helper.h"
 #include "runtime/ports/helper_port.h"
 #include "runtime/ports/helper_protocol.h"
@@ -71,12 +72,13 @@ protected:
         DeviceConfig config;
         std::string error;
         EXPECT_TRUE(parse_device_config("port:" + device + ",0x378=0xd010", config, error));
-        device_port = DevicePort::open(config, error);
+        OpenFailure failure;
+        device_port = DevicePort::open(config, failure);
         int ends[2];
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
         engine = ends[0];
         return std::async(std::launch::async, [this, helper = ends[1]] {
-            const int status = serve(helper, *device_port);
+            const int status = serve(helper, *device_port, device);
             ::close(helper);
             return status;
         });
@@ -117,6 +119,12 @@ TEST_F(PortHelperTest, ServesTheFourRegistersAndRefusesTheRest)
     const std::uint16_t ports[] = {0x378, 0x278};
     for (const std::uint16_t p : ports)
         tell(engine, {OP_WRITE, 0x0A, p, ++seq});
+    // Switch registers are only read, data registers only written.
+    tell(engine, {OP_WRITE, 0x55, 0x37A, ++seq});
+    const Reply data = ask(engine, {OP_READ, 0, 0x278, ++seq});
+    EXPECT_EQ(data.status, REFUSED);
+    EXPECT_EQ(data.failed_writes, 0u);
+    EXPECT_EQ(data.refused_writes, 1u) << "the write to base + 2";
     for (const std::uint16_t p : others) {
         tell(engine, {OP_WRITE, 0x55, p, ++seq});
         const Reply read = ask(engine, {OP_READ, 0, p, ++seq});
@@ -127,9 +135,7 @@ TEST_F(PortHelperTest, ServesTheFourRegistersAndRefusesTheRest)
     const Reply switches = ask(engine, {OP_READ, 0, 0x37A, ++seq});
     EXPECT_EQ(switches.status, DONE);
     EXPECT_EQ(switches.value, seed(0xD012));
-    const Reply data = ask(engine, {OP_READ, 0, 0x278, ++seq});
-    EXPECT_EQ(data.value, 0x0A);
-    EXPECT_EQ(data.failed_writes + data.refused_writes, 0u);
+    EXPECT_EQ(switches.failed_writes + switches.refused_writes, 0u);
     ::close(engine);
     EXPECT_EQ(served.get(), 0);
     const std::string said = testing::internal::GetCapturedStderr();
@@ -138,6 +144,10 @@ TEST_F(PortHelperTest, ServesTheFourRegistersAndRefusesTheRest)
     EXPECT_TRUE(support::read_file(device) == expected)
         << "a byte outside the four registers changed";
     EXPECT_NE(said.find("stelmo: " + device + ": port 0xd012 is not a register"), std::string::npos)
+        << said;
+    EXPECT_NE(said.find(device + ": port 0x37a is a switch register, which the program only "
+                                 "reads; write refused"),
+              std::string::npos)
         << said;
 }
 
@@ -162,6 +172,9 @@ TEST_F(PortHelperTest, MalformedRequestEndsTheHelperWithoutAnAccess)
 
 TEST_F(PortHelperTest, AccessesLandAtTheMappedOffsetsAndOnlyTheHelperHoldsTheDevice)
 {
+    const char full = static_cast<char>(0xFF);
+    original[0x27A] = full; // a switch byte that reads as a failed read would
+    std::ofstream(device, std::ios::binary) << original;
     auto port = open();
     ASSERT_TRUE(port);
     EXPECT_EQ(port->description(), device + " (0x378\u2192"
@@ -170,7 +183,7 @@ TEST_F(PortHelperTest, AccessesLandAtTheMappedOffsetsAndOnlyTheHelperHoldsTheDev
     EXPECT_TRUE(port->write(0x378, 0x08));
     EXPECT_TRUE(port->write(0x278, 0xFF));
     EXPECT_EQ(port->read_byte(0x37A), seed(0xD012));
-    EXPECT_EQ(port->read_byte(0x278), 0xFF);
+    EXPECT_EQ(port->read_byte(0x27A), 0xFF);
     testing::internal::CaptureStderr();
     EXPECT_FALSE(port->write(0x379, 0x55));
     EXPECT_EQ(port->read_byte(0xD010), PORT_NOTHING);
@@ -182,7 +195,7 @@ TEST_F(PortHelperTest, AccessesLandAtTheMappedOffsetsAndOnlyTheHelperHoldsTheDev
     EXPECT_EQ(port->faults().failed_writes + port->faults().failed_reads, 0) << "0xFF was real";
     std::string expected = original;
     expected[0xD010] = 0x08;
-    expected[0x278] = static_cast<char>(0xFF);
+    expected[0x278] = full;
     EXPECT_TRUE(support::read_file(device) == expected);
     ASSERT_EQ(::truncate(device.c_str(), 0xD011), 0); // now ends before 0x37a's 0xd012
     EXPECT_EQ(port->read_byte(0x37A), PORT_NOTHING);
@@ -205,14 +218,102 @@ TEST_F(PortHelperTest, OpenFailureIsOneLineFromTheHelper)
 {
     std::string error;
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(open_helper_port("port:" + dir.file("nothing"), error));
-    EXPECT_EQ(error, "cannot open " + dir.file("nothing") +
-                         ": No such file or directory; the device does not exist");
+    for (const std::string name : {"nothing", "no\nthing"}) {
+        EXPECT_FALSE(open_helper_port("port:" + dir.file(name), error));
+        EXPECT_EQ(error, "cannot open " + printable(dir.file(name)) +
+                             ": No such file or directory; the device does not exist");
+    }
     EXPECT_FALSE(HelperPort::start(dir.file("no-helper"), "port", error));
     EXPECT_EQ(error, "cannot start the port helper " + dir.file("no-helper") +
                          ": No such file or directory");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "stelmo reports the error, once";
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a helper was left behind";
+}
+
+TEST_F(PortHelperTest, SecondStelmoOnTheSamePortsIsRefusedNamingTheFirst)
+{
+    auto first = open(); // 0x378 at 0xd010, 0x278 as it is
+    ASSERT_TRUE(first);
+    std::string error;
+    EXPECT_FALSE(open_helper_port("port:" + device + ",0x378=0xd020", error));
+    EXPECT_EQ(error, "cannot open " + device + ": the stelmo of process " +
+                         std::to_string(::getpid()) +
+                         " drives it already; one stelmo at a time drives a port");
+    EXPECT_TRUE(open_helper_port("port:" + device + ",0x378=0xd020,0x278=0xd030", error))
+        << "other ports of the same device: " << error;
+    first.reset();
+    EXPECT_TRUE(open()) << "free again once the first has ended";
+}
+
+// A backend of the helper's registry other than the device: it logs each
+// access to the file its setting names ("stand:FILE") and reads 0x0d.
+class StandIn : public Backend {
+public:
+    explicit StandIn(int fd) : fd_(fd) {}
+    ~StandIn() override { ::close(fd_); }
+    bool read(std::uint16_t port, std::uint8_t &value) override
+    {
+        value = 0x0D;
+        return ::dprintf(fd_, "in 0x%03x\n", port) > 0;
+    }
+    bool write(std::uint16_t port, std::uint8_t value) override
+    {
+        return ::dprintf(fd_, "out 0x%03x 0x%02x\n", port, value) > 0;
+    }
+
+private:
+    int fd_;
+};
+
+const ServedBackend STAND_IN[] = {
+    {"stand",
+     [](std::string_view value, DeviceConfig &config, std::string &) {
+         config.device = value.substr(6);
+         config.physical[0] = 0x478;
+         return true;
+     },
+     [](const DeviceConfig &config, OpenFailure &) -> std::unique_ptr<Backend> {
+         return std::make_unique<StandIn>(
+             ::open(config.device.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+     }},
+};
+
+TEST_F(PortHelperTest, ServesAnyBackendOfItsRegistryBehindTheSameAllowList)
+{
+    const std::string log = dir.file("log");
+    int ends[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::string name = HELPER_NAME, option = "--io", io = "stand:" + log;
+        char *argv[] = {name.data(), option.data(), io.data(), nullptr};
+        const int err = ::open("/dev/null", O_WRONLY); // the refusal's line
+        if (::dup2(ends[1], HELPER_SOCKET) < 0 || ::dup2(err, STDERR_FILENO) < 0)
+            ::_exit(120);
+        ::_exit(run(3, argv, STAND_IN));
+    }
+    ::close(ends[1]);
+    char message[HELLO_MAX];
+    Hello hello{};
+    const ssize_t n = ::recv(ends[0], message, sizeof message, 0);
+    ASSERT_GE(n, static_cast<ssize_t>(sizeof hello));
+    std::memcpy(&hello, message, sizeof hello);
+    EXPECT_EQ(hello.opened, 1);
+    EXPECT_EQ(hello.physical[0], 0x478);
+    EXPECT_EQ(std::string(message + sizeof hello, n - sizeof hello), log);
+    tell(ends[0], {OP_WRITE, 0x08, 0x378, 1});
+    tell(ends[0], {OP_WRITE, 0x55, 0x27A, 2});
+    const Reply data = ask(ends[0], {OP_READ, 0, 0x278, 3});
+    EXPECT_EQ(data.status, REFUSED);
+    EXPECT_EQ(data.refused_writes, 1u);
+    const Reply switches = ask(ends[0], {OP_READ, 0, 0x27A, 4});
+    EXPECT_EQ(switches.status, DONE);
+    EXPECT_EQ(switches.value, 0x0D);
+    ::close(ends[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(support::read_file(log), "out 0x378 0x08\nin 0x27a\n");
 }
 
 TEST_F(PortHelperTest, DeadOrHungHelperGivesFailuresNotAHang)
@@ -225,7 +326,7 @@ TEST_F(PortHelperTest, DeadOrHungHelperGivesFailuresNotAHang)
         testing::internal::CaptureStderr();
         EXPECT_EQ(port->read_byte(0x37A), PORT_NOTHING); // SIGSTOP: after the reply timeout
         EXPECT_FALSE(port->write(0x378, 1));
-        EXPECT_EQ(port->read_byte(0x378), PORT_NOTHING);
+        EXPECT_EQ(port->read_byte(0x27A), PORT_NOTHING);
         const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(port->faults().failed_reads, 2);
         EXPECT_EQ(port->faults().failed_writes, 1);
@@ -356,7 +457,8 @@ protected:
         std::string why;
         const std::string exe = std::filesystem::read_symlink("/proc/self/exe");
         const std::string base = exe.substr(0, exe.rfind('/'));
-        if (::geteuid() != 0 || !only_root_can_change(base, why))
+        ConfFile none;
+        if (::geteuid() != 0 || !read_trusted_conf(base + "/none", none, why))
             GTEST_SKIP() << "needs root and a directory only root can change: " << why;
         std::string pattern = base + "/conf-XXXXXX";
         ASSERT_TRUE(::mkdtemp(pattern.data()));
@@ -376,11 +478,14 @@ TEST_F(TrustedConfTest, OnlyAFileThatOnlyRootCanChangeIsBelieved)
 {
     support::TempDir open_dir; // under the world-writable /tmp
     std::ofstream(open_dir.file("c")) << "io=port\n";
+    const std::string operators = dir + "/operator"; // a directory the operator owns
+    ASSERT_EQ(::mkdir(operators.c_str(), 0755) | ::chown(operators.c_str(), 65534, 65534), 0);
     std::string error;
-    EXPECT_TRUE(only_root_can_change(conf, error)) << "missing, in a safe directory: " << error;
+    ConfFile read;
+    EXPECT_TRUE(read_trusted_conf(conf, read, error)) << "missing, in a safe directory: " << error;
     std::ofstream(conf) << "io=port\n";
     ASSERT_EQ(::chmod(conf.c_str(), 0644), 0);
-    EXPECT_TRUE(only_root_can_change(conf, error)) << error;
+    EXPECT_TRUE(read_trusted_conf(conf, read, error)) << error;
 
     struct Case {
         std::function<int()> make;
@@ -398,16 +503,25 @@ TEST_F(TrustedConfTest, OnlyAFileThatOnlyRootCanChangeIsBelieved)
          },
          std::filesystem::path(open_dir.path()).parent_path(), "writable by group or others"},
         {[&] { return ::lchown(conf.c_str(), 65534, 0); }, conf, "a symlink owned by uid 65534"},
+        // Dangling: the operator could create the file it points to.
+        {[&] { return ::unlink(conf.c_str()) | ::symlink("operator/stelmo.conf", conf.c_str()); },
+         operators, "owned by uid 65534, not root"},
     };
     for (const Case &c : cases) {
         ASSERT_EQ(c.make(), 0) << c.cause;
-        EXPECT_FALSE(only_root_can_change(conf, error)) << c.cause;
+        EXPECT_FALSE(read_trusted_conf(conf, read, error)) << c.cause;
         EXPECT_EQ(error.rfind(c.path_named + ": ", 0), 0u) << error;
         EXPECT_NE(error.find(c.cause), std::string::npos) << error;
         ::chmod(dir.c_str(), 0700);
         ::chmod(conf.c_str(), 0644);
         ASSERT_EQ(::lchown(conf.c_str(), 0, 0), 0);
     }
+    // A symlink into directories only root can change is followed.
+    std::ofstream(dir + "/real.conf") << "io=port:/dev/null\n";
+    const std::string target = "../" + dir.substr(dir.rfind('/') + 1) + "/real.conf";
+    ASSERT_EQ(::unlink(conf.c_str()) | ::symlink(target.c_str(), conf.c_str()), 0);
+    ASSERT_TRUE(read_trusted_conf(conf, read, error)) << error;
+    EXPECT_EQ(*read.find("io"), "port:/dev/null");
 }
 
 TEST_F(TrustedConfTest, WithPrivilegesTheMappingComesFromTheFileAlone)
@@ -431,6 +545,9 @@ TEST_F(TrustedConfTest, WithPrivilegesTheMappingComesFromTheFileAlone)
         << error;
     EXPECT_NE(error.find("refusing \"port,0x278=1\""), std::string::npos) << error;
     options.io.clear();
+    std::ofstream(conf) << "io =\n"; // not set: the device as it is
+    ASSERT_TRUE(choose_device(options, true, config, error)) << error;
+    EXPECT_EQ(describe(config), "/dev/port");
     ASSERT_EQ(::chmod(conf.c_str(), 0666), 0);
     EXPECT_FALSE(choose_device(options, false, config, error));
     EXPECT_EQ(error, "stelmo-port refuses its configuration: " + conf +

@@ -1,6 +1,7 @@
 // The hardware backend against a plain file standing in for /dev/port: where
 // accesses land, the allow-list, failure reports, open failures and the
 // STELMO_IO syntax.
+#include "runtime/port_helper/device_port.h"
 #include "runtime/ports/port_device.h"
 
 #include "runtime/services.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
@@ -18,6 +20,7 @@
 #include <unistd.h>
 
 using namespace stelmo::ports;
+using namespace stelmo::ports::helper;
 
 namespace {
 
@@ -53,8 +56,9 @@ protected:
         DeviceConfig config;
         std::string error;
         EXPECT_TRUE(parse_device_config("port:" + device + mappings, config, error)) << error;
-        auto port = DevicePort::open(config, error);
-        EXPECT_TRUE(port) << error;
+        OpenFailure failure;
+        auto port = DevicePort::open(config, failure);
+        EXPECT_TRUE(port) << open_failure(config.device, failure.err);
         return port;
     }
     support::TempDir dir;
@@ -141,10 +145,10 @@ TEST_F(PortsHwTest, FailedWriteIsReportedOnceAndCounted)
 {
     DeviceConfig config;
     config.device = "/dev/full";
-    std::string error;
-    auto port = DevicePort::open(config, error);
+    OpenFailure failure;
+    auto port = DevicePort::open(config, failure);
     if (!port)
-        GTEST_SKIP() << "no writable /dev/full here: " << error;
+        GTEST_SKIP() << "no writable /dev/full here: " << std::strerror(failure.err);
     support::StderrCapture capture;
     EXPECT_FALSE(port->write(0x378, 1));
     EXPECT_FALSE(port->write(0x378, 2));
@@ -160,8 +164,9 @@ TEST_F(PortsHwTest, MissingDeviceSaysSo)
 {
     DeviceConfig config;
     config.device = dir.file("nothing");
-    std::string error;
-    EXPECT_FALSE(DevicePort::open(config, error));
+    OpenFailure failure;
+    EXPECT_FALSE(DevicePort::open(config, failure));
+    const std::string error = open_failure(config.device, failure.err);
     EXPECT_NE(error.find(config.device + ": No such file or directory; the device does not exist"),
               std::string::npos)
         << error;
@@ -201,8 +206,9 @@ TEST_F(PortsHwTest, PermissionDeniedSaysWhatToDo)
             ::_exit(3); // privileged beyond file modes: nothing to check
         DeviceConfig config;
         config.device = device;
-        std::string error;
-        const bool opened = DevicePort::open(config, error) != nullptr;
+        OpenFailure failure;
+        const bool opened = DevicePort::open(config, failure) != nullptr;
+        const std::string error = open_failure(config.device, failure.err);
         ::_exit(opened || ::write(fds[1], error.data(), error.size()) < 0 ? 1 : 0);
     }
     ::close(fds[1]);

@@ -275,6 +275,22 @@
         <source>use %1</source>
         <translation>%1 verwenden</translation>
     </message>
+    <message>
+        <source>cannot open %1: another stelmo drives it already; one stelmo at a time drives a port</source>
+        <translation>%1 lässt sich nicht öffnen: ein anderes stelmo steuert es schon an; ein Port wird von nur einem stelmo zugleich angesteuert</translation>
+    </message>
+    <message>
+        <source>cannot open %1: the stelmo of process %2 drives it already; one stelmo at a time drives a port</source>
+        <translation>%1 lässt sich nicht öffnen: das stelmo des Prozesses %2 steuert es schon an; ein Port wird von nur einem stelmo zugleich angesteuert</translation>
+    </message>
+    <message>
+        <source>%1: port %2 is a switch register, which the program only reads; write refused</source>
+        <translation>%1: Port %2 ist ein Schalterregister, das das Programm nur liest; Schreiben verweigert</translation>
+    </message>
+    <message>
+        <source>%1: port %2 is a data register, which the program only writes; read refused</source>
+        <translation>%1: Port %2 ist ein Datenregister, das das Programm nur schreibt; Lesen verweigert</translation>
+    </message>
 </context>
 <context>
     <name>Privileges</name>
@@ -587,10 +603,6 @@
         <translation>RLIMIT_RTTIME für RealtimeKit lässt sich nicht setzen: %1</translation>
     </message>
     <message>
-        <source>RealtimeKit answered but the thread is not SCHED_FIFO</source>
-        <translation>RealtimeKit hat geantwortet, aber der Thread läuft nicht mit SCHED_FIFO</translation>
-    </message>
-    <message>
         <source>real-time (SCHED_FIFO %1)</source>
         <translation>Echtzeit (SCHED_FIFO %1)</translation>
     </message>
@@ -601,10 +613,6 @@
     <message>
         <source>SCHED_FIFO refused: %1</source>
         <translation>SCHED_FIFO abgelehnt: %1</translation>
-    </message>
-    <message>
-        <source>real-time via RealtimeKit (SCHED_FIFO %1)</source>
-        <translation>Echtzeit über RealtimeKit (SCHED_FIFO %1)</translation>
     </message>
     <message>
         <source>normal priority: %1, %2</source>
@@ -1121,6 +1129,14 @@ Bedienfeld aus. Ohne Einstellungen steuert es einen simulierten Prüfstand.</tra
     <message>
         <source>cannot write to standard output: %1</source>
         <translation>auf die Standardausgabe lässt sich nicht schreiben: %1</translation>
+    </message>
+    <message>
+        <source>RealtimeKit answered but the thread is not real-time</source>
+        <translation>RealtimeKit hat geantwortet, aber der Thread läuft nicht in Echtzeit</translation>
+    </message>
+    <message>
+        <source>real-time via RealtimeKit (SCHED_RR %1)</source>
+        <translation>Echtzeit über RealtimeKit (SCHED_RR %1)</translation>
     </message>
 </context>
 </TS>

@@ -4,13 +4,13 @@
 // with a waiter would hang the exit.
 #include "runtime/clock/launcher.h"
 
+#include "runtime/base/realtime_policy.h"
 #include "runtime/clock/realtime.h"
 #include "runtime/ports/privilege.h"
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <sched.h>
 
 namespace stelmo::launcher {
 
@@ -24,7 +24,6 @@ constexpr const char *THREAD_NAME = "stelmo-launch";
 
 // The launcher's start, on the stack of start() while it waits.
 struct Start {
-    int priority;    // SCHED_FIFO priority, 1 to 99
     bool done;       // the launcher has settled
     bool ok;         // ... real-time, with no capability
     std::string why; // ... else why not
@@ -74,10 +73,9 @@ void *launcher_main(void *argument) noexcept
     Start &start = *static_cast<Start *>(argument);
     pthread_setname_np(pthread_self(), THREAD_NAME);
     std::string why;
-    sched_param parameter{};
-    parameter.sched_priority = start.priority;
-    if (const int error = pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameter))
-        why = "SCHED_FIFO " + std::to_string(start.priority) + ": " + std::strerror(error);
+    if (const int error = realtime::make_thread_realtime(pthread_self()))
+        why = std::string(realtime::POLICY_NAME) + " " + std::to_string(realtime::PRIORITY) + ": " +
+              std::strerror(error);
     else
         ports::drop_thread_capabilities(why);
     pthread_mutex_lock(&mutex);
@@ -96,7 +94,7 @@ void *launcher_main(void *argument) noexcept
 
 } // namespace
 
-bool start(int priority, std::string &why)
+bool start(std::string &why)
 {
     pthread_mutex_lock(&mutex);
     const bool again = started;
@@ -111,7 +109,7 @@ bool start(int priority, std::string &why)
         why = stack->error();
         return false;
     }
-    Start handshake{priority, false, false, {}};
+    Start handshake{false, false, {}};
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setstack(&attributes, stack->base(), stack->size());

@@ -16,11 +16,12 @@
 
 namespace stelmo::launcher {
 
-// Starts the launcher and waits until it runs SCHED_FIFO at `priority` with
-// its capabilities given up. False with `why` set when it cannot be started or
-// may not use SCHED_FIFO; it has ended then, and threads are created as
-// usual. Call once, before the process's capabilities are dropped.
-bool start(int priority, std::string &why);
+// Starts the launcher and waits until it runs at the real-time policy and
+// priority of base/realtime_policy.h with its capabilities given up. False
+// with `why` set when it cannot be started or may not be real-time; it has
+// ended then, and threads are created as usual. Call once, before the
+// process's capabilities are dropped.
+bool start(std::string &why);
 
 // Whether the launcher runs, real-time.
 bool running();

@@ -1,4 +1,6 @@
 #include "runtime/clock/realtime.h"
+
+#include "runtime/base/realtime_policy.h"
 #include "runtime/config/translation.h"
 
 #include <QCoreApplication>
@@ -11,12 +13,11 @@
 #include <cerrno>
 #include <cstring>
 #include <link.h>
-#include <linux/capability.h>
 #include <mutex>
 #include <sched.h>
+#include <sys/capability.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace stelmo {
@@ -36,13 +37,15 @@ std::string error_text(int error)
     return std::strerror(error);
 }
 
-bool has_capability(int capability)
+// Whether the calling thread holds `capability` in its effective set.
+bool has_capability(cap_value_t capability)
 {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
-    if (::syscall(SYS_capget, &header, data) != 0)
-        return false;
-    return (data[capability / 32].effective & (1u << (capability % 32))) != 0;
+    cap_t caps = cap_get_proc();
+    cap_flag_value_t value = CAP_CLEAR;
+    const bool has =
+        caps && cap_get_flag(caps, capability, CAP_EFFECTIVE, &value) == 0 && value == CAP_SET;
+    cap_free(caps);
+    return has;
 }
 
 std::string limit_text(rlim_t value)
@@ -98,8 +101,9 @@ bool rtkit_property(QDBusConnection &bus, const char *name, const QDeadlineTimer
     return ok;
 }
 
-// Asks RealtimeKit for SCHED_FIFO for `tid`. On success `granted` is the
-// priority it gave.
+// Asks RealtimeKit to make `tid` real-time; it sets SCHED_RR, never
+// SCHED_FIFO (for a thread that sleeps every period the two are the same). On
+// success `granted` is the priority it gave.
 bool rtkit_make_realtime(pid_t tid, int priority, int &granted, std::string &why)
 {
     if (!QCoreApplication::instance()) {
@@ -146,8 +150,8 @@ bool rtkit_make_realtime(pid_t tid, int priority, int &granted, std::string &why
     QDBusMessage reply;
     if (!rtkit_call(bus, make, deadline, reply, why))
         return false;
-    if (policy_of(tid) != SCHED_FIFO) {
-        why = translate("stelmo", "RealtimeKit answered but the thread is not SCHED_FIFO")();
+    if (policy_of(tid) != SCHED_RR && policy_of(tid) != SCHED_FIFO) {
+        why = translate("stelmo", "RealtimeKit answered but the thread is not real-time")();
         return false;
     }
     return true;
@@ -174,13 +178,11 @@ std::size_t static_tls_size()
 
 } // namespace
 
-Scheduling make_realtime(pthread_t thread, pid_t tid, int priority, std::string &text)
+Scheduling make_realtime(pthread_t thread, pid_t tid, std::string &text)
 {
-    sched_param parameter{};
-    parameter.sched_priority = priority;
-    const int error = ::pthread_setschedparam(thread, SCHED_FIFO, &parameter);
+    const int error = realtime::make_thread_realtime(thread);
     if (error == 0) {
-        text = translate("stelmo", "real-time (SCHED_FIFO %1)")(priority);
+        text = translate("stelmo", "real-time (SCHED_FIFO %1)")(realtime::PRIORITY);
         return Scheduling::realtime;
     }
     std::string direct;
@@ -195,8 +197,8 @@ Scheduling make_realtime(pthread_t thread, pid_t tid, int priority, std::string 
 
     int granted = 0;
     std::string why;
-    if (rtkit_make_realtime(tid, priority, granted, why)) {
-        text = translate("stelmo", "real-time via RealtimeKit (SCHED_FIFO %1)")(granted);
+    if (rtkit_make_realtime(tid, realtime::PRIORITY, granted, why)) {
+        text = translate("stelmo", "real-time via RealtimeKit (SCHED_RR %1)")(granted);
         return Scheduling::realtime_rtkit;
     }
     text = translate("stelmo", "normal priority: %1, %2")(direct, why);

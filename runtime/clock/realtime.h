@@ -14,18 +14,19 @@ namespace stelmo {
 // How a tick thread is scheduled.
 enum class Scheduling {
     realtime,       // SCHED_FIFO set by the process itself
-    realtime_rtkit, // SCHED_FIFO granted by RealtimeKit
+    realtime_rtkit, // SCHED_RR granted by RealtimeKit
     normal,         // ordinary time sharing (timer slack 1 ns)
 };
 
-// Asks for SCHED_FIFO at `priority` for `thread`, whose kernel thread id is
-// `tid`: directly where the process may (RLIMIT_RTPRIO, CAP_SYS_NICE), else
-// through RealtimeKit on the D-Bus system bus, else leaves the thread alone.
+// Asks for the real-time policy and priority of base/realtime_policy.h for
+// `thread`, whose kernel thread id is `tid`: directly where the process may
+// (RLIMIT_RTPRIO, CAP_SYS_NICE), else through RealtimeKit on the D-Bus system
+// bus, else leaves the thread alone.
 // `text` says which, e.g. "real-time (SCHED_FIFO 20)" or "normal priority:
 // <why>". Asking RealtimeKit blocks the caller for at most a second and needs
 // a Qt application object on the calling thread's side (the event-loop
 // thread); RealtimeKit may grant a lower priority than asked.
-Scheduling make_realtime(pthread_t thread, pid_t tid, int priority, std::string &text);
+Scheduling make_realtime(pthread_t thread, pid_t tid, std::string &text);
 
 // Locks all of the process's memory, present and future (mlockall), the first
 // time it is called, where that is safe: with CAP_IPC_LOCK or an unlimited

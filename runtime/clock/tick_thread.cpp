@@ -125,7 +125,7 @@ bool TickThread::start(std::string &error)
 
     // Settled before the loop begins, so the first tick already runs as
     // scheduled here.
-    const Scheduling got = make_realtime(thread_, tid, PRIORITY, scheduling_text_);
+    const Scheduling got = make_realtime(thread_, tid, scheduling_text_);
     status_ = scheduling_text_ + ", " + memory;
 
     pthread_mutex_lock(&state_);

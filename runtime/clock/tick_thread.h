@@ -53,9 +53,6 @@ public:
 
     // The shortest period accepted; a panel asking for less is refused.
     static constexpr std::chrono::nanoseconds MIN_PERIOD = std::chrono::microseconds(100);
-    // The SCHED_FIFO priority asked for: above ordinary threads, below the
-    // kernel's interrupt threads (50), within RealtimeKit's default limit.
-    static constexpr int PRIORITY = 20;
     // The tick thread's stack (bytes): enough for one call into the program
     // and the services it uses, small enough to lock under the default
     // 8 MiB RLIMIT_MEMLOCK.

@@ -1,6 +1,6 @@
-// Reading key=value configuration files, and checking that only root can
-// change one before a privileged process believes it. No Qt: the port helper
-// reads them as well as the start-up code.
+// Reading key=value configuration files, and opening one that only root can
+// change for a privileged process to believe. No Qt: the port helper reads
+// them as well as the start-up code.
 #include "runtime/config/conf_file.h"
 
 #include "runtime/base/text.h"
@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace stelmo {
 
@@ -78,42 +79,209 @@ bool root_alone(const std::string &path, const struct stat &st, std::string &err
     return true;
 }
 
-// Checks `path` and every directory above it, from / down, without following
-// symlinks; stops at the first one missing. `symlinks` tells whether one was passed.
-bool walk(const std::string &path, bool &symlinks, std::string &error)
-{
-    for (std::size_t end = 0;; end = path.find('/', end + 1)) {
-        const std::string part = end == std::string::npos ? path : path.substr(0, end ? end : 1);
-        struct stat st {};
-        if (::lstat(part.c_str(), &st) != 0) {
-            if (errno == ENOENT)
-                return true;
-            error = printable(part) + ": cannot check who may change it: " + std::strerror(errno);
-            return false;
-        }
-        if (!root_alone(part, st, error))
-            return false;
-        symlinks = symlinks || S_ISLNK(st.st_mode);
-        if (end == std::string::npos)
-            return true;
+// The most symlinks followed on the way to a trusted file, as the kernel's limit.
+constexpr int LINKS_MAX = 40;
+
+// The directories from / down to where a walk has come, each opened and found
+// to be root's alone, with their paths for messages. Each step opens the next
+// entry relative to the last directory, so nothing checked can be swapped
+// before it is used: only root can change an entry of these directories.
+class Trail {
+public:
+    ~Trail()
+    {
+        for (const int fd : fds_)
+            ::close(fd);
     }
+    // Starts at /, or from / again for an absolute symlink target.
+    bool to_root(std::string &error)
+    {
+        while (fds_.size() > 1)
+            up();
+        if (!fds_.empty())
+            return true;
+        struct stat st {};
+        const int fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            error = std::string("/: cannot check who may change it: ") + std::strerror(errno);
+        if (fd < 0 || !checked(fd, "/", st, error))
+            return false;
+        push(fd, "/");
+        return true;
+    }
+    void up()
+    {
+        if (fds_.size() > 1) {
+            ::close(fds_.back());
+            fds_.pop_back();
+            paths_.pop_back();
+        }
+    }
+    void push(int fd, std::string path)
+    {
+        fds_.push_back(fd);
+        paths_.push_back(std::move(path));
+    }
+    int dir() const { return fds_.back(); }
+    std::string child(std::string_view name) const
+    {
+        return (paths_.back() == "/" ? "" : paths_.back()) + "/" + std::string(name);
+    }
+    // Whether the entry opened as `fd` at `path` is root's alone (`st` says
+    // what it is); closes `fd` when it is not.
+    static bool checked(int fd, const std::string &path, struct stat &st, std::string &error)
+    {
+        if (::fstat(fd, &st) != 0)
+            error = printable(path) + ": cannot check who may change it: " + std::strerror(errno);
+        else if (root_alone(path, st, error))
+            return true;
+        ::close(fd);
+        return false;
+    }
+
+private:
+    std::vector<int> fds_;
+    std::vector<std::string> paths_;
+};
+
+// The names of `path` after its slashes, last first (so the next is at the back).
+std::vector<std::string> names_of(std::string_view path)
+{
+    std::vector<std::string> names;
+    while (!path.empty()) {
+        const std::size_t slash = path.rfind('/');
+        const std::string_view name = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
+        if (!name.empty())
+            names.emplace_back(name);
+        path = path.substr(0, slash == std::string_view::npos ? 0 : slash);
+    }
+    return names;
 }
 
-// Where `path` really is: the real path of its longest existing leading part,
-// with the missing rest appended.
-std::string resolved(const std::string &path)
+// Follows the symlink opened as `link` (closed here): its target's names
+// come next in `names`, from / again when it is absolute.
+bool follow(int link, const std::string &shown, Trail &trail, std::vector<std::string> &names,
+            std::string &error)
 {
-    std::string head = path;
-    std::string tail;
-    while (head.size() > 1) {
-        char real[PATH_MAX];
-        if (::realpath(head.c_str(), real))
-            return std::string(real) + tail;
-        const std::size_t slash = head.rfind('/');
-        tail = head.substr(slash) + tail;
-        head = slash == 0 ? "/" : head.substr(0, slash);
+    char target[PATH_MAX];
+    const ssize_t n = ::readlinkat(link, "", target, sizeof target - 1);
+    const int err = errno;
+    ::close(link);
+    if (n <= 0) {
+        error = printable(shown) + ": cannot read the symlink: " + std::strerror(n < 0 ? err : EIO);
+        return false;
     }
-    return path;
+    const std::string_view to(target, static_cast<std::size_t>(n));
+    for (std::string &name : names_of(to))
+        names.push_back(std::move(name));
+    return to.front() != '/' || trail.to_root(error);
+}
+
+// Opens `name` in the directory `dir` for reading as the entry `checked` that
+// was found root's alone, and checks the opened file again.
+bool open_checked(int dir, const std::string &name, const std::string &shown,
+                  const struct stat &checked, int &fd, std::string &error)
+{
+    fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        error = fill_in(tr_text("ConfFile", "cannot read %1: %2"), printable(shown),
+                        std::strerror(errno));
+    } else if (st.st_dev != checked.st_dev || st.st_ino != checked.st_ino) {
+        error = printable(shown) + ": changed while it was being checked";
+    } else if (root_alone(shown, st, error)) {
+        return true;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+    return false;
+}
+
+// Opens `path` for reading when only root can change it: the file, every
+// directory on its way from / and every symlink passed (each owned by root,
+// its target walked the same way), each checked on the descriptor opened. A
+// missing file passes with `fd` -1 when the directories that exist do. Else
+// false with `error` naming the path at fault.
+bool open_root_only(const std::string &path, int &fd, std::string &error)
+{
+    fd = -1;
+    Trail trail;
+    std::vector<std::string> names = names_of(path);
+    if (path.empty() || path.front() != '/') {
+        error = printable(path) + ": not an absolute path";
+        return false;
+    }
+    if (!trail.to_root(error))
+        return false;
+    for (int links = 0; !names.empty();) {
+        const std::string name = std::move(names.back());
+        names.pop_back();
+        if (name == "." || name == "..") {
+            if (name == "..")
+                trail.up();
+            continue;
+        }
+        const std::string shown = trail.child(name);
+        const int next = ::openat(trail.dir(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT)
+            return true;
+        if (next < 0) {
+            error = printable(shown) + ": cannot check who may change it: " + std::strerror(errno);
+            return false;
+        }
+        struct stat st {};
+        if (!Trail::checked(next, shown, st, error))
+            return false;
+        if (S_ISLNK(st.st_mode)) {
+            if (++links > LINKS_MAX) {
+                ::close(next);
+                error = printable(path) + ": " + std::strerror(ELOOP);
+                return false;
+            }
+            if (!follow(next, shown, trail, names, error))
+                return false;
+        } else if (!names.empty()) {
+            trail.push(next, shown);
+        } else {
+            ::close(next);
+            return open_checked(trail.dir(), name, shown, st, fd, error);
+        }
+    }
+    return true;
+}
+// Reads and parses the file opened as `fd` (closed here), named `path`.
+bool read_opened(int fd, const std::string &path, ConfFile &conf, std::string &error)
+{
+    struct stat st {};
+    std::string text;
+    std::string cause;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        cause = tr_text("ConfFile", "not a regular file");
+    } else {
+        text.resize(CONF_MAX + 1);
+        std::size_t got = 0;
+        while (got < text.size()) {
+            const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                cause = std::strerror(errno);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        if (got > CONF_MAX)
+            cause = fill_in(tr_text("ConfFile", "larger than %1 bytes"), CONF_MAX);
+        text.resize(got);
+    }
+    ::close(fd);
+    if (!cause.empty()) {
+        error = fill_in(tr_text("ConfFile", "cannot read %1: %2"), printable(path), cause);
+        return false;
+    }
+    conf.found = true;
+    return parse_conf(text, path, conf, error);
 }
 
 } // namespace
@@ -165,48 +333,15 @@ bool read_conf(const std::string &path, ConfFile &conf, std::string &error)
             fill_in(tr_text("ConfFile", "cannot read %1: %2"), printable(path), std::strerror(err));
         return false;
     }
-    struct stat st {};
-    std::string text;
-    std::string cause;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        cause = tr_text("ConfFile", "not a regular file");
-    } else {
-        text.resize(CONF_MAX + 1);
-        std::size_t got = 0;
-        while (got < text.size()) {
-            const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                cause = std::strerror(errno);
-            if (n <= 0)
-                break;
-            got += static_cast<std::size_t>(n);
-        }
-        if (got > CONF_MAX)
-            cause = fill_in(tr_text("ConfFile", "larger than %1 bytes"), CONF_MAX);
-        text.resize(got);
-    }
-    ::close(fd);
-    if (!cause.empty()) {
-        error = fill_in(tr_text("ConfFile", "cannot read %1: %2"), printable(path), cause);
-        return false;
-    }
-    conf.found = true;
-    return parse_conf(text, path, conf, error);
+    return read_opened(fd, path, conf, error);
 }
 
-bool only_root_can_change(const std::string &path, std::string &error)
+bool read_trusted_conf(const std::string &path, ConfFile &conf, std::string &error)
 {
-    if (path.empty() || path.front() != '/') {
-        error = printable(path) + ": not an absolute path";
+    conf = ConfFile{};
+    int fd = -1;
+    if (!open_root_only(path, fd, error))
         return false;
-    }
-    bool symlinks = false;
-    if (!walk(path, symlinks, error))
-        return false;
-    bool again = false;
-    return !symlinks || walk(resolved(path), again, error);
+    return fd < 0 || read_opened(fd, path, conf, error);
 }
-
 } // namespace stelmo

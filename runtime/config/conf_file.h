@@ -39,11 +39,13 @@ bool parse_conf(std::string_view text, std::string_view name, ConfFile &conf, st
 // Reads and parses `path`. A missing file is no error: `conf.found` stays false.
 bool read_conf(const std::string &path, ConfFile &conf, std::string &error);
 
-// True when nobody but root can change what `path` holds: the file and every
-// directory above it (also through symlinks) belong to root and are not
-// writable by group or others, and a symlink on the way belongs to root. A
-// missing file passes when the directories that exist do. Else false with
-// `error` naming the path at fault.
-bool only_root_can_change(const std::string &path, std::string &error);
+// read_conf() of a file that nobody but root can change: the file and every
+// directory on its way from / belong to root and are not writable by group
+// or others, and every symlink on the way belongs to root and points into
+// such directories. Each of them is checked on the descriptor that was
+// opened, and the file read is the one checked. A missing file is no error
+// when the directories that exist pass. Else false with `error` naming the
+// path at fault.
+bool read_trusted_conf(const std::string &path, ConfFile &conf, std::string &error);
 
 } // namespace stelmo

@@ -12,9 +12,9 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <filesystem>
 #include <grp.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -36,22 +36,34 @@ void set_timeouts(int socket, std::chrono::seconds timeout)
     ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
-// In the child between fork and exec: only async-signal-safe calls. A failed
-// exec is told to the parent as the bare errno on the socket.
-[[noreturn]] void exec_helper(int end, char *const argv[])
+// Starts the helper `argv[0]` with `end` as its HELPER_SOCKET, nothing open
+// above it and no signal blocked; posix_spawn's result, which includes a
+// failed exec.
+int spawn_helper(int end, char *const argv[], pid_t &pid)
 {
-    if (end == HELPER_SOCKET ? ::fcntl(end, F_SETFD, 0) != 0 : ::dup2(end, HELPER_SOCKET) < 0)
-        ::_exit(127);
-    if (::close_range(HELPER_SOCKET + 1, ~0U, 0) != 0)
-        for (int fd = HELPER_SOCKET + 1; fd < 1024; ++fd)
-            ::close(fd);
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    if (const int err = posix_spawn_file_actions_init(&actions))
+        return err;
+    if (const int err = posix_spawnattr_init(&attributes)) {
+        posix_spawn_file_actions_destroy(&actions);
+        return err;
+    }
     sigset_t none;
     ::sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execve(argv[0], argv, environ);
-    const int err = errno;
-    ::send(HELPER_SOCKET, &err, sizeof err, MSG_NOSIGNAL);
-    ::_exit(127);
+    // A dup2 onto itself clears FD_CLOEXEC, so `end` may be HELPER_SOCKET already.
+    int err = posix_spawn_file_actions_adddup2(&actions, end, HELPER_SOCKET);
+    if (err == 0)
+        err = posix_spawn_file_actions_addclosefrom_np(&actions, HELPER_SOCKET + 1);
+    if (err == 0)
+        err = posix_spawnattr_setsigmask(&attributes, &none);
+    if (err == 0)
+        err = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    if (err == 0)
+        err = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return err;
 }
 
 // Why the helper at `helper` could not be started (errno `err`). A helper
@@ -116,14 +128,12 @@ std::unique_ptr<HelperPort> HelperPort::start(const std::string &helper, std::st
     std::string option = "--io";
     std::string setting(io);
     char *argv[] = {path.data(), option.data(), setting.data(), nullptr};
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        exec_helper(ends[1], argv);
-    const int err = errno;
+    pid_t pid = 0;
+    const int err = spawn_helper(ends[1], argv, pid);
     ::close(ends[1]);
-    if (pid < 0) {
+    if (err != 0) {
         ::close(ends[0]);
-        error = cannot_start(shown, err);
+        error = start_failure(helper, err);
         return nullptr;
     }
     std::unique_ptr<HelperPort> port(new HelperPort(helper, ends[0], pid));
@@ -141,12 +151,6 @@ bool HelperPort::hello(std::string &error)
     do
         n = ::recv(socket_, message, sizeof message, MSG_TRUNC);
     while (n < 0 && errno == EINTR);
-    if (n == EXEC_FAILED_SIZE) {
-        int err = 0;
-        std::memcpy(&err, message, sizeof err);
-        error = start_failure(helper_, err);
-        return false;
-    }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         ::kill(pid_, SIGKILL);
         error = fill_in(tr_text("PortHelper", "the port helper %1 did not answer within %2 s"),
@@ -164,7 +168,27 @@ bool HelperPort::hello(std::string &error)
         std::memcpy(&head, message, sizeof head);
         text = std::string_view(message + sizeof head, static_cast<std::size_t>(n) - sizeof head);
     }
-    if (head.magic != MAGIC || !printable_line(text)) {
+    if (!understood(head, text, error))
+        return false;
+    if (!head.opened) {
+        error = why_not_opened(head, text);
+        return false;
+    }
+    config_.device = text;
+    shown_ = printable(config_.device);
+    config_.physical[0] = head.physical[0];
+    config_.physical[1] = head.physical[1];
+    set_timeouts(socket_, HELPER_REPLY_TIMEOUT);
+    return true;
+}
+
+bool HelperPort::understood(const Hello &head, std::string_view text, std::string &error) const
+{
+    const std::string shown = printable(helper_);
+    // A device path comes as it is (stelmo shows it through printable()); a
+    // line of the helper's own must be one printable line.
+    const bool path = head.opened || head.open_errno != 0;
+    if (head.magic != MAGIC || (!path && !printable_line(text))) {
         error = fill_in(
             tr_text("PortHelper",
                     "the port helper %1 answered with something stelmo does not understand"),
@@ -177,23 +201,20 @@ bool HelperPort::hello(std::string &error)
                         shown, head.version, VERSION);
         return false;
     }
-    if (!head.opened && head.open_errno != 0) {
-        error = open_failure(std::string(text), head.open_errno, LOCKDOWN_FILE, helper_.c_str());
-        return false;
-    }
-    if (!head.opened) {
-        error = text.empty()
-                    ? fill_in(tr_text("PortHelper", "the port helper %1 failed without saying why"),
-                              shown)
-                    : std::string(text);
-        return false;
-    }
-    config_.device = text;
-    shown_ = printable(config_.device);
-    config_.physical[0] = head.physical[0];
-    config_.physical[1] = head.physical[1];
-    set_timeouts(socket_, HELPER_REPLY_TIMEOUT);
     return true;
+}
+
+std::string HelperPort::why_not_opened(const Hello &head, std::string_view text) const
+{
+    const std::string device(text);
+    if (head.open_errno == EBUSY && head.holder != 0)
+        return in_use_failure(device, head.holder);
+    if (head.open_errno != 0)
+        return open_failure(device, head.open_errno, LOCKDOWN_FILE, helper_.c_str());
+    if (text.empty())
+        return fill_in(tr_text("PortHelper", "the port helper %1 failed without saying why"),
+                       printable(helper_));
+    return device;
 }
 
 std::uint16_t HelperPort::physical(std::uint16_t port) const
@@ -204,8 +225,8 @@ std::uint16_t HelperPort::physical(std::uint16_t port) const
 bool HelperPort::read(std::uint16_t port, std::uint8_t &value)
 {
     value = PORT_NOTHING;
-    if (!program_register(port)) {
-        refuse(port);
+    if (!allowed_access(port, false)) {
+        refuse(port, false);
         return false;
     }
     std::uint8_t status = FAILED;
@@ -223,8 +244,8 @@ bool HelperPort::read(std::uint16_t port, std::uint8_t &value)
 
 bool HelperPort::write(std::uint16_t port, std::uint8_t value)
 {
-    if (!program_register(port)) {
-        refuse(port);
+    if (!allowed_access(port, true)) {
+        refuse(port, true);
         return false;
     }
     if (send_request(OP_WRITE, port, value))
@@ -328,10 +349,10 @@ std::string HelperPort::reap(std::chrono::milliseconds wait)
     return fill_in(tr_text("PortHelper", "exited with status %1"), WEXITSTATUS(status));
 }
 
-void HelperPort::refuse(std::uint16_t port)
+void HelperPort::refuse(std::uint16_t port, bool writing)
 {
     ++faults_.refused;
-    count_refusal(config_.device, shown_, port);
+    count_refusal(config_.device, shown_, port, writing);
 }
 
 std::string find_helper(std::string &error)

@@ -3,6 +3,7 @@
 // forwards each access over a socket (see helper_protocol.h).
 #pragma once
 
+#include "runtime/ports/helper_protocol.h"
 #include "runtime/ports/port_device.h"
 
 #include <chrono>
@@ -32,11 +33,11 @@ public:
     HelperPort &operator=(const HelperPort &) = delete;
 
     // One round trip. False (and 0xFF) when the read failed, was refused or
-    // the helper is lost.
+    // the helper is lost. Only the switch registers are read.
     bool read(std::uint16_t port, std::uint8_t &value) override;
-    // Sent without waiting; false at once for a port outside the four registers
-    // or a lost helper. A failure in the device is reported by the helper and
-    // counted when the next reply brings it.
+    // Sent without waiting; false at once for a port other than a data
+    // register or a lost helper. A failure in the device is reported by the
+    // helper and counted when the next reply brings it.
     bool write(std::uint16_t port, std::uint8_t value) override;
     std::uint16_t physical(std::uint16_t port) const override;
 
@@ -45,7 +46,7 @@ public:
     bool sync();
     // Failed and refused accesses, as far as the replies have told so far.
     const DeviceFaults &faults() const { return faults_; }
-    // For the window title, as DevicePort::description().
+    // For the window title: the device and the mappings that move a base.
     std::string description() const { return describe(config_); }
     // What the helper opened: the device and the mapping.
     const DeviceConfig &config() const { return config_; }
@@ -54,7 +55,12 @@ public:
 
 private:
     HelperPort(std::string helper, int socket, pid_t pid);
+    // Waits for the helper's Hello; false with `error` when it did not open.
     bool hello(std::string &error);
+    // Whether the Hello `head` with `text` is one this stelmo speaks; else `error`.
+    bool understood(const helper::Hello &head, std::string_view text, std::string &error) const;
+    // The line for a Hello that says the device was not opened.
+    std::string why_not_opened(const helper::Hello &head, std::string_view text) const;
     // Sends a read or a sync and takes its reply; false when the helper is lost.
     bool ask(std::uint8_t op, std::uint16_t port, std::uint8_t &status, std::uint8_t &value);
     bool send_request(std::uint8_t op, std::uint16_t port, std::uint8_t value);
@@ -62,7 +68,7 @@ private:
     void lose(const std::string &why, bool kill_first);
     // How the helper ended, after waiting up to `wait` for it (killed after that).
     std::string reap(std::chrono::milliseconds wait);
-    void refuse(std::uint16_t port);
+    void refuse(std::uint16_t port, bool writing);
 
     std::string helper_;    // path of the helper executable
     int socket_;            // -1 once the helper is lost

@@ -1,8 +1,9 @@
 // The conversation between the engine and the port helper stelmo-port, over a
 // SOCK_SEQPACKET socketpair (one message per frame, never split or merged).
 //
-//   helper → engine  Hello, once: the device is open and every capability is
-//                    gone, or why not (then the helper exits).
+//   helper → engine  Hello, once: the device is open (and locked for this
+//                    stelmo) and every capability is gone, or why not (then
+//                    the helper exits).
 //   engine → helper  Request, fixed size. A read is answered by one Reply. A
 //                    write is not answered: the helper makes it and counts a
 //                    failure or refusal, and the counts travel with the next
@@ -25,7 +26,7 @@ namespace stelmo::ports::helper {
 constexpr const char *HELPER_NAME = "stelmo-port";
 constexpr int HELPER_SOCKET = 3;
 constexpr std::uint32_t MAGIC = 0x504c5453; // "STLP"
-constexpr std::uint8_t VERSION = 2;
+constexpr std::uint8_t VERSION = 3;
 
 enum Op : std::uint8_t {
     OP_READ = 1,  // read `port`; answered
@@ -36,7 +37,7 @@ enum Op : std::uint8_t {
 enum Status : std::uint8_t {
     DONE = 0,    // the access was made; `value` is the byte read
     FAILED = 1,  // the device refused or moved no byte (the helper reported why)
-    REFUSED = 2, // not one of the four registers: no access was made
+    REFUSED = 2, // not a write to a data register or a read of a switch register: not made
 };
 
 struct Request {
@@ -56,23 +57,19 @@ struct Reply {
 };
 
 // The first message. `text` follows the header in the same message: the
-// device path when opened or when the device would not open (stelmo then
-// words the line itself, in the operator's language), else one line saying
-// why not (without "stelmo: ").
+// device path, as it is, when opened or when the device would not open
+// (stelmo then words the line itself, in the operator's language), else one
+// printable line saying why not (without "stelmo: ").
 struct Hello {
     std::uint32_t magic;       // MAGIC
     std::uint8_t version;      // VERSION
     std::uint8_t opened;       // 1: serving; 0: failed, the helper exits
     std::uint16_t physical[2]; // physical bases of 0x378 and 0x278 when opened
-    std::int32_t open_errno;   // the device's open(2) failed with this; else 0
+    std::int32_t open_errno;   // the device's open failed with this (EBUSY: in use); else 0
+    std::int32_t holder;       // in use by the stelmo of this process id, -1 by one unknown; else 0
 };
 constexpr std::size_t HELLO_MAX = 8192; // header and text: room for any path
 
-// A failed exec of the helper: the child sends its errno alone (an int, a size
-// no other message has) before it exits.
-constexpr std::size_t EXEC_FAILED_SIZE = sizeof(int);
-
-static_assert(sizeof(Request) == 8 && sizeof(Reply) == 16 && sizeof(Hello) == 16);
-static_assert(EXEC_FAILED_SIZE != sizeof(Hello));
+static_assert(sizeof(Request) == 8 && sizeof(Reply) == 16 && sizeof(Hello) == 20);
 
 } // namespace stelmo::ports::helper

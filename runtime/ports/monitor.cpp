@@ -4,20 +4,6 @@
 
 namespace stelmo::ports {
 
-namespace {
-
-bool data_register(std::uint16_t port)
-{
-    return port == PORT_BASE_FIRST + PORT_DATA || port == PORT_BASE_SECOND + PORT_DATA;
-}
-
-bool switch_register(std::uint16_t port)
-{
-    return port == PORT_BASE_FIRST + PORT_SWITCHES || port == PORT_BASE_SECOND + PORT_SWITCHES;
-}
-
-} // namespace
-
 Monitor::Monitor(std::unique_ptr<Backend> inner) : inner_(std::move(inner)) {}
 
 bool Monitor::read(std::uint16_t port, std::uint8_t &value)

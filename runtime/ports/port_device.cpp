@@ -1,6 +1,5 @@
-// The hardware backend through /dev/port. The functions that touch the
-// hardware are read() and write(): one positioned 1-byte pread/pwrite each.
-// Everything else is parsing, opening and reporting.
+// The hardware backend's settings, its allow-list and its words. Nothing here
+// opens or touches a device: that is the port helper's (device_port.cpp).
 #include "runtime/ports/port_device.h"
 
 #include "runtime/base/diagnostics.h"
@@ -18,17 +17,7 @@ namespace stelmo::ports {
 namespace {
 
 constexpr std::string_view BACKEND = "port";
-// Room for a fault kind: a device name as printable() shows it (at most
-// PRINTABLE_MAX characters of up to 4 bytes each) and a few words.
-constexpr std::size_t KIND_TEXT = 4 * PRINTABLE_MAX + 64;
 constexpr const char *ARROW = "\xe2\x86\x92"; // U+2192 in UTF-8
-
-std::string hex(unsigned value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%03x", value);
-    return text;
-}
 
 // A port number in hex with a 0x prefix or in decimal, nothing else around it.
 bool parse_number(std::string_view text, unsigned long &value)
@@ -83,23 +72,18 @@ bool parse_mapping(std::string_view item, DeviceConfig &config, bool (&seen)[2],
         return false;
     }
     if (seen[index]) {
-        cause = fill_in(tr_text("Ports", "%1 is mapped twice"), hex(LOGICAL_BASES[index]));
+        cause = fill_in(tr_text("Ports", "%1 is mapped twice"), port_text(LOGICAL_BASES[index]));
         return false;
     }
     if (physical > PHYSICAL_BASE_MAX) {
         cause =
             fill_in(tr_text("Ports", "physical base %1 is above %2 (base + 2 must be a port too)"),
-                    in_quotes(physical_text), hex(PHYSICAL_BASE_MAX));
+                    in_quotes(physical_text), port_text(PHYSICAL_BASE_MAX));
         return false;
     }
     seen[index] = true;
     config.physical[index] = static_cast<std::uint16_t>(physical);
     return true;
-}
-
-const char *errno_text(int err)
-{
-    return err == 0 ? "short access (no byte transferred)" : std::strerror(err);
 }
 
 // Path of this program, for the setcap hint.
@@ -155,13 +139,14 @@ bool parse_device_config(std::string_view value, DeviceConfig &config, std::stri
     const int apart = config.physical[0] - config.physical[1];
     if (apart == 0) {
         cause = fill_in(tr_text("Ports", "%1 and %2 would both reach the port at %3"),
-                        hex(LOGICAL_BASES[0]), hex(LOGICAL_BASES[1]), hex(config.physical[0]));
+                        port_text(LOGICAL_BASES[0]), port_text(LOGICAL_BASES[1]),
+                        port_text(config.physical[0]));
         return false;
     }
     if (apart == PORT_SWITCHES || apart == -PORT_SWITCHES) {
         cause = fill_in(tr_text("Ports", "bases %1 and %2 overlap (one's data register is the "
                                          "other's switch register)"),
-                        hex(config.physical[0]), hex(config.physical[1]));
+                        port_text(config.physical[0]), port_text(config.physical[1]));
         return false;
     }
     return true;
@@ -215,12 +200,32 @@ std::string open_failure(const std::string &device, int err, const char *lockdow
     return hint.empty() ? line : line + "; " + hint;
 }
 
+std::string in_use_failure(const std::string &device, long holder)
+{
+    if (holder <= 0)
+        return fill_in(tr_text("Ports", "cannot open %1: another stelmo drives it already; one "
+                                        "stelmo at a time drives a port"),
+                       printable(device));
+    return fill_in(tr_text("Ports", "cannot open %1: the stelmo of process %2 drives it already; "
+                                    "one stelmo at a time drives a port"),
+                   printable(device), holder);
+}
+
+std::string port_text(unsigned port)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%03x", port);
+    return text;
+}
+
 bool program_register(std::uint16_t port)
 {
-    for (const std::uint16_t base : LOGICAL_BASES)
-        if (port == base + PORT_DATA || port == base + PORT_SWITCHES)
-            return true;
-    return false;
+    return data_register(port) || switch_register(port);
+}
+
+bool allowed_access(std::uint16_t port, bool writing)
+{
+    return writing ? data_register(port) : switch_register(port);
 }
 
 std::uint16_t physical_port(const DeviceConfig &config, std::uint16_t port)
@@ -239,7 +244,7 @@ std::string describe_mapping(const DeviceConfig &config)
             continue;
         if (!mappings.empty())
             mappings += ", ";
-        mappings += hex(LOGICAL_BASES[i]) + ARROW + hex(config.physical[i]);
+        mappings += port_text(LOGICAL_BASES[i]) + ARROW + port_text(config.physical[i]);
     }
     return mappings;
 }
@@ -259,154 +264,36 @@ void describe_device(const DeviceConfig &config, Setup &setup)
     setup.mapping = describe_mapping(config);
 }
 
-std::string refusal_message(const std::string &device, std::uint16_t port)
+std::string refusal_message(const std::string &device, std::uint16_t port, bool writing)
 {
-    return fill_in(
-        tr_text("Ports", "%1: port %2 is not a register the program drives; access refused"),
-        printable(device), hex(port));
+    std::string text;
+    if (!program_register(port))
+        text = tr_text("Ports", "%1: port %2 is not a register the program drives; access refused");
+    else if (writing)
+        text = tr_text("Ports", "%1: port %2 is a switch register, which the program only reads; "
+                                "write refused");
+    else
+        text = tr_text("Ports", "%1: port %2 is a data register, which the program only writes; "
+                                "read refused");
+    return fill_in(text, printable(device), port_text(port));
 }
 
-void count_refusal(const std::string &device, const std::string &shown, std::uint16_t port)
+void count_refusal(const std::string &device, const std::string &shown, std::uint16_t port,
+                   bool writing)
 {
-    char kind[KIND_TEXT];
-    std::snprintf(kind, sizeof kind, "%s: port 0x%03x: access refused", shown.c_str(),
-                  static_cast<unsigned>(port));
-    diagnostics::fault(kind, [&] { return refusal_message(device, port); });
-}
-
-DevicePort::DevicePort(const DeviceConfig &config, int fd)
-    : config_(config), shown_(printable(config.device)), fd_(fd)
-{
-}
-
-DevicePort::~DevicePort()
-{
-    ::close(fd_);
-}
-
-std::unique_ptr<DevicePort> DevicePort::open(const DeviceConfig &config, std::string &error,
-                                             const char *lockdown_file)
-{
-    int err = 0;
-    auto device = open(config, err);
-    if (!device)
-        error = open_failure(config.device, err, lockdown_file);
-    return device;
-}
-
-std::unique_ptr<DevicePort> DevicePort::open(const DeviceConfig &config, int &err)
-{
-    const int fd = ::open(config.device.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        err = errno;
-        return nullptr;
-    }
-    return std::unique_ptr<DevicePort>(new DevicePort(config, fd));
-}
-
-int DevicePort::slot(std::uint16_t port)
-{
-    for (int i = 0; i < 2; ++i) {
-        if (port == LOGICAL_BASES[i] + PORT_DATA)
-            return 2 * i;
-        if (port == LOGICAL_BASES[i] + PORT_SWITCHES)
-            return 2 * i + 1;
-    }
-    return -1;
-}
-
-std::uint16_t DevicePort::reach(int slot) const
-{
-    const std::uint16_t offset = slot % 2 == 0 ? PORT_DATA : PORT_SWITCHES;
-    return static_cast<std::uint16_t>(config_.physical[slot / 2] + offset);
-}
-
-std::uint16_t DevicePort::physical(std::uint16_t port) const
-{
-    return physical_port(config_, port);
-}
-
-bool DevicePort::read(std::uint16_t port, std::uint8_t &value)
-{
-    value = PORT_NOTHING;
-    const int s = slot(port);
-    if (s < 0) {
-        refuse(port);
-        return false;
-    }
-    std::uint8_t byte = 0;
-    ssize_t n;
-    do
-        n = ::pread(fd_, &byte, 1, reach(s));
-    while (n < 0 && errno == EINTR);
-    if (n == 1) {
-        value = byte;
-        return true;
-    }
-    fail(false, s, port, n < 0 ? errno : 0);
-    return false;
-}
-
-bool DevicePort::write(std::uint16_t port, std::uint8_t value)
-{
-    const int s = slot(port);
-    if (s < 0) {
-        refuse(port);
-        return false;
-    }
-    ssize_t n;
-    do
-        n = ::pwrite(fd_, &value, 1, reach(s));
-    while (n < 0 && errno == EINTR);
-    if (n == 1)
-        return true;
-    fail(true, s, port, n < 0 ? errno : 0);
-    return false;
-}
-
-// Failures are kinds of fault per register and direction, refusals per port:
-// the program polls at the tick rate (up to 100 accesses a second), and a line
-// per access would bury everything else on stderr. The fault log says the
-// first and sums up the rest; the counts here keep them too.
-void DevicePort::refuse(std::uint16_t port)
-{
-    ++faults_.refused;
-    count_refusal(config_.device, shown_, port);
-}
-
-void DevicePort::fail(bool writing, int slot, std::uint16_t port, int err)
-{
-    ++(writing ? faults_.failed_writes : faults_.failed_reads);
-    const char *doing = writing ? "writing" : "reading";
-    char kind[KIND_TEXT];
-    std::snprintf(kind, sizeof kind, "%s: %s port 0x%03x", shown_.c_str(), doing,
-                  static_cast<unsigned>(port));
-    diagnostics::fault(kind, [&] {
-        std::string where = "port " + hex(port);
-        if (reach(slot) != port)
-            where += " (physical " + hex(reach(slot)) + ")";
-        return shown_ + ": " + doing + " " + where + " failed: " + errno_text(err) +
-               "; repeats are counted";
-    });
+    char kind[FAULT_KIND_MAX];
+    std::snprintf(kind, sizeof kind, "%s: port 0x%03x: %s refused", shown.c_str(),
+                  static_cast<unsigned>(port),
+                  !program_register(port) ? "access"
+                  : writing               ? "write"
+                                          : "read");
+    diagnostics::fault(kind, [&] { return refusal_message(device, port, writing); });
 }
 
 bool check_device_port(std::string_view value, std::string &cause)
 {
     DeviceConfig config;
     return parse_device_config(value, config, cause);
-}
-
-Opened open_device_port(std::string_view value, Setup &setup, std::string &error)
-{
-    DeviceConfig config;
-    if (!parse_device_config(value, config, error))
-        return Opened::bad_value;
-    auto device = DevicePort::open(config, error);
-    if (!device)
-        return Opened::failed;
-    describe_device(device->config(), setup);
-    setup.backend = std::move(device);
-    return Opened::ok;
 }
 
 } // namespace stelmo::ports

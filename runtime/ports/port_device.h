@@ -1,13 +1,17 @@
-// The hardware backend: real port accesses through /dev/port (or another
-// device file with the same semantics), where the file offset is the I/O port
-// and each byte read or written is one access. Optionally maps the program's
-// two port bases to other physical bases, e.g. a parallel port on a PCI card.
+// The hardware backend's settings and words, shared by stelmo and its port
+// helper: what STELMO_IO=port[:DEVICE][,LOGICAL=PHYSICAL]... asks for (a
+// device file such as /dev/port, where the file offset is the I/O port, and
+// where the program's two port bases land on it, e.g. a parallel port on a
+// PCI card), the registers that may be reached, and how a failure is worded.
+// The device itself is opened and driven by the port helper alone
+// (runtime/port_helper/device_port.h); this process carries no code that
+// touches it.
 #pragma once
 
+#include "runtime/base/text.h"
 #include "runtime/ports/ports.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -19,6 +23,10 @@ constexpr const char *LOCKDOWN_FILE = "/sys/kernel/security/lockdown";
 // The highest physical base: its switch register, base + 2, must still be a port.
 constexpr std::uint16_t PHYSICAL_BASE_MAX = 0xFFFF - PORT_SWITCHES;
 
+// Room for a fault kind naming the device: printable() of its name (at most
+// PRINTABLE_MAX characters of up to 4 bytes each) and a few words.
+constexpr std::size_t FAULT_KIND_MAX = 4 * PRINTABLE_MAX + 64;
+
 // The two port bases, in the order of DeviceConfig::physical.
 constexpr std::uint16_t LOGICAL_BASES[2] = {PORT_BASE_FIRST, PORT_BASE_SECOND};
 
@@ -27,6 +35,8 @@ struct DeviceConfig {
     std::string device = PORT_DEVICE; // device file, never empty
     // Physical base that each of LOGICAL_BASES reaches; base + 2 follows it.
     std::uint16_t physical[2] = {PORT_BASE_FIRST, PORT_BASE_SECOND};
+
+    bool operator==(const DeviceConfig &) const = default;
 };
 
 // Parses a STELMO_IO value of the form port[:DEVICE][,LOGICAL=PHYSICAL]...
@@ -43,9 +53,20 @@ bool lockdown_active(const char *lockdown_file = LOCKDOWN_FILE, std::string *mod
 std::string open_failure(const std::string &device, int err,
                          const char *lockdown_file = LOCKDOWN_FILE, const char *binary = nullptr);
 
+// One line saying that `device` is held by the stelmo of process `holder`
+// (-1: not known), which drives it already.
+std::string in_use_failure(const std::string &device, long holder);
+
+// A port number as the texts show it, e.g. "0x378".
+std::string port_text(unsigned port);
+
 // True for the four registers the program uses: data register and switch
 // register of each of LOGICAL_BASES (program's port numbers).
 bool program_register(std::uint16_t port);
+
+// True when the program may make this access: a write to a data register or
+// a read of a switch register (the allow-list by direction).
+bool allowed_access(std::uint16_t port, bool writing);
 
 // The physical port that `port` reaches under `config` (`port` itself when it
 // is not one of the program's registers).
@@ -62,65 +83,22 @@ std::string describe_mapping(const DeviceConfig &config);
 // Sets what `setup` says of the device: description, device and mapping.
 void describe_device(const DeviceConfig &config, Setup &setup);
 
-// The line reported when an access to `port` on `device` is refused.
-std::string refusal_message(const std::string &device, std::uint16_t port);
+// The line reported when a read (`writing` false) or write of `port` on
+// `device` is refused: not one of the four registers, or the wrong direction.
+std::string refusal_message(const std::string &device, std::uint16_t port, bool writing);
 
 // Counts a refused access to `port` on `device` (`shown` is
-// printable(device)) in the fault log, which reports the first per port.
-// Allocates nothing but for that first report.
-void count_refusal(const std::string &device, const std::string &shown, std::uint16_t port);
+// printable(device)) in the fault log, which reports the first per port and
+// direction. Allocates nothing but for that first report.
+void count_refusal(const std::string &device, const std::string &shown, std::uint16_t port,
+                   bool writing);
 
 // Failed or refused accesses since the device was opened.
 struct DeviceFaults {
     long failed_reads = 0;  // reads that returned no byte (the program got 0xFF)
     long failed_writes = 0; // writes that did not land
-    long refused = 0;       // accesses to ports outside the allow-list, never made
+    long refused = 0;       // accesses outside the allow-list, never made
 };
-
-class DevicePort : public Backend {
-public:
-    // Opens the device read-write. Null with `error` set to one line (device,
-    // cause, what to do) when that fails.
-    static std::unique_ptr<DevicePort> open(const DeviceConfig &config, std::string &error,
-                                            const char *lockdown_file = LOCKDOWN_FILE);
-    // The same, with open(2)'s errno in `err` instead of a line.
-    static std::unique_ptr<DevicePort> open(const DeviceConfig &config, int &err);
-    ~DevicePort() override;
-
-    DevicePort(const DevicePort &) = delete;
-    DevicePort &operator=(const DevicePort &) = delete;
-
-    // Only the four registers the program uses are reached: data and switch
-    // register of each base, after mapping. Anything else is refused untouched.
-    bool read(std::uint16_t port, std::uint8_t &value) override;
-    bool write(std::uint16_t port, std::uint8_t value) override;
-    std::uint16_t physical(std::uint16_t port) const override;
-
-    const DeviceFaults &faults() const { return faults_; }
-    // For the window title: describe() of the configuration.
-    std::string description() const { return describe(config_); }
-    const DeviceConfig &config() const { return config_; }
-
-private:
-    DevicePort(const DeviceConfig &config, int fd);
-    // Index 0..3 of an allowed register (base, base + 2 of each port), else -1.
-    static int slot(std::uint16_t port);
-    std::uint16_t reach(int slot) const;
-    void refuse(std::uint16_t port);
-    // Counts a failed access; the fault log reports the first one per register
-    // and direction. `err` 0 means the access moved no byte without an error.
-    void fail(bool writing, int slot, std::uint16_t port, int err);
-
-    DeviceConfig config_;
-    std::string shown_; // printable(config_.device), made once for the fault kinds
-    int fd_;
-    DeviceFaults faults_;
-};
-
-// Opens the device in this process for STELMO_IO=port...: parses the value,
-// then opens the device. The registry opens devices through the port helper
-// instead (open_helper_backend); the helper opens them this way.
-Opened open_device_port(std::string_view value, Setup &setup, std::string &error);
 
 // The registry's check of a STELMO_IO=port... value: parse_device_config.
 bool check_device_port(std::string_view value, std::string &cause);

@@ -35,17 +35,14 @@ constexpr BackendType BACKENDS[] = {
      &check_device_port, &open_helper_backend},
 };
 
-// The entry whose prefix starts `value`, alone or followed by ':' or ','.
+// The entry that `value` names (names_backend).
 const BackendType *backend_type(std::string_view value)
 {
     if (value.empty())
         return &BACKENDS[0];
-    for (const BackendType &type : BACKENDS) {
-        const std::string_view rest = value.substr(std::min(type.prefix.size(), value.size()));
-        if (value.substr(0, type.prefix.size()) == type.prefix &&
-            (rest.empty() || rest.front() == ':' || rest.front() == ','))
+    for (const BackendType &type : BACKENDS)
+        if (names_backend(value, type.prefix))
             return &type;
-    }
     return nullptr;
 }
 
@@ -64,6 +61,13 @@ std::string usage(std::string_view name)
 }
 
 } // namespace
+
+bool names_backend(std::string_view value, std::string_view prefix)
+{
+    const std::string_view rest = value.substr(std::min(prefix.size(), value.size()));
+    return value.substr(0, prefix.size()) == prefix &&
+           (rest.empty() || rest.front() == ':' || rest.front() == ',');
+}
 
 void install(Backend *backend)
 {

@@ -23,6 +23,16 @@ constexpr std::uint16_t PORT_DATA = 0;            // data register: D0..D3 drive
 constexpr std::uint16_t PORT_SWITCHES = 2;        // register that reports the end switches
 constexpr std::uint8_t PORT_NOTHING = 0xFF;       // what a read returns with nothing behind it
 
+// The program writes only data registers and reads only switch registers.
+constexpr bool data_register(std::uint16_t port)
+{
+    return port == PORT_BASE_FIRST + PORT_DATA || port == PORT_BASE_SECOND + PORT_DATA;
+}
+constexpr bool switch_register(std::uint16_t port)
+{
+    return port == PORT_BASE_FIRST + PORT_SWITCHES || port == PORT_BASE_SECOND + PORT_SWITCHES;
+}
+
 // What the switch register reads while an end switch is closed; any other
 // byte means neither.
 constexpr std::uint8_t SWITCH_HOME = 13; // the home-end switch
@@ -84,6 +94,11 @@ struct BackendType {
     // `setup`: backend, description and, for the simulated rig, the rig.
     Opened (*open)(std::string_view value, Setup &setup, std::string &error);
 };
+
+// True when the io value `value` names the backend `prefix`: the prefix
+// alone, or followed by ':' or ','. The rule of both registries, stelmo's
+// and the port helper's.
+bool names_backend(std::string_view value, std::string_view prefix);
 
 // Builds the backend that the settings STELMO_IO and STELMO_TRACE ask for
 // (null or empty: not set). On failure returns false and sets `error` to one

@@ -1,4 +1,7 @@
-// Capabilities through the raw capget/capset calls, so nothing needs libcap.
+// Capabilities through libcap. Each call changes the calling thread alone:
+// libcap's process-wide mode (libpsx) reaches only the threads this
+// executable creates itself, not those of the libraries it loads, so instead
+// stelmo drops them before its first thread starts and checks every thread.
 #include "runtime/ports/privilege.h"
 
 #include "runtime/base/report.h"
@@ -7,76 +10,66 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <linux/capability.h>
+#include <sys/capability.h>
 #include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace stelmo::ports {
 
 namespace {
 
-// True unless this thread's effective, permitted and inheritable sets are
-// known to be empty (the ambient set is part of the other two).
-bool holds_capabilities()
+// True unless `caps` (freed here) is known to hold nothing: empty effective,
+// permitted and inheritable sets (the ambient set is part of the other two).
+bool holding(cap_t caps)
 {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3] = {};
-    if (::syscall(SYS_capget, &header, sets) != 0)
-        return true;
-    for (const auto &set : sets)
-        if (set.effective || set.permitted || set.inheritable)
-            return true;
-    return false;
+    cap_t none = cap_init();
+    const bool held = !caps || !none || cap_compare(caps, none) != 0;
+    cap_free(none);
+    cap_free(caps);
+    return held;
 }
 
-// The threads of this process other than the caller that hold a permitted
-// or effective capability, as /proc/self/task/*/status says.
+// The threads of this process other than the caller that hold a capability.
 long other_threads_holding()
 {
     const std::string self = std::to_string(::gettid());
-    long holding = 0;
+    long held = 0;
     std::error_code failed;
     for (const auto &task : std::filesystem::directory_iterator("/proc/self/task", failed)) {
-        if (task.path().filename() == self)
+        const std::string tid = task.path().filename();
+        if (tid == self)
             continue;
-        std::ifstream status(task.path() / "status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if ((line.rfind("CapPrm:", 0) == 0 || line.rfind("CapEff:", 0) == 0) &&
-                line.find_first_not_of("0 \t", 7) != std::string::npos) {
-                ++holding;
-                break;
-            }
-        }
+        // Null for a thread that ended meanwhile: it holds nothing.
+        if (cap_t caps = cap_get_pid(std::stoi(tid)); caps && holding(caps))
+            ++held;
     }
 #if defined(__SANITIZE_THREAD__)
     // The thread sanitizer's runtime starts a thread of its own before main.
     // It runs none of stelmo's code, and a test build is never installed.
-    if (holding > 0)
-        --holding;
+    if (held > 0)
+        --held;
 #endif
-    return holding;
+    return held;
 }
 
 } // namespace
 
 bool drop_thread_capabilities(std::string &error)
 {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
-    if (::syscall(SYS_capset, &header, none) != 0) {
-        const int err = errno;
+    cap_t none = cap_init();
+    const int failed = none ? cap_set_proc(none) : -1;
+    const int err = errno;
+    cap_free(none);
+    if (failed != 0) {
         error = fill_in(tr_text("Privileges", "cannot drop capabilities: %1"), std::strerror(err));
         return false;
     }
     // Kernels before 4.3 have no ambient set, and with nothing permitted it
     // would be empty anyway.
-    if (::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 && errno != EINVAL) {
-        const int err = errno;
+    if (CAP_AMBIENT_SUPPORTED() && cap_reset_ambient() != 0) {
+        const int cause = errno;
         error = fill_in(tr_text("Privileges", "cannot clear the ambient capabilities: %1"),
-                        std::strerror(err));
+                        std::strerror(cause));
         return false;
     }
     return true;
@@ -84,7 +77,7 @@ bool drop_thread_capabilities(std::string &error)
 
 void drop_capabilities()
 {
-    if (!holds_capabilities())
+    if (!holding(cap_get_proc()))
         return; // nothing to give up, so nothing to say about other threads
     std::string error;
     if (!drop_thread_capabilities(error))
@@ -117,17 +110,9 @@ bool drop_capabilities_for_good(std::string &error)
         error = std::string("cannot make the process undumpable: ") + std::strerror(errno);
         return false;
     }
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct left[_LINUX_CAPABILITY_U32S_3] = {};
-    if (::syscall(SYS_capget, &header, left) != 0) {
-        error = std::string("cannot check the capabilities left: ") + std::strerror(errno);
+    if (holding(cap_get_proc())) {
+        error = "capabilities are left after dropping them all";
         return false;
-    }
-    for (const auto &set : left) {
-        if (set.effective || set.permitted || set.inheritable) {
-            error = "capabilities are left after dropping them all";
-            return false;
-        }
     }
     return true;
 }

@@ -119,6 +119,36 @@ std::string open_failure(int err, TraceBackend::Destination to)
     return std::strerror(err);
 }
 
+// How to open a destination found as `before` (`exists` false: none yet,
+// `where` names it): `flags` and `to` completed, or false with `error` for a
+// kind of file the trace cannot go to.
+bool open_flags(const struct stat &before, bool exists, const std::string &where, int &flags,
+                TraceBackend::Destination &to, std::string &error)
+{
+    using Destination = TraceBackend::Destination;
+    const mode_t type = exists ? before.st_mode & S_IFMT : S_IFREG;
+    if (!exists) {
+        flags |= O_CREAT | O_EXCL | O_APPEND; // a new file, never whatever appears meanwhile
+    } else if (type == S_IFREG) {
+        flags |= O_APPEND;
+    } else if (type == S_IFIFO) {
+        flags |= O_NONBLOCK; // no reader: ENXIO at once instead of a wait
+        to = Destination::pipe;
+    } else if (type == S_IFCHR && terminal_number(before.st_rdev)) {
+        flags |= O_NONBLOCK;
+        to = Destination::terminal;
+    } else if (type == S_IFDIR) {
+        error = fill_in(tr_text("PortTrace", "cannot open %1: %2"), where, std::strerror(EISDIR));
+        return false;
+    } else {
+        error = fill_in(tr_text("PortTrace", "%1 is %2; the trace goes to a regular file, a "
+                                             "pipe or FIFO, or a terminal"),
+                        where, unfit(before.st_mode));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::unique_ptr<TraceBackend> TraceBackend::open(const std::string &path,
@@ -137,25 +167,8 @@ std::unique_ptr<TraceBackend> TraceBackend::open(const std::string &path,
         const mode_t type = exists ? before.st_mode & S_IFMT : S_IFREG;
         int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
         Destination to = Destination::file;
-        if (!exists) {
-            flags |= O_CREAT | O_EXCL | O_APPEND; // a new file, never whatever appears meanwhile
-        } else if (type == S_IFREG) {
-            flags |= O_APPEND;
-        } else if (type == S_IFIFO) {
-            flags |= O_NONBLOCK; // no reader: ENXIO at once instead of a wait
-            to = Destination::pipe;
-        } else if (type == S_IFCHR && terminal_number(before.st_rdev)) {
-            flags |= O_NONBLOCK;
-            to = Destination::terminal;
-        } else if (type == S_IFDIR) {
-            error = fill_in(cannot_open, where, std::strerror(EISDIR));
+        if (!open_flags(before, exists, where, flags, to, error))
             return nullptr;
-        } else {
-            error = fill_in(tr_text("PortTrace", "%1 is %2; the trace goes to a regular file, a "
-                                                 "pipe or FIFO, or a terminal"),
-                            where, unfit(before.st_mode));
-            return nullptr;
-        }
 
         const int fd = ::open(path.c_str(), flags, 0644);
         if (fd < 0 && errno == EEXIST && attempt == 0)

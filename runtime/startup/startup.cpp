@@ -14,10 +14,10 @@
 // bad configuration file (255). main never sees a difference: InitRuntimeEx
 // still ignores its arguments.
 #include "runtime/base/descriptors.h"
+#include "runtime/base/realtime_policy.h"
 #include "runtime/base/report.h"
 #include "runtime/base/text.h"
 #include "runtime/clock/launcher.h"
-#include "runtime/clock/tick_thread.h"
 #include "runtime/config/translation.h"
 #include "runtime/engine/settings.h"
 #include "runtime/ports/privilege.h"
@@ -43,7 +43,7 @@ namespace {
 // may not, nothing changes.
 void keep_realtime_priority()
 {
-    constexpr rlim_t priority = stelmo::TickThread::PRIORITY;
+    constexpr rlim_t priority = stelmo::realtime::PRIORITY;
     rlimit limit{};
     if (::getrlimit(RLIMIT_RTPRIO, &limit) != 0 || limit.rlim_cur >= priority)
         return;
@@ -60,10 +60,10 @@ void keep_realtime_launcher()
 {
     rlimit limit{};
     if (::getrlimit(RLIMIT_RTPRIO, &limit) == 0 &&
-        limit.rlim_cur >= static_cast<rlim_t>(stelmo::TickThread::PRIORITY))
+        limit.rlim_cur >= static_cast<rlim_t>(stelmo::realtime::PRIORITY))
         return;
     std::string why;
-    stelmo::launcher::start(stelmo::TickThread::PRIORITY, why);
+    stelmo::launcher::start(why);
 }
 
 // Writes `text` to stdout and ends the process: 0, or 255 when stdout does
