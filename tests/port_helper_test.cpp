@@ -300,7 +300,7 @@ TEST_F(PortHelperTest, ServesAnyBackendOfItsRegistryBehindTheSameAllowList)
     std::memcpy(&hello, message, sizeof hello);
     EXPECT_EQ(hello.opened, 1);
     EXPECT_EQ(hello.physical[0], 0x478);
-    EXPECT_EQ(std::string(message + sizeof hello, n - sizeof hello), log);
+    EXPECT_EQ(std::string(message + sizeof hello, static_cast<std::size_t>(n) - sizeof hello), log);
     tell(ends[0], {OP_WRITE, 0x08, 0x378, 1});
     tell(ends[0], {OP_WRITE, 0x55, 0x27A, 2});
     const Reply data = ask(ends[0], {OP_READ, 0, 0x278, 3});
