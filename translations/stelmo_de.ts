@@ -1122,5 +1122,9 @@ Bedienfeld aus. Ohne Einstellungen steuert es einen simulierten Prüfstand.</tra
         <source>cannot write to standard output: %1</source>
         <translation>auf die Standardausgabe lässt sich nicht schreiben: %1</translation>
     </message>
+    <message>
+        <source>no place given for the value (null pointer)</source>
+        <translation>kein Platz für den Wert angegeben (Nullzeiger)</translation>
+    </message>
 </context>
 </TS>
