@@ -62,6 +62,17 @@ void move_down()
 
 } // namespace
 
+void grundstellung()
+{
+    stp = 0;
+    richt = 0;
+    taster = 0;
+    aus = 0;
+    nullpunkt = 0;
+    zaehler = 0;
+    schrittweite = 0.0f;
+}
+
 // One tick does at most one port read, one port write, one selector read and
 // one display update. It never allocates and never waits: it runs on the
 // step timer's thread at the step rate.

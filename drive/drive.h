@@ -1,10 +1,11 @@
 // The stepper drive: what it remembers between timer ticks, its phase tables,
 // how it addresses the parallel port, and the tick sequencer timer().
 //
-// Only timer() changes the drive state, except `adresse` (set by the start
-// button) and `panelHandle` (set once by main). The run-time never runs two
-// callbacks at once (it holds one lock around each), so nothing here is
-// locked.
+// Only timer() changes the drive state, except `adresse` (set by the Start
+// and Home buttons), `panelHandle` (set once by main) and grundstellung(),
+// which puts the drive back as it was at start-up for the Home button. The
+// run-time never runs two callbacks at once (it holds one lock around each),
+// so nothing here is locked.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +45,11 @@ constexpr int PHASE_COUNT = 4;                        // zaehler wraps from 4 to
 constexpr std::uint8_t PATTERN_STOP = 0;              // all phases off
 extern const std::uint8_t FALLING_TABLE[PHASE_COUNT]; // towards home: D3 D2 D1 D0
 extern const std::uint8_t RISING_TABLE[PHASE_COUNT];  // towards far end: D0 D1 D2 D3
+
+// Puts the drive back to its state at start-up, so that the next tick
+// begins a new reference run from wherever the motor stands: every drive
+// variable 0 but `panelHandle` and `adresse`, which stay. Writes no port.
+void grundstellung();
 
 extern "C" {
 

@@ -16,6 +16,14 @@ int start(int panel, int control, int event, void *callbackData, int eventData1,
 // Stop button: switches the ticks off.
 int stop(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 
+// Step button: one tick's step, in the chosen direction (towards home while
+// the reference run goes on), while the ticks are off; nothing while they run.
+int step(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+
+// Home button: a new reference run from wherever the motor stands, on the
+// port from the selector, with the ticks switched on.
+int home(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+
 // Quit button: ends the event loop, and so the program.
 int Ende(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 

@@ -8,12 +8,12 @@
 // RunUserInterface; a timer control's callback runs on that timer's own
 // thread; but the engine holds one lock around every callback, so no two ever
 // run at once, and everything a callback did is seen by the next one. From a
-// timer callback the program may call SetCtrlAttribute, QuitUserInterface,
-// GetCtrlIndex, SetCtrlVal, inp and outp, which then touch no window:
-// GetCtrlIndex gives the index as of the selector's last change, and a value
-// from SetCtrlVal reaches the display with the next screen frame. LoadPanel,
-// DisplayPanel and RunUserInterface refuse a timer callback; every service
-// refuses any other thread (ERR_NO_ENGINE).
+// timer callback the program may call SetCtrlAttribute, GetCtrlAttribute,
+// QuitUserInterface, GetCtrlIndex, SetCtrlVal, inp and outp, which then touch
+// no window: GetCtrlIndex gives the index as of the selector's last change,
+// and a value from SetCtrlVal reaches the display with the next screen frame.
+// LoadPanel, DisplayPanel and RunUserInterface refuse a timer callback; every
+// service refuses any other thread (ERR_NO_ENGINE).
 #pragma once
 
 #include <cstdint>
@@ -27,7 +27,7 @@ using CtrlCallbackPtr = int (*)(int panel, int control, int event, void *callbac
 constexpr int EVENT_COMMIT = 1;      // a button was operated
 constexpr int EVENT_TIMER_TICK = 15; // a timer control ticked
 
-// Control attributes for SetCtrlAttribute.
+// Control attributes for SetCtrlAttribute and GetCtrlAttribute.
 constexpr int ATTR_TIMER_ENABLED = 1271; // 1 switches a timer control on, 0 off
 
 // Failure codes. Every service returns one of these (all negative) when it
@@ -65,6 +65,11 @@ int DisplayPanel(int panel);
 // A timer switched off ticks no more once this returns, even when a tick was
 // already due.
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
+
+// Stores an attribute of a control in *value (ATTR_TIMER_ENABLED of a timer
+// control: 1 while it ticks, 0 while it is off, whoever switched it off: the
+// program, Quit, or the engine stopping the motor by itself).
+int GetCtrlAttribute(int panel, int control, int attribute, int *value);
 
 // Runs the event loop on the calling thread until QuitUserInterface.
 int RunUserInterface(void);

@@ -359,8 +359,13 @@ TEST_F(EngineRunTest, QuitFromACallbackReturnsItsCodeAfterTheCallback)
 TEST_F(EngineRunTest, QuitBeforeTheLoopMakesTheNextRunReturnAtOnce)
 {
     ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
+    int on = -1;
+    EXPECT_EQ(GetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, &on), 0);
+    EXPECT_EQ(on, 1);
     EXPECT_EQ(QuitUserInterface(3), 0);
-    EXPECT_FALSE(counts().enabled); // quitting switched the timer off
+    // Quitting switched the timer off, as the program sees it too.
+    EXPECT_EQ(GetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, &on), 0);
+    EXPECT_EQ(on, 0);
     const long ticked = counts().ticks;
     const Deadline deadline(20000);
     EXPECT_EQ(RunUserInterface(), 3);
@@ -539,6 +544,12 @@ TEST_F(EngineRunTest, CallsThatNameNothingChangeNothing)
     EXPECT_EQ(SetCtrlAttribute(handle, START, ATTR_TIMER_ENABLED, 1), ERR_BAD_CONTROL_ID);
     EXPECT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED + 1, 1), ERR_BAD_ARGUMENT);
     EXPECT_FALSE(counts().enabled);
+    int on = 42;
+    EXPECT_EQ(GetCtrlAttribute(0, TIMER, ATTR_TIMER_ENABLED, &on), ERR_BAD_HANDLE);
+    EXPECT_EQ(GetCtrlAttribute(handle, START, ATTR_TIMER_ENABLED, &on), ERR_BAD_CONTROL_ID);
+    EXPECT_EQ(GetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED + 1, &on), ERR_BAD_ARGUMENT);
+    EXPECT_EQ(GetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, nullptr), ERR_BAD_ARGUMENT);
+    EXPECT_EQ(on, 42);
 
     EXPECT_EQ(DisplayPanel(handle + 1000), ERR_BAD_HANDLE);
     EXPECT_EQ(run_for(50), 0);

@@ -221,6 +221,7 @@ TEST(EngineStartTest, ServicesBeforeStartAreRefused)
         failures += LoadPanel(0, "stelmo.uir", 1) != ERR_NO_ENGINE;
         failures += DisplayPanel(1) != ERR_NO_ENGINE;
         failures += SetCtrlAttribute(1, 9, ATTR_TIMER_ENABLED, 1) != ERR_NO_ENGINE;
+        failures += GetCtrlAttribute(1, 9, ATTR_TIMER_ENABLED, &index) != ERR_NO_ENGINE;
         failures += RunUserInterface() != ERR_NO_ENGINE;
         failures += QuitUserInterface(0) != ERR_NO_ENGINE;
         failures += GetCtrlIndex(1, 6, &index) != ERR_NO_ENGINE;

@@ -222,16 +222,17 @@ TEST_F(PanelCorpusTest, RealPanelFileLoadsWithTheProgramsControlsAndCallbacks)
     EXPECT_FALSE(counts.enabled);
     EXPECT_EQ(SetCtrlAttribute(handle, PANEL_TIMER, ATTR_TIMER_ENABLED, 0), 0);
 
-    // Three buttons, bound to the program's three button callbacks; the
-    // timer control to the tick sequencer.
+    // Five buttons, bound to the program's five button callbacks; the timer
+    // control to the tick sequencer.
     using stelmo::engine::control_callback;
     std::map<CtrlCallbackPtr, QAbstractButton *> buttons;
     for (const int id : stelmo::engine::control_ids(handle)) {
         if (auto *button = qobject_cast<QAbstractButton *>(control_widget(handle, id)))
             buttons[control_callback(handle, id)] = button;
     }
-    EXPECT_EQ(buttons.size(), 3u);
-    ASSERT_TRUE(buttons.count(&start) && buttons.count(&stop) && buttons.count(&Ende));
+    EXPECT_EQ(buttons.size(), 5u);
+    ASSERT_TRUE(buttons.count(&start) && buttons.count(&stop) && buttons.count(&Ende) &&
+                buttons.count(&step) && buttons.count(&home));
     EXPECT_EQ(control_callback(handle, PANEL_TIMER), &timer);
 
     // The timer control takes no room on the panel: it sits in no layout, so
@@ -295,6 +296,8 @@ TEST_F(PanelCorpusTest, RealPanelFileLoadsInGerman)
     EXPECT_EQ(buttons[&start], QStringLiteral("&Starten"));
     EXPECT_EQ(buttons[&stop], QStringLiteral("S&toppen"));
     EXPECT_EQ(buttons[&Ende], QStringLiteral("&Beenden"));
+    EXPECT_EQ(buttons[&step], QStringLiteral("&Einzelschritt"));
+    EXPECT_EQ(buttons[&home], QStringLiteral("Referenzfa&hrt"));
     QWidget *ports = control_widget(handle, PANEL_ADRESSE);
     QWidget *root = ports->window();
     const QLabel *port_label = nullptr;

@@ -313,6 +313,13 @@ extern "C" int SetCtrlAttribute(int handle, int control, int attribute, int valu
     return 0;
 }
 
+// The Step button's question; this operator presses Start, Stop and Quit only.
+extern "C" int GetCtrlAttribute(int, int, int, int *value)
+{
+    *value = panel.timer_on;
+    return 0;
+}
+
 extern "C" int SetCtrlVal(int handle, int control, double value)
 {
     ++panel.shown;

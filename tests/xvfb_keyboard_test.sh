@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The real stelmo binary in a real X server (Xvfb), operated from the keyboard
 # as an operator would, observed only through the port trace and the exit
-# status: a session, Stop from every place the operator may be (a selector's
-# list open, the rig view active, a click on Stop while a list is open), and
-# the panel window destroyed by another client while the motor runs.
+# status: a session with single steps and homing again, Stop from every place
+# the operator may be (a selector's list open, the rig view active, a click on
+# Stop while a list is open), and the panel window destroyed by another client
+# while the motor runs.
 #
 #   xvfb_keyboard_test.sh <path to the stelmo executable>
 #
@@ -61,6 +62,34 @@ list_closed() { (($(windows) == shown)); }
 # Alt+T: no more port accesses.
 xdotool key alt+t
 stopped "Alt+T"
+
+# Stopped at the far switch, towards home: each Alt+E is one step. The first
+# leaves the latched switch without reading it (0x04: the counter stands at 1
+# after a stop), the second reads the switches first (one step away the far
+# switch may still answer, which no longer stops a step towards home), then
+# steps on.
+lines() { wc -l <"$trace"; }
+# tail_is <n> <regex>: the last n accesses, "in|out port byte " each, match.
+tail_is() { [[ $(tail -n "$1" "$trace" | awk '{print $2, $3, $4}' | tr '\n' ' ') =~ ^$2$ ]]; }
+mark=$(lines)
+xdotool key alt+d Up alt+e
+wait_until "Alt+E made no step" tail_is 1 "out 0x378 0x04 "
+xdotool key alt+e
+wait_until "a second Alt+E made no step" tail_is 2 "in 0x37a 0x[0-9a-f]+ out 0x378 0x02 "
+stopped "Alt+E"
+(($(lines) == mark + 3)) || fail "two Alt+E made $(($(lines) - mark)) port accesses, not 3"
+
+# Alt+H: a new reference run from there, the falling patterns from the top of
+# the table until the home switch answers, and all phases off.
+xdotool key alt+h
+homed() { tail -n +$((mark + 4)) "$trace" | grep -q 'in 0x37a 0x0d'; }
+wait_until "Alt+H: the home switch did not answer" homed
+wait_until "Alt+H: the drive does not stand at home" tail_is 1 "out 0x378 0x00 "
+homing=$(tail -n +$((mark + 4)) "$trace" | grep -m 6 ' out ' | awk '{print $4}' | tr '\n' ' ')
+[[ $homing == "0x08 0x04 0x02 0x01 0x08 0x04 " ]] || fail "Alt+H wrote $homing"
+xdotool key alt+t
+stopped "Alt+T after Alt+H"
+xdotool key alt+d Down # towards the far end again, away from home
 
 # With the direction list open (Alt+D, Alt+Down), one key stops the motor and
 # closes the list: Alt+T, or Esc.

@@ -567,6 +567,22 @@
         <source>&amp;Quit</source>
         <translation>&amp;Beenden</translation>
     </message>
+    <message>
+        <source>One step on the selected port while stopped: in the chosen direction, or towards home until home is found (Alt+E)</source>
+        <translation>Ein Schritt am gewählten Anschluss, solange der Motor steht: in der gewählten Richtung, bis die Referenz gefunden ist zur Referenz hin (Alt+E)</translation>
+    </message>
+    <message>
+        <source>St&amp;ep</source>
+        <translation>&amp;Einzelschritt</translation>
+    </message>
+    <message>
+        <source>A new reference run on the selected port, from where the motor stands; the position then reads 0 (Alt+H)</source>
+        <translation>Eine neue Referenzfahrt am gewählten Anschluss, von der Stelle aus, an der der Motor steht; danach zeigt die Position 0 (Alt+H)</translation>
+    </message>
+    <message>
+        <source>&amp;Home</source>
+        <translation>Referenzfa&amp;hrt</translation>
+    </message>
 </context>
 <context>
     <name>stelmo</name>
@@ -1137,6 +1153,10 @@ Bedienfeld aus. Ohne Einstellungen steuert es einen simulierten Prüfstand.</tra
     <message>
         <source>real-time via RealtimeKit (SCHED_RR %1)</source>
         <translation>Echtzeit über RealtimeKit (SCHED_RR %1)</translation>
+    </message>
+    <message>
+        <source>no place given for the value (null pointer)</source>
+        <translation>kein Platz für den Wert angegeben (Nullzeiger)</translation>
     </message>
 </context>
 </TS>

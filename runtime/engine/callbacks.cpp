@@ -34,6 +34,7 @@ constexpr std::string_view NOT_CALLBACKS[] = {
     "LoadPanel",
     "DisplayPanel",
     "SetCtrlAttribute",
+    "GetCtrlAttribute",
     "RunUserInterface",
     "QuitUserInterface",
     "GetCtrlIndex",

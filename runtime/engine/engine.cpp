@@ -3,8 +3,9 @@
 // that started the engine (the event-loop thread), where button callbacks
 // run, or inside a tick, on its timer's thread with the engine's lock held.
 // Every service holds the lock while it reads or changes what ticks see, and
-// those a tick may call (SetCtrlAttribute, QuitUserInterface, GetCtrlIndex,
-// SetCtrlVal) touch no widget when called from one.
+// those a tick may call (SetCtrlAttribute, GetCtrlAttribute,
+// QuitUserInterface, GetCtrlIndex, SetCtrlVal) touch no widget when called
+// from one.
 #include "runtime/engine/engine_qt.h"
 #include "runtime/engine/panel_load.h"
 #include "runtime/engine/safeguards.h"
@@ -271,6 +272,32 @@ extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value
         return refuse("SetCtrlAttribute", panel, control, fault);
     c->timer->set_enabled(value != 0);
     engine->frames->mark(engine->strips); // the strip says Running or Stopped
+    return 0;
+}
+
+// The timer's switch as ticks see it: off after the program's Stop, after
+// Quit, and after any stop the engine makes by itself.
+extern "C" int GetCtrlAttribute(int panel, int control, int attribute, int *value)
+{
+    Engine *engine = nullptr;
+    Panel *p = nullptr;
+    Control *c = nullptr;
+    Fault fault = serving(engine, Callers::ticks_too);
+    if (fault)
+        return refuse("GetCtrlAttribute", panel, control, fault);
+    const HoldUnlessHeld hold(engine->lock);
+    fault = lookup(*engine, panel, p);
+    if (!fault && attribute != ATTR_TIMER_ENABLED)
+        fault = {ERR_BAD_ARGUMENT,
+                 translate("stelmo", "attribute %1 is not one the engine knows")(attribute)};
+    if (!fault)
+        fault = lookup(*engine, panel, control, Kind::timer, c);
+    if (!fault && !value)
+        fault = {ERR_BAD_ARGUMENT,
+                 translate("stelmo", "no place given for the value (null pointer)")()};
+    if (fault)
+        return refuse("GetCtrlAttribute", panel, control, fault);
+    *value = c->timer->enabled() ? 1 : 0;
     return 0;
 }
 

@@ -13,6 +13,8 @@ int direction;
 int port_index;
 int init_result;
 int load_result;
+int timer_on;
+int attr_result;
 std::function<void()> during_run;
 
 void reset()
@@ -24,6 +26,8 @@ void reset()
     port_index = 0;
     init_result = 1;
     load_result = 1;
+    timer_on = 0;
+    attr_result = 0;
     during_run = nullptr;
     panelHandle = stp = richt = adresse = taster = aus = nullpunkt = zaehler = 0;
     schrittweite = 0.0f;
@@ -106,7 +110,20 @@ extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value
                            .control = control,
                            .attribute = attribute,
                            .value = value});
+    fake::timer_on = value != 0;
     return 0;
+}
+
+extern "C" int GetCtrlAttribute(int panel, int control, int attribute, int *value)
+{
+    if (fake::attr_result == 0)
+        *value = fake::timer_on;
+    fake::calls.push_back({.op = Op::GetAttr,
+                           .panel = panel,
+                           .control = control,
+                           .attribute = attribute,
+                           .value = fake::attr_result == 0 ? *value : 0});
+    return fake::attr_result;
 }
 
 extern "C" int RunUserInterface(void)

@@ -10,17 +10,17 @@
 
 namespace fake {
 
-enum class Op { In, Out, GetIndex, SetVal, Init, Load, Display, SetAttr, Run, Quit };
+enum class Op { In, Out, GetIndex, SetVal, Init, Load, Display, SetAttr, GetAttr, Run, Quit };
 
 struct Call {
     Op op;
-    int panel = 0;              // GetIndex, SetVal, Display, SetAttr
-    int control = 0;            // GetIndex, SetVal, SetAttr
+    int panel = 0;              // GetIndex, SetVal, Display, SetAttr, GetAttr
+    int control = 0;            // GetIndex, SetVal, SetAttr, GetAttr
     std::uint16_t port = 0;     // In, Out
     std::uint8_t byte = 0;      // In: value returned; Out: value written
     double number = 0;          // SetVal
-    int attribute = 0;          // SetAttr
-    int value = 0;              // SetAttr: the value; Quit: the code; Load: panel id
+    int attribute = 0;          // SetAttr, GetAttr
+    int value = 0;              // SetAttr, GetAttr: the value; Quit: the code; Load: panel id
     const char *file = nullptr; // Load
 };
 
@@ -31,6 +31,8 @@ extern int direction;                     // index GetCtrlIndex reports for the 
 extern int port_index;                    // index GetCtrlIndex reports for the port
 extern int init_result;                   // what InitRuntimeEx returns
 extern int load_result;                   // what LoadPanel returns
+extern int timer_on;                      // what GetCtrlAttribute reports; SetCtrlAttribute sets it
+extern int attr_result;                   // what GetCtrlAttribute returns; no report unless 0
 extern std::function<void()> during_run;  // what happens inside RunUserInterface
 
 // Clears the record and the script, and puts the drive state back to zero.
