@@ -4,7 +4,7 @@
 #   source "$(dirname "$0")/xvfb_session.sh" [--atspi] "$@"
 #
 # Run by CTest, it checks the tools (exit 77, skipped, when one is missing)
-# and runs the whole test again inside a fresh Xvfb; with --atspi also inside
+# and runs the whole test again inside a fresh Xvfb of its own; with --atspi also inside
 # a private D-Bus session with the AT-SPI bus, as on a desktop with
 # accessibility on. Inside, it sets `bin` (the stelmo executable, the first
 # argument), `here` (the test's directory) and `work` (a scratch directory,
@@ -21,7 +21,7 @@ if [[ ${1:-} == --atspi ]]; then
 fi
 
 if [[ -z ${STELMO_IN_XVFB:-} ]]; then
-    tools=(xvfb-run xdotool)
+    tools=(Xvfb xdotool)
     ! $atspi || tools+=(dbus-run-session dbus-send /usr/libexec/at-spi-bus-launcher)
     for tool in "${tools[@]}"; do
         if ! command -v "$tool" >/dev/null; then
@@ -36,10 +36,27 @@ if [[ -z ${STELMO_IN_XVFB:-} ]]; then
     session=()
     ! $atspi || session=(dbus-run-session --)
     export STELMO_IN_XVFB=1
-    # The free display is searched from a number of this run's own, so runs
-    # started side by side do not all race for :99.
-    exec xvfb-run -a -n $((200 + $$ % 300)) -s "-screen 0 1024x768x24" \
-        "${session[@]}" bash "$0" "$@"
+    # The server picks a free display itself and says which (-displayfd), so
+    # runs started side by side, from other build trees too, never race for
+    # a display number.
+    displayfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" 2>/dev/null &
+    xvfb=$!
+    trap 'kill "$xvfb" 2>/dev/null || true' EXIT
+    for ((i = 0; i < 600; ++i)); do
+        [[ -s $displayfile ]] && break
+        kill -0 "$xvfb" 2>/dev/null || break
+        sleep 0.05
+    done
+    display=$(cat "$displayfile")
+    rm -f "$displayfile"
+    if [[ -z $display ]]; then
+        echo "FAILED: Xvfb did not start"
+        exit 1
+    fi
+    status=0
+    DISPLAY=:$display "${session[@]}" bash "$0" "$@" || status=$?
+    exit "$status"
 fi
 
 bin=$(realpath "$1")
