@@ -2,7 +2,7 @@
 # configures its build tree when it is new or its settings changed.
 #
 #   make            build (build/)
-#   make run        start stelmo on the simulated rig
+#   make run        start stelmo on the simulated rig with the tree's panel
 #   make test       build and run every test
 #   make test-asan  the whole suite under AddressSanitizer + UBSan (build-asan/)
 #   make test-tsan  the tests where threads meet under ThreadSanitizer (build-tsan/)
@@ -60,8 +60,10 @@ build: deps
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure --parallel $(JOBS)
 
+# The tree's own panel on the simulated rig, whatever the user's or the
+# system's configuration files say; the environment still counts.
 run: build
-	$(BUILD_DIR)/bin/stelmo
+	$(BUILD_DIR)/bin/stelmo --no-config
 
 test-asan: deps
 	$(call configure,build-asan,$(ASAN_SETTINGS))

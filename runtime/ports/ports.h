@@ -86,10 +86,12 @@ struct BackendType {
 };
 
 // Builds the backend that the settings STELMO_IO and STELMO_TRACE ask for
-// (null or empty: not set). On failure returns false and sets `error` to one
-// line naming the setting, file or device and the cause (without the
-// "stelmo: " prefix).
-bool open_backend(const char *io, const char *trace, Setup &setup, std::string &error);
+// (null or empty: not set); `trace_given` says where the trace's setting was
+// given ("--trace", "STELMO_TRACE", "/etc/stelmo/stelmo.conf:3"). On failure
+// returns false and sets `error` to one line naming the setting, file or
+// device and the cause (without the "stelmo: " prefix).
+bool open_backend(const char *io, const char *trace, Setup &setup, std::string &error,
+                  std::string_view trace_given = "STELMO_TRACE");
 
 // Checks an io value of STELMO_IO's syntax without opening anything, for a
 // setting given elsewhere: `name` is how that setting is written before its

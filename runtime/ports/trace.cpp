@@ -122,10 +122,11 @@ std::string open_failure(int err, TraceBackend::Destination to)
 } // namespace
 
 std::unique_ptr<TraceBackend> TraceBackend::open(const std::string &path,
-                                                 std::unique_ptr<Backend> inner, std::string &error)
+                                                 std::unique_ptr<Backend> inner, std::string &error,
+                                                 std::string_view given)
 {
     const std::string where =
-        fill_in(tr_text("PortTrace", "trace file %1 (STELMO_TRACE)"), printable(path));
+        fill_in(tr_text("PortTrace", "trace file %1 (%2)"), printable(path), given);
     const std::string cannot_open = tr_text("PortTrace", "cannot open %1: %2");
     for (int attempt = 0;; ++attempt) {
         struct stat before {};

@@ -34,9 +34,11 @@ public:
     // 0644 if missing, never truncated); a pipe or FIFO, or a terminal, is
     // written without blocking. Anything else is refused without being
     // opened, a device above all, and so is a FIFO that no process reads.
-    // Null with `error` set to one line when the trace cannot be had.
+    // Null with `error` set to one line, naming the file and `given`, where
+    // it was asked for, when the trace cannot be had.
     static std::unique_ptr<TraceBackend> open(const std::string &path,
-                                              std::unique_ptr<Backend> inner, std::string &error);
+                                              std::unique_ptr<Backend> inner, std::string &error,
+                                              std::string_view given = "STELMO_TRACE");
     ~TraceBackend() override;
 
     TraceBackend(const TraceBackend &) = delete;
