@@ -169,7 +169,8 @@ int serve(int socket, DevicePort &device)
                 count(device.faults().refused != before.refused ? refused : failed);
             continue;
         }
-        Reply reply{request.seq, DONE, PORT_NOTHING, 0, failed, refused};
+        const auto cause = static_cast<std::uint16_t>(failed ? device.faults().write_errno : 0);
+        Reply reply{request.seq, DONE, PORT_NOTHING, cause, failed, refused};
         if (request.op == OP_READ) {
             if (!device.read(request.port, reply.value))
                 reply.status = device.faults().refused != before.refused ? REFUSED : FAILED;

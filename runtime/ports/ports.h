@@ -40,6 +40,19 @@ public:
     // The physical port that `port` reaches (differs only where a mapping applies).
     virtual std::uint16_t physical(std::uint16_t port) const { return port; }
 
+    // Writes whose failure is learnt only later: a backend that sends a write
+    // without waiting for it (the port helper) hears with a later reply that
+    // `count` writes to `port` failed, the last of them with errno `cause` (0:
+    // not known), and then calls this, on the thread of that later access.
+    using LateFailures = void (*)(void *context, std::uint16_t port, int cause, long count);
+    // Has `report` called with `context` for such failures; null: no longer.
+    // A backend that wraps another passes it on.
+    virtual void watch_late_failures(LateFailures report, void *context)
+    {
+        (void)report;
+        (void)context;
+    }
+
     // The byte read() gives, PORT_NOTHING when it failed: for callers that
     // need only the byte, as inp() does.
     std::uint8_t read_byte(std::uint16_t port)
