@@ -3,7 +3,7 @@
 #
 #   make            build (build/)
 #   make run        build the program alone (no test) and start it on the
-#                   simulated rig
+#                   simulated rig with the tree's panel, no configuration file
 #   make test       build everything and run every test
 #   make test-asan  the whole suite under AddressSanitizer + UBSan (build-asan/)
 #   make test-tsan  the tests where threads meet under ThreadSanitizer (build-tsan/)
@@ -61,12 +61,14 @@ build: deps
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure --parallel $(JOBS)
 
-# Builds only what stelmo needs to run (CMake target "program"), so the
-# window comes up without waiting for the tests to build.
+# The tree's own panel on the simulated rig, whatever the user's or the
+# system's configuration files say (the environment still counts). Builds
+# only what stelmo needs to run (CMake target "program"), so the window
+# comes up without waiting for the tests to build.
 run: deps
 	$(call configure,$(BUILD_DIR),$(BUILD_SETTINGS))
 	cmake --build $(BUILD_DIR) --parallel --target program
-	$(BUILD_DIR)/bin/stelmo
+	$(BUILD_DIR)/bin/stelmo --no-config
 
 test-asan: deps
 	$(call configure,build-asan,$(ASAN_SETTINGS))

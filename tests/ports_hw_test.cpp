@@ -160,6 +160,30 @@ TEST_F(PortsHwTest, FailedWriteIsReportedOnceAndCounted)
         << said;
 }
 
+// Through the port helper a write is sent without waiting; when it fails,
+// the trace says so with the next reply, before the line of that access.
+TEST_F(PortsHwTest, WritesThatFailInTheHelperShowInTheTrace)
+{
+    if (::access("/dev/full", R_OK | W_OK) != 0)
+        GTEST_SKIP() << "no writable /dev/full here";
+    const std::string trace = dir.file("trace");
+    stelmo::ports::Setup setup;
+    std::string error;
+    support::StderrCapture capture; // the helper's own line for the failure
+    ASSERT_TRUE(open_backend("port:/dev/full", trace.c_str(), setup, error)) << error;
+    install(setup.backend.get());
+    EXPECT_EQ(outp(0x378, 0x08), 0); // sent
+    EXPECT_EQ(inp(0x37A), 0x00);     // its reply says the write failed
+    install(nullptr);
+    setup = {};
+    const std::string text = support::read_file(trace);
+    const auto out = text.find(" out 0x378 0x08\n");
+    const auto note =
+        text.find("\n# out 0x378 failed 1 time (1 in all): No space left on device\n");
+    const auto in = text.find(" in 0x37a 0x00\n");
+    EXPECT_TRUE(out < note && note < in && in != std::string::npos) << text;
+}
+
 TEST_F(PortsHwTest, MissingDeviceSaysSo)
 {
     DeviceConfig config;

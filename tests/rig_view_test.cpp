@@ -86,6 +86,28 @@ TEST_F(RigViewTest, CarriageIsDrawnWhereTheRigHasIt)
     EXPECT_EQ(at(view.grab().toImage(), view.carriage(before).center()), CARRIAGE);
 }
 
+// A frame repaints only what changed: what the screen holds afterwards (the
+// window's backing store, not a fresh grab) has nothing left behind.
+TEST_F(RigViewTest, RepaintedPartsLeaveNothingBehind)
+{
+    view.show();
+    const auto on_screen = [this] {
+        frames.pacer().flush();
+        QApplication::processEvents(); // the repaint the frame asked for
+        return view.screen()->grabWindow(view.winId()).toImage();
+    };
+    const int before = rig.state().position;
+    on_screen();
+    move(rig, 30);
+    const QImage image = on_screen();
+    EXPECT_EQ(at(image, view.carriage(before + 30).center()), CARRIAGE);
+    EXPECT_NE(at(image, view.carriage(before).center()), CARRIAGE);
+    for (int phase = 0; phase < 4; ++phase)
+        EXPECT_EQ(at(image, view.lamp(phase).center()),
+                  (rig.state().data >> phase) & 1 ? LAMP_ON : LAMP_OFF)
+            << "phase " << phase;
+}
+
 TEST_F(RigViewTest, EndSwitchesLightWhenClosed)
 {
     QImage image = shot();

@@ -57,6 +57,9 @@ expect_failure bad_backend 'STELMO_IO' \
 
 expect_failure unwritable_trace 'no-such-dir/trace' \
     env STELMO_TRACE="$work/no-such-dir/trace" "$bin"
+# A refusal names the setting as the operator gave it.
+expect_failure trace_option 'trace file /dev/full \(--trace\) is a character device' \
+    env STELMO_TRACE=/dev/null "$bin" --trace /dev/full
 
 expect_failure no_display 'display' \
     env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
@@ -132,6 +135,45 @@ if ((status != 255)); then
     failures=$((failures + 1))
 else
     echo "ok     broken pipe: exit status 255"
+fi
+
+# Without a terminal on standard error (a launch from the desktop's menu), and
+# with a display to show it on, a start-up failure is said in a window too,
+# which waits for the operator; the line and the exit status stay the same.
+# With a terminal, the line alone.
+if command -v xvfb-run >/dev/null && command -v xdotool >/dev/null; then
+    cat >"$work/window" <<'EOF'
+bin=$1 work=$2
+cd "$work"
+mkdir -p config/stelmo
+printf '# from the menu\nio = parport\n' >config/stelmo/stelmo.conf
+unset QT_QPA_PLATFORM STELMO_IO
+"$bin" </dev/null >/dev/null 2>window.err &
+pid=$!
+timeout 20 xdotool search --sync --onlyvisible --name '^Cannot start stelmo$' >/dev/null ||
+    { echo "FAILED window: no window named 'Cannot start stelmo'"; exit 1; }
+sleep 0.5
+kill -0 "$pid" 2>/dev/null || { echo "FAILED window: stelmo ended with its window up"; exit 1; }
+xdotool key Return
+timeout 10 tail --pid="$pid" -f /dev/null || { echo "FAILED window: Return did not close it"; exit 1; }
+status=0
+wait "$pid" || status=$?
+[[ $status == 255 && $(wc -l <window.err) == 1 ]] &&
+    grep -q '^stelmo: .*config/stelmo/stelmo\.conf:2: io=parport' window.err ||
+    { echo "FAILED window: status $status, stderr: $(cat window.err)"; exit 1; }
+echo "ok     window: closed with Return, status 255, the same line on stderr"
+status=0
+timeout 10 script -qec "$bin" /dev/null >terminal.out || status=$?
+windows=$(xdotool search --onlyvisible --name '^Cannot start stelmo$' | wc -l)
+[[ $status == 255 && $windows == 0 ]] && grep -q '^stelmo: .*io=parport' terminal.out ||
+    { echo "FAILED terminal: status $status, $windows windows, output: $(cat terminal.out)"; exit 1; }
+echo "ok     terminal: the line alone, status 255"
+EOF
+    xvfb-run -a -n $((500 + $$ % 300)) -s "-screen 0 1024x768x24" bash "$work/window" "$bin" "$work" ||
+        failures=$((failures + 1))
+    rm -r "$work/config/stelmo"
+else
+    echo "skipped window: xvfb-run or xdotool is not installed"
 fi
 
 ((failures == 0))

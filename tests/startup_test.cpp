@@ -18,6 +18,7 @@
 
 namespace {
 
+using stelmo::engine::named;
 using stelmo::engine::Places;
 using stelmo::engine::Settings;
 using stelmo::engine::Startup;
@@ -67,6 +68,8 @@ TEST(StartupTest, CommandLineThenEnvironmentThenUserFileThenSystemFile)
          "# nothing here\nio=\ntrace =\n", card, run, from_card},
         {"--config in place of the user file", "--config " + other, "", "io=bogus", card, run,
          "port:/dev/null|/var/tmp/system.trace|0"},
+        {"--no-config: no file, not even a bad one", "--no-config", "STELMO_TRACE=/e", "io=bogus",
+         card, run, "|/e|1"},
         // Faults in files: one line naming file and line, exit 255.
         {"--config that is not there", "--config /nonexistent/stelmo.conf", "", nullptr, nullptr,
          bad_config, "cannot read /nonexistent/stelmo.conf: No such file"},
@@ -82,6 +85,13 @@ TEST(StartupTest, CommandLineThenEnvironmentThenUserFileThenSystemFile)
          user_file + ":1: rig-view=off: use rig-view=1"},
         {"a file fault behind an option", "--io sim", "", "io=parport\n", nullptr, bad_config,
          user_file + ":1: io=parport"},
+        // Faults in the environment: the variable named, exit 255.
+        {"a bad STELMO_IO", "", "STELMO_IO=parport", nullptr, nullptr, bad_config,
+         "STELMO_IO=parport: unknown port backend; use STELMO_IO=sim"},
+        {"a bad STELMO_RIG_VIEW", "", "STELMO_RIG_VIEW=no", nullptr, nullptr, bad_config,
+         "STELMO_RIG_VIEW=no: use STELMO_RIG_VIEW=1"},
+        {"--show-config on a bad file", "--show-config", "", "rig-view=2", nullptr,
+         Startup::bad_shown, user_file + ":1: rig-view=2: use rig-view=1"},
         // Faults on the command line: exit 2, before any file is read.
         {"an unknown option", "--speed 3", "", nullptr, nullptr, bad_usage,
          "unknown option 'speed'; stelmo --help lists the options"},
@@ -94,6 +104,8 @@ TEST(StartupTest, CommandLineThenEnvironmentThenUserFileThenSystemFile)
         {"an empty value", "--trace=", "", nullptr, nullptr, bad_usage, "--trace needs a value"},
         {"an option twice", "--io sim --io=port", "", nullptr, nullptr, bad_usage,
          "--io is given 2 times"},
+        {"--config with --no-config", "--no-config --config " + other, "", nullptr, nullptr,
+         bad_usage, "--config and --no-config cannot be given together"},
         {"an argument", "stelmo.uir", "", nullptr, nullptr, bad_usage,
          "unexpected argument \"stelmo.uir\""},
         // Help and version win over any fault in a file.
@@ -129,8 +141,9 @@ TEST(StartupTest, CommandLineThenEnvironmentThenUserFileThenSystemFile)
             EXPECT_EQ(settings.io + "|" + settings.trace + "|" + (settings.rig_view ? "1" : "0"),
                       c.result)
                 << c.what;
+            const std::vector<std::string> site_panels{dir.file("home/stelmo"), dir.file("etc")};
             EXPECT_EQ(settings.panel_dirs,
-                      (std::vector<std::string>{dir.file("home/stelmo"), dir.file("etc")}))
+                      c.options == "--no-config" ? std::vector<std::string>() : site_panels)
                 << c.what;
         } else {
             EXPECT_EQ(text.substr(0, c.result.size()), c.result) << c.what;
@@ -141,6 +154,42 @@ TEST(StartupTest, CommandLineThenEnvironmentThenUserFileThenSystemFile)
     }
     for (const char *variable : variables)
         ::unsetenv(variable);
+}
+
+// Where each setting came from, as messages name it and --show-config says
+// it, with the panel file that would be loaded.
+TEST(StartupTest, EachSettingKnowsWhereItCameFrom)
+{
+    support::TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string system_file = dir.write("etc/stelmo.conf", "# card\n\nio = port\n");
+    dir.write("home/stelmo/stelmo.conf", "rig-view = 0\n");
+    const std::string panel = dir.write("etc/stelmo.uir", "<ui/>");
+    ::setenv("STELMO_TRACE", "/tmp/t", 1);
+    ::unsetenv("STELMO_IO");
+    ::unsetenv("STELMO_RIG_VIEW");
+    const Places places{system_file, dir.file("home")};
+    std::string text;
+    Settings settings;
+    ASSERT_EQ(stelmo::engine::read_startup({"stelmo", "--io=sim"}, places, settings, text),
+              Startup::run)
+        << text;
+    EXPECT_EQ(named(settings.source("io")), "--io");
+    EXPECT_EQ(named(settings.source("trace")), "STELMO_TRACE");
+    EXPECT_EQ(named(settings.source("rig-view")), dir.file("home/stelmo/stelmo.conf") + ":1");
+    EXPECT_EQ(settings.files.size(), 2u);
+
+    ::unsetenv("STELMO_TRACE");
+    ASSERT_EQ(stelmo::engine::read_startup({"stelmo", "--show-config"}, places, settings, text),
+              Startup::show_config);
+    const std::string lines[] = {
+        "io = port     (" + system_file + ", line 3)\n",
+        "trace =       (default)\n",
+        "rig-view = 0  (" + dir.file("home/stelmo/stelmo.conf") + ", line 1)\n",
+        "panel file: " + panel + "\n",
+        "configuration files: " + dir.file("home/stelmo/stelmo.conf") + ", " + system_file + "\n",
+    };
+    EXPECT_EQ(text, lines[0] + lines[1] + lines[2] + lines[3] + lines[4]);
 }
 
 } // namespace

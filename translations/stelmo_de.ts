@@ -153,10 +153,6 @@
         <translation>sie ist ein symbolischer Link ins Leere oder taucht immer wieder auf</translation>
     </message>
     <message>
-        <source>trace file %1 (STELMO_TRACE)</source>
-        <translation>Trace-Datei %1 (STELMO_TRACE)</translation>
-    </message>
-    <message>
         <source>cannot open %1: %2</source>
         <translation>%1 lässt sich nicht öffnen: %2</translation>
     </message>
@@ -191,6 +187,10 @@
     <message>
         <source>%1 is %2; the trace goes to a regular file, a pipe or FIFO, or a terminal</source>
         <translation>%1 ist %2; der Trace geht in eine reguläre Datei, eine Pipe oder FIFO oder an ein Terminal</translation>
+    </message>
+    <message>
+        <source>trace file %1 (%2)</source>
+        <translation>Trace-Datei %1 (%2)</translation>
     </message>
 </context>
 <context>
@@ -503,6 +503,12 @@
     <message>
         <source>The last byte read from the switch register %1: 0x0d is the home switch, 0x0e the far switch, anything else neither</source>
         <translation>Das zuletzt aus dem Schalterregister %1 gelesene Byte: 0x0d ist der Referenzschalter, 0x0e der Endschalter, alles andere keiner von beiden</translation>
+    </message>
+    <message>
+        <source>Panel file: %1
+Configuration files: %2</source>
+        <translation>Bedienfelddatei: %1
+Konfigurationsdateien: %2</translation>
     </message>
 </context>
 <context>
@@ -1079,14 +1085,6 @@ Bedienfeld aus. Ohne Einstellungen steuert es einen simulierten Prüfstand.</tra
         <translation>%1 lässt sich nicht lesen: Datei oder Verzeichnis nicht gefunden</translation>
     </message>
     <message>
-        <source>rig-view=%1: use rig-view=1 (show the Simulated rig window) or rig-view=0</source>
-        <translation>rig-view=%1: rig-view=1 (Fenster „Simulierter Prüfstand“ zeigen) oder rig-view=0 verwenden</translation>
-    </message>
-    <message>
-        <source>unknown key %1; the keys are io, trace and rig-view</source>
-        <translation>unbekannter Schlüssel %1; die Schlüssel sind io, trace und rig-view</translation>
-    </message>
-    <message>
         <source>cannot ignore SIGPIPE: %1</source>
         <translation>SIGPIPE lässt sich nicht ignorieren: %1</translation>
     </message>
@@ -1157,6 +1155,78 @@ Bedienfeld aus. Ohne Einstellungen steuert es einen simulierten Prüfstand.</tra
     <message>
         <source>no place given for the value (null pointer)</source>
         <translation>kein Platz für den Wert angegeben (Nullzeiger)</translation>
+    </message>
+    <message>
+        <source>Cannot start stelmo</source>
+        <translation>Start von stelmo fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>stelmo has not started, and no port was touched. Put right what the message names, then start stelmo again. In a terminal, stelmo --show-config shows each setting with where it comes from, and the panel file; man stelmo says more.</source>
+        <translation>stelmo ist nicht gestartet, und kein Port wurde berührt. Beheben Sie, was die Meldung nennt, und starten Sie stelmo erneut. In einem Terminal zeigt stelmo --show-config jede Einstellung mit ihrer Herkunft und die Bedienfelddatei; man stelmo sagt mehr.</translation>
+    </message>
+    <message>
+        <source>%1%2: use %3 (show the Simulated rig window) or %4</source>
+        <translation>%1%2: %3 (Fenster „Simulierter Prüfstand“ zeigen) oder %4 verwenden</translation>
+    </message>
+    <message>
+        <source> and </source>
+        <translation> und </translation>
+    </message>
+    <message>
+        <source>Read no configuration file and no site panel: only options, environment and defaults count.</source>
+        <translation>Keine Konfigurationsdatei und kein Bedienfeld des Standorts lesen: nur Optionen, Umgebung und Vorgaben zählen.</translation>
+    </message>
+    <message>
+        <source>Show each setting in effect, where it comes from, and the panel file, then exit.</source>
+        <translation>Jede geltende Einstellung mit ihrer Herkunft und die Bedienfelddatei zeigen, dann beenden.</translation>
+    </message>
+    <message>
+        <source>--config and --no-config cannot be given together</source>
+        <translation>--config und --no-config können nicht zusammen angegeben werden</translation>
+    </message>
+    <message>
+        <source>unknown key %1; the keys are %2</source>
+        <translation>unbekannter Schlüssel %1; die Schlüssel sind %2</translation>
+    </message>
+    <message>
+        <source>command line: %1</source>
+        <translation>Befehlszeile: %1</translation>
+    </message>
+    <message>
+        <source>environment: %1</source>
+        <translation>Umgebung: %1</translation>
+    </message>
+    <message>
+        <source>%1, line %2</source>
+        <translation>%1, Zeile %2</translation>
+    </message>
+    <message>
+        <source>default</source>
+        <translation>Vorgabe</translation>
+    </message>
+    <message>
+        <source>none found (looked for %1)</source>
+        <translation>keine gefunden (gesucht: %1)</translation>
+    </message>
+    <message>
+        <source>panel file: %1</source>
+        <translation>Bedienfelddatei: %1</translation>
+    </message>
+    <message>
+        <source>configuration files: %1</source>
+        <translation>Konfigurationsdateien: %1</translation>
+    </message>
+    <message>
+        <source>none (--no-config)</source>
+        <translation>keine (--no-config)</translation>
+    </message>
+    <message>
+        <source>%1 (not there)</source>
+        <translation>%1 (nicht vorhanden)</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>keine</translation>
     </message>
 </context>
 </TS>

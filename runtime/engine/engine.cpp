@@ -229,7 +229,12 @@ extern "C" int LoadPanel(int parent, const char *file, int panel)
         fault = load_panel(*engine, file, panel, handle);
     if (!fault)
         return handle;
-    report(fault.text); // each load is its own attempt: every failure is said
+    // Each load is its own attempt: every failure is said. Loading the first
+    // panel is part of the program's start-up, and fails as start-up does.
+    if (engine->next_handle == 1)
+        report_start_failure(fault.text);
+    else
+        report(fault.text);
     return fault.code;
 }
 

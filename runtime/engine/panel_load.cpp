@@ -5,6 +5,7 @@
 // leaves no widget, timer or handle behind.
 #include "runtime/engine/panel_load.h"
 #include "runtime/engine/state.h"
+#include "runtime/engine/views.h"
 
 #include "runtime/base/report.h"
 #include "runtime/base/text.h"
@@ -147,6 +148,8 @@ Fault load_panel(Engine &engine, const std::string &name, int panel_id, int &han
     Fault fault = load_from(engine, path, panel_id, handle);
     if (fault)
         fault.text = printable(path) + ": " + fault.text;
+    else
+        name_files(engine, handle, path);
     return fault;
 }
 

@@ -1,7 +1,8 @@
 // Starting the engine: read the settings, check that a display can be
 // reached and that the port backend opens, then create the application. A
 // failure that can be seen coming ends in InitRuntimeEx returning 0 after one
-// report line. Should Qt
+// report line, shown in a window as well when nobody may read standard error
+// (report_start_failure). Should Qt
 // itself still find no way to start, the process ends with exit status 255
 // after one report line; Qt never aborts it with a screenful of text.
 #include "runtime/engine/safeguards.h"
@@ -57,23 +58,44 @@ bool set(const char *variable)
 
 // The program's settings: what the start-up code read from the command line,
 // the environment and the configuration files, or without it (tests) the
-// environment alone.
-Settings read_settings()
+// environment alone. A fault the start-up code found is said from here, where
+// a window can say it too; one of the command line ends the process with
+// its own exit status.
+Fault read_settings(Settings &settings)
 {
-    const Settings *given = given_settings();
-    return given ? *given : settings_from_environment();
+    int status = 0;
+    if (const std::string &failure = given_failure(status); !failure.empty()) {
+        if (status != 255) {
+            report_start_failure(failure);
+            std::exit(status);
+        }
+        return {ERR_NO_ENGINE, failure};
+    }
+    if (const Settings *given = given_settings()) {
+        settings = *given;
+        return {};
+    }
+    std::string error;
+    if (!settings_from_environment(settings, error))
+        return {ERR_NO_ENGINE, error};
+    return {};
 }
 
-// The platform Qt will try first: QT_QPA_PLATFORM's first entry (up to any
-// ':' options), else the X server when only DISPLAY says where a display is.
+// The platform Qt will try first as QT_QPA_PLATFORM names it: its first entry,
+// up to any ':' options; empty when the variable is not set.
+std::string first_platform()
+{
+    std::string first = environment("QT_QPA_PLATFORM");
+    first = first.substr(0, first.find(';'));
+    return first.substr(0, first.find(':'));
+}
+
+// The platform Qt will try first is X11: QT_QPA_PLATFORM says so, or only
+// DISPLAY says where a display is.
 bool platform_is_xcb()
 {
-    if (set("QT_QPA_PLATFORM")) {
-        std::string first = environment("QT_QPA_PLATFORM");
-        first = first.substr(0, first.find(';'));
-        first = first.substr(0, first.find(':'));
-        return first == "xcb";
-    }
+    if (set("QT_QPA_PLATFORM"))
+        return first_platform() == "xcb";
     return !set("WAYLAND_DISPLAY") && set("DISPLAY");
 }
 
@@ -237,7 +259,7 @@ Fault open_ports(Engine &engine)
 {
     std::string error;
     if (!ports::open_backend(engine.settings.io.c_str(), engine.settings.trace.c_str(),
-                             engine.setup, error))
+                             engine.setup, error, named(engine.settings.source("trace"))))
         return {ERR_NO_ENGINE, error};
     return {};
 }
@@ -276,6 +298,22 @@ Fault create_application(QApplication *&app)
 
 } // namespace
 
+void report_start_failure(const std::string &text)
+{
+    report(text);
+    // A terminal shows the line. Launched from the desktop's menu, standard
+    // error goes nowhere anyone looks, so a window says it too, where there
+    // is a display to show one on (the offscreen and minimal platforms show
+    // nobody anything).
+    const std::string platform = first_platform();
+    if (::isatty(STDERR_FILENO) || platform == "offscreen" || platform == "minimal" ||
+        display_reachable())
+        return;
+    QApplication *app = nullptr;
+    if (!create_application(app))
+        show_failure_window(text);
+}
+
 Engine *current_engine()
 {
     return started.load(std::memory_order_acquire);
@@ -297,8 +335,9 @@ Engine *start_engine()
     // without it.
     ports::drop_capabilities();
     auto engine = std::make_unique<Engine>();
-    engine->settings = read_settings();
-    Fault fault = display_reachable();
+    Fault fault = read_settings(engine->settings);
+    if (!fault)
+        fault = display_reachable();
     if (!fault)
         fault = open_ports(*engine);
     if (!fault)
@@ -306,7 +345,7 @@ Engine *start_engine()
     if (!fault)
         fault = watch_signals(*engine);
     if (fault) {
-        report(fault.text);
+        report_start_failure(fault.text);
         return nullptr;
     }
     install_key_filter(*engine);

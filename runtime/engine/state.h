@@ -142,6 +142,11 @@ Engine *current_engine();
 // the application. Null after reporting when the engine cannot start.
 Engine *start_engine();
 
+// Says a start-up failure: the report line and, when standard error is not
+// a terminal and a display can be reached, a message window with the same
+// words and what to do, which waits for the operator (start.cpp).
+void report_start_failure(const std::string &text);
+
 // --- finding panels and controls -------------------------------------------
 
 // The loaded panel with `handle` whose window still exists, or null. From a

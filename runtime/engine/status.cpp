@@ -1,13 +1,13 @@
 // The status strip under every panel (runtime/view/status_strip.h): added
 // when the panel is made live, below what the form lays out, and kept current
-// once per frame. What it shows changes on the tick path: the port monitor
-// sees every access, and a tick may switch its timer off. Those only mark the
-// strips' frame (FramePacer::mark: no lock, no allocation); the frame copies
-// the monitor's snapshot and the timers' switches under the callback lock,
-// and shows them without it.
+// at most once per frame, and at most about ten times a second. What it shows changes on the tick
+// path: the port monitor sees every access, and a tick may switch its timer off. Those only mark
+// the strips' frame (FramePacer::mark: no lock, no allocation); the frame copies the monitor's
+// snapshot and the timers' switches under the callback lock, and shows them without it.
 #include "runtime/engine/state.h"
 #include "runtime/engine/views.h"
 
+#include "runtime/base/text.h"
 #include "runtime/ports/monitor.h"
 
 #include <QBoxLayout>
@@ -154,6 +154,14 @@ void add_status_strip(Engine &engine, Panel &panel)
     panel.strip = strip;
 }
 
+void name_files(Engine &engine, int handle, const std::string &path)
+{
+    const Panel *panel = find_panel(engine, handle);
+    if (panel && panel->strip)
+        panel->strip->set_files(QString::fromStdString(printable(path)),
+                                QString::fromStdString(config_files_text(engine.settings)));
+}
+
 void refresh_strips(Engine &engine)
 {
     engine.strip_updates.clear();
@@ -179,9 +187,15 @@ void refresh_strips(Engine &engine)
             engine.strip_updates.push_back({panel->strip, state});
         }
     }
+    // A strip that changed too short a time ago is asked again at the next
+    // frame, until what it holds back is shown.
+    const auto now = StatusStrip::Clock::now();
+    bool held_back = false;
     for (const Engine::StripUpdate &update : engine.strip_updates)
-        if (update.strip)
-            update.strip->show_state(update.state);
+        if (update.strip && !update.strip->show_state(update.state, now))
+            held_back = true;
+    if (held_back)
+        engine.frames->mark(engine.strips);
 }
 
 } // namespace stelmo::engine

@@ -164,6 +164,8 @@ void DevicePort::refuse(std::uint16_t port, bool writing)
 void DevicePort::fail(bool writing, int slot, std::uint16_t port, int err)
 {
     ++(writing ? faults_.failed_writes : faults_.failed_reads);
+    if (writing)
+        faults_.write_errno = err;
     const char *doing = writing ? "writing" : "reading";
     char kind[FAULT_KIND_MAX];
     std::snprintf(kind, sizeof kind, "%s: %s port 0x%03x", shown_.c_str(), doing,

@@ -29,6 +29,7 @@ public:
     bool read(std::uint16_t port, std::uint8_t &value) override;
     bool write(std::uint16_t port, std::uint8_t value) override;
     std::uint16_t physical(std::uint16_t port) const override;
+    int write_errno() const override { return faults_.write_errno; }
 
     const DeviceFaults &faults() const { return faults_; }
     // For the window title: describe() of the configuration.

@@ -83,6 +83,7 @@ int serve(int socket, Backend &backend, const std::string &device)
                 count(reply.status == REFUSED ? refused : failed);
             continue;
         }
+        reply.write_errno = static_cast<std::uint16_t>(failed ? backend.write_errno() : 0);
         reply.failed_writes = failed;
         reply.refused_writes = refused;
         failed = refused = 0;

@@ -217,6 +217,12 @@ std::string HelperPort::why_not_opened(const Hello &head, std::string_view text)
     return device;
 }
 
+void HelperPort::watch_late_failures(LateFailures report, void *context)
+{
+    late_ = report;
+    late_context_ = context;
+}
+
 std::uint16_t HelperPort::physical(std::uint16_t port) const
 {
     return physical_port(config_, port);
@@ -248,6 +254,7 @@ bool HelperPort::write(std::uint16_t port, std::uint8_t value)
         refuse(port, true);
         return false;
     }
+    written_ = port;
     if (send_request(OP_WRITE, port, value))
         return true;
     ++faults_.failed_writes;
@@ -306,6 +313,8 @@ bool HelperPort::ask(std::uint8_t op, std::uint16_t port, std::uint8_t &status, 
     }
     faults_.failed_writes += reply.failed_writes;
     faults_.refused += reply.refused_writes;
+    if (reply.failed_writes > 0 && late_)
+        late_(late_context_, written_, reply.write_errno, reply.failed_writes);
     status = reply.status;
     value = reply.status == DONE ? reply.value : PORT_NOTHING;
     return true;

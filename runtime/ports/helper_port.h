@@ -40,6 +40,8 @@ public:
     // helper and counted when the next reply brings it.
     bool write(std::uint16_t port, std::uint8_t value) override;
     std::uint16_t physical(std::uint16_t port) const override;
+    // Writes that a reply says failed are reported through `report`.
+    void watch_late_failures(LateFailures report, void *context) override;
 
     // Collects the results of the writes sent since the last reply; false
     // when the helper is lost.
@@ -77,6 +79,9 @@ private:
     DeviceConfig config_;   // what the helper opened
     std::string shown_;     // printable(config_.device), for the fault kinds
     DeviceFaults faults_;
+    LateFailures late_ = nullptr; // told of writes that a reply says failed
+    void *late_context_ = nullptr;
+    std::uint16_t written_ = 0; // the port of the last write sent
 };
 
 // Where stelmo-port is: next to this executable, else in

@@ -51,7 +51,7 @@ struct Reply {
     std::uint32_t seq;            // of the request answered
     std::uint8_t status;          // Status of the read; DONE for a sync
     std::uint8_t value;           // byte read; 0xFF unless DONE
-    std::uint16_t reserved;       // 0
+    std::uint16_t write_errno;    // errno of the last of the failed writes below (0: none)
     std::uint32_t failed_writes;  // writes since the previous Reply that failed
     std::uint32_t refused_writes; // ... and that were refused untouched
 };

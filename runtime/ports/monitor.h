@@ -31,6 +31,10 @@ public:
     bool read(std::uint16_t port, std::uint8_t &value) override;
     bool write(std::uint16_t port, std::uint8_t value) override;
     std::uint16_t physical(std::uint16_t port) const override { return inner_->physical(port); }
+    void watch_late_failures(LateFailures report, void *context) override
+    {
+        inner_->watch_late_failures(report, context);
+    }
 
     // A copy of what was seen last. Accesses happen only inside the program's
     // callbacks, so take it with the engine's callback lock held, once per frame.

@@ -97,6 +97,7 @@ void count_refusal(const std::string &device, const std::string &shown, std::uin
 struct DeviceFaults {
     long failed_reads = 0;  // reads that returned no byte (the program got 0xFF)
     long failed_writes = 0; // writes that did not land
+    int write_errno = 0;    // errno of the last write that failed (0: none, or no byte moved)
     long refused = 0;       // accesses outside the allow-list, never made
 };
 

@@ -79,7 +79,8 @@ Backend *installed()
     return current;
 }
 
-bool open_backend(const char *io, const char *trace, Setup &setup, std::string &error)
+bool open_backend(const char *io, const char *trace, Setup &setup, std::string &error,
+                  std::string_view trace_given)
 {
     const std::string_view value = io ? io : "";
     const BackendType *type = backend_type(value);
@@ -102,7 +103,7 @@ bool open_backend(const char *io, const char *trace, Setup &setup, std::string &
     opened.monitor = monitor.get();
     opened.backend = std::move(monitor);
     if (trace && *trace) {
-        auto traced = TraceBackend::open(trace, std::move(opened.backend), error);
+        auto traced = TraceBackend::open(trace, std::move(opened.backend), error, trace_given);
         if (!traced)
             return false;
         traced->set_run_info(opened.description, {});

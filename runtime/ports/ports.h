@@ -49,6 +49,21 @@ public:
     virtual bool write(std::uint16_t port, std::uint8_t value) = 0;
     // The physical port that `port` reaches (differs only where a mapping applies).
     virtual std::uint16_t physical(std::uint16_t port) const { return port; }
+    // The errno of the last write that failed; 0 when none did or it is not known.
+    virtual int write_errno() const { return 0; }
+
+    // Writes whose failure is learnt only later: a backend that sends a write
+    // without waiting for it (the port helper) hears with a later reply that
+    // `count` writes to `port` failed, the last of them with errno `cause` (0:
+    // not known), and then calls this, on the thread of that later access.
+    using LateFailures = void (*)(void *context, std::uint16_t port, int cause, long count);
+    // Has `report` called with `context` for such failures; null: no longer.
+    // A backend that wraps another passes it on.
+    virtual void watch_late_failures(LateFailures report, void *context)
+    {
+        (void)report;
+        (void)context;
+    }
 
     // The byte read() gives, PORT_NOTHING when it failed: for callers that
     // need only the byte, as inp() does.
@@ -101,10 +116,12 @@ struct BackendType {
 bool names_backend(std::string_view value, std::string_view prefix);
 
 // Builds the backend that the settings STELMO_IO and STELMO_TRACE ask for
-// (null or empty: not set). On failure returns false and sets `error` to one
-// line naming the setting, file or device and the cause (without the
-// "stelmo: " prefix).
-bool open_backend(const char *io, const char *trace, Setup &setup, std::string &error);
+// (null or empty: not set); `trace_given` says where the trace's setting was
+// given ("--trace", "STELMO_TRACE", "/etc/stelmo/stelmo.conf:3"). On failure
+// returns false and sets `error` to one line naming the setting, file or
+// device and the cause (without the "stelmo: " prefix).
+bool open_backend(const char *io, const char *trace, Setup &setup, std::string &error,
+                  std::string_view trace_given = "STELMO_TRACE");
 
 // Checks an io value of STELMO_IO's syntax without opening anything, for a
 // setting given elsewhere: `name` is how that setting is written before its

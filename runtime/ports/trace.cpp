@@ -79,6 +79,16 @@ std::string one_line(std::string text)
     return text;
 }
 
+// What errno `cause` means in the C library's English words, whatever the
+// locale: the trace reads the same in every language.
+const char *english(int cause)
+{
+    if (cause == 0)
+        return "no byte was written";
+    const char *words = ::strerrordesc_np(cause);
+    return words ? words : "unknown error";
+}
+
 ssize_t write_once(int fd, const char *text, std::size_t length)
 {
     ssize_t n;
@@ -97,11 +107,22 @@ TraceBackend::TraceBackend(std::unique_ptr<Backend> inner, int fd, Destination t
       start_(std::chrono::steady_clock::now()), started_(local_now())
 {
     set_run_info({}, {});
+    inner_->watch_late_failures(&TraceBackend::writes_failed, this);
 }
 
 TraceBackend::~TraceBackend()
 {
+    inner_->watch_late_failures(nullptr, nullptr);
     ::close(fd_);
+}
+
+void TraceBackend::writes_failed(void *trace, std::uint16_t port, int cause, long count)
+{
+    auto *self = static_cast<TraceBackend *>(trace);
+    self->failed_port_ = port;
+    self->failed_cause_ = cause;
+    self->failed_unnoted_ += count;
+    self->failed_total_ += count;
 }
 
 namespace {
@@ -152,10 +173,11 @@ bool open_flags(const struct stat &before, bool exists, const std::string &where
 } // namespace
 
 std::unique_ptr<TraceBackend> TraceBackend::open(const std::string &path,
-                                                 std::unique_ptr<Backend> inner, std::string &error)
+                                                 std::unique_ptr<Backend> inner, std::string &error,
+                                                 std::string_view given)
 {
     const std::string where =
-        fill_in(tr_text("PortTrace", "trace file %1 (STELMO_TRACE)"), printable(path));
+        fill_in(tr_text("PortTrace", "trace file %1 (%2)"), printable(path), given);
     const std::string cannot_open = tr_text("PortTrace", "cannot open %1: %2");
     for (int attempt = 0;; ++attempt) {
         struct stat before {};
@@ -252,9 +274,18 @@ void TraceBackend::log(bool out, std::uint16_t port, std::uint8_t value, bool do
     if (unnoted_ > 0)
         add(std::snprintf(text + length, room(), "# lost %ld line%s\n", unnoted_,
                           unnoted_ == 1 ? "" : "s"));
-
     using namespace std::chrono;
-    const long long us = duration_cast<microseconds>(steady_clock::now() - start_).count();
+    const steady_clock::time_point now = steady_clock::now();
+    // Writes that failed after their lines said nothing of it: the first at
+    // once, then once a second while they go on.
+    const bool noting = failed_unnoted_ > 0 && (!failed_noted_ || now - failed_noted_at_ >= 1s);
+    if (noting)
+        add(std::snprintf(text + length, room(),
+                          "# out 0x%03x failed %ld time%s (%ld in all): %s\n",
+                          static_cast<unsigned>(failed_port_), failed_unnoted_,
+                          failed_unnoted_ == 1 ? "" : "s", failed_total_, english(failed_cause_)));
+
+    const long long us = duration_cast<microseconds>(now - start_).count();
     add(std::snprintf(text + length, room(), "%lld.%06lld %s 0x%03x 0x%02x", us / 1000000,
                       us % 1000000, out ? "out" : "in", static_cast<unsigned>(port),
                       static_cast<unsigned>(value)));
@@ -272,6 +303,11 @@ void TraceBackend::log(bool out, std::uint16_t port, std::uint8_t value, bool do
     header_written_ = true;
     unnoted_ = 0;
     torn_ = false;
+    if (noting) {
+        failed_unnoted_ = 0;
+        failed_noted_ = true;
+        failed_noted_at_ = now;
+    }
 }
 
 bool TraceBackend::put(const char *text, std::size_t length, int &cause)

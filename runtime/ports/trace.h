@@ -23,6 +23,11 @@ namespace stelmo::ports {
 //   # lost 12 lines
 //       lines that could not be written (disk full, a reader that does not
 //       keep up or is gone), as soon as writing works again
+//   # out 0x378 failed 98 times (1234 in all): No space left on device
+//       writes that the traced backend learnt had failed only after their
+//       "out" lines were written (the port helper answers a write with its
+//       next reply): the first at once, then at least once a second while
+//       they go on, before the next line
 //
 // A line is written whole with one write(2), or not at all: a short write to a
 // regular file is cut off again. A pipe, FIFO or terminal is written without
@@ -34,9 +39,11 @@ public:
     // 0644 if missing, never truncated); a pipe or FIFO, or a terminal, is
     // written without blocking. Anything else is refused without being
     // opened, a device above all, and so is a FIFO that no process reads.
-    // Null with `error` set to one line when the trace cannot be had.
+    // Null with `error` set to one line, naming the file and `given`, where
+    // it was asked for, when the trace cannot be had.
     static std::unique_ptr<TraceBackend> open(const std::string &path,
-                                              std::unique_ptr<Backend> inner, std::string &error);
+                                              std::unique_ptr<Backend> inner, std::string &error,
+                                              std::string_view given = "STELMO_TRACE");
     ~TraceBackend() override;
 
     TraceBackend(const TraceBackend &) = delete;
@@ -81,10 +88,12 @@ private:
     bool finish_tail(int &cause);
     // Counts a lost line; the first loss is reported.
     void lose(int cause);
+    // Counts writes the traced backend learnt had failed (Backend::LateFailures).
+    static void writes_failed(void *trace, std::uint16_t port, int cause, long count);
 
     // The most bytes written at once: header, "# lost" note and a data line.
     static constexpr std::size_t HEADER_MAX = 512;
-    static constexpr std::size_t TEXT_MAX = HEADER_MAX + 128;
+    static constexpr std::size_t TEXT_MAX = HEADER_MAX + 256;
 
     // --- state --------------------------------------------------------------
     std::unique_ptr<Backend> inner_;
@@ -96,8 +105,18 @@ private:
     std::string started_; // time 0 as local date and time, "2026-12-08 10:15:02 +0100"
     std::string header_;  // the header line with its newline, at most HEADER_MAX bytes
     bool header_written_ = false;
-    long lost_ = 0;               // lines lost in all
-    long unnoted_ = 0;            // lines lost since the last "# lost" note
+    long lost_ = 0;    // lines lost in all
+    long unnoted_ = 0; // lines lost since the last "# lost" note
+    // Writes learnt to have failed later: the port and errno of the latest
+    // (0: not known), how many since the last "# out ... failed" note and in
+    // all, and when the last note went out (none yet while `failed_noted_`
+    // is false).
+    std::uint16_t failed_port_ = 0;
+    int failed_cause_ = 0;
+    long failed_unnoted_ = 0;
+    long failed_total_ = 0;
+    bool failed_noted_ = false;
+    std::chrono::steady_clock::time_point failed_noted_at_;
     bool torn_ = false;           // a file holds part of a line it could not cut off
     char tail_[TEXT_MAX];         // what a pipe or terminal has yet to take of the last write
     std::size_t tail_length_ = 0; // bytes of tail_ in use

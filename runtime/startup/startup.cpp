@@ -9,10 +9,12 @@
 // launcher (a thread that gives up its own capabilities), every capability is
 // given up while no other thread holds one, the translation catalogues for
 // the user's locale are loaded, then the command line, the environment and
-// the configuration files are read into the engine's settings. --help and
-// --version end the process here, as does a bad option (exit status 2) or a
-// bad configuration file (255). main never sees a difference: InitRuntimeEx
-// still ignores its arguments.
+// the configuration files are read into the engine's settings. --help,
+// --version and --show-config end the process here. A bad option or a bad
+// configuration file is handed to the engine, which says it when
+// InitRuntimeEx starts it, in a window too where nobody may read standard
+// error, and ends with exit status 2 for an option, else 255 (main's -1).
+// main never sees a difference: InitRuntimeEx still ignores its arguments.
 #include "runtime/base/descriptors.h"
 #include "runtime/base/realtime_policy.h"
 #include "runtime/base/report.h"
@@ -106,11 +108,15 @@ void start_up(int argc, char **argv)
         return;
     case stelmo::engine::Startup::help:
     case stelmo::engine::Startup::version:
+    case stelmo::engine::Startup::show_config:
         print_and_exit(text);
     case stelmo::engine::Startup::bad_usage:
-        stelmo::report(text);
-        std::exit(2);
+        stelmo::engine::use_failure(text, 2);
+        return;
     case stelmo::engine::Startup::bad_config:
+        stelmo::engine::use_failure(text, 255);
+        return;
+    case stelmo::engine::Startup::bad_shown: // asked in a terminal: the line, no window
         stelmo::report(text);
         std::exit(255);
     }

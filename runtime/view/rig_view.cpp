@@ -1,5 +1,7 @@
 #include "runtime/view/rig_view.h"
 
+#include <QEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScreen>
 
@@ -14,7 +16,8 @@ constexpr double LAMP = 22; // lamp diameter
 constexpr double TRACK_TOP = 78;
 constexpr double TRACK_HEIGHT = 22;
 constexpr double CARRIAGE_WIDTH = 14;
-constexpr int GAP = 12; // between the panel and the view, in device-independent pixels
+constexpr double RING = 2; // the ring around the rotor's lamp, and the room kept for it
+constexpr int GAP = 12;    // between the panel and the view, in device-independent pixels
 
 constexpr double FIRST = -ports::RIG_OVERTRAVEL;                   // home hard stop
 constexpr double LAST = ports::RIG_TRAVEL + ports::RIG_OVERTRAVEL; // far hard stop
@@ -59,10 +62,15 @@ RigView::RigView(ports::SimRig &rig, FramePacer &frames, CallbackLock &lock, QWi
     : QWidget(parent), rig_(rig), lock_(lock), frames_(frames), client_(frames.add([this] {
           take_snapshot();
           describe();
-          update();
       }))
 {
     setWindowTitle(tr("Simulated rig"));
+    setAttribute(Qt::WA_OpaquePaintEvent); // the picture of what never changes fills it
+    // Latin text and digits need no shaping: laid out without it, the
+    // counters cost a fraction of what they would each frame.
+    QFont plain = font();
+    plain.setStyleStrategy(QFont::PreferNoShaping);
+    setFont(plain);
     setAccessibleName(tr("Simulated rig"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::NoFocus);
@@ -70,7 +78,7 @@ RigView::RigView(ports::SimRig &rig, FramePacer &frames, CallbackLock &lock, QWi
 
     {
         const HoldUnlessHeld hold(lock_);
-        shown_ = rig_.state();
+        shown_ = counted_ = rig_.state();
         rig_.set_observer(&RigView::rig_changed, this);
     }
     describe();
@@ -95,8 +103,46 @@ void RigView::rig_changed(void *view)
 
 void RigView::take_snapshot()
 {
-    const HoldUnlessHeld hold(lock_);
-    shown_ = rig_.state();
+    ports::RigState now;
+    {
+        const HoldUnlessHeld hold(lock_);
+        now = rig_.state();
+    }
+    QRegion region = changed(shown_, now);
+    shown_ = now;
+    if (now.position != counted_.position || now.steps != counted_.steps ||
+        now.stalls != counted_.stalls) {
+        const auto clock = std::chrono::steady_clock::now();
+        if (clock - counted_at_ >= COUNTERS_INTERVAL) {
+            counted_ = now;
+            counted_at_ = clock;
+            region += counters().toAlignedRect();
+        } else {
+            frames_.mark(client_); // the next frame looks again
+        }
+    }
+    if (!region.isEmpty())
+        update(region);
+}
+
+QRegion RigView::changed(const ports::RigState &was, const ports::RigState &now) const
+{
+    QRegion region;
+    const auto add = [&region](const QRectF &part) {
+        region += part.adjusted(-RING, -RING, RING, RING).toAlignedRect();
+    };
+    if (was.data != now.data || was.rotor != now.rotor)
+        for (int phase = 0; phase < 4; ++phase)
+            add(lamp(phase));
+    if (was.home_closed != now.home_closed)
+        add(home_switch());
+    if (was.far_closed != now.far_closed)
+        add(far_switch());
+    if (was.position != now.position) {
+        add(carriage(was.position));
+        add(carriage(now.position));
+    }
+    return region;
 }
 
 void RigView::describe()
@@ -154,27 +200,30 @@ QRectF RigView::far_switch() const
     return {x_of(ports::RIG_TRAVEL) - 4, TRACK_TOP - 14, 8, 12};
 }
 
-void RigView::paintEvent(QPaintEvent *)
+QRectF RigView::counters() const
 {
-    const ports::RigState &s = shown_;
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QColor text = palette().color(QPalette::WindowText);
+    const QRectF t = track();
+    return {MARGIN, t.bottom() + 10, t.width(), 20};
+}
 
-    // Phase lamps: lit while their data line is high; the rotor's phase is ringed.
+// What never changes: the labels, the travel with its hard stops at both
+// ends; and the lamps, lit or dark, with the rotor's ring or without.
+void RigView::draw_pictures()
+{
+    const qreal ratio = devicePixelRatioF();
+    const QColor text = palette().color(QPalette::WindowText);
+    still_ = QPixmap(size() * ratio);
+    still_.setDevicePixelRatio(ratio);
+    still_.fill(palette().color(QPalette::Window));
+    QPainter p(&still_);
+    p.setRenderHint(QPainter::Antialiasing);
     p.setPen(text);
     p.drawText(QRectF(MARGIN, MARGIN + 6, 70, LAMP), Qt::AlignVCenter, tr("Phases"));
     for (int phase = 0; phase < 4; ++phase) {
         const QRectF r = lamp(phase);
-        p.setPen(phase == s.rotor ? QPen(text, 2) : QPen(Qt::NoPen));
-        p.setBrush((s.data >> phase) & 1 ? LAMP_ON : LAMP_OFF);
-        p.drawEllipse(r);
-        p.setPen(text);
         p.drawText(QRectF(r.left() - 6, r.bottom() + 2, r.width() + 12, 14), Qt::AlignCenter,
                    QString("D%1").arg(phase));
     }
-
-    // Travel with the hard stops at both ends and the two end switches.
     const QRectF t = track();
     p.setPen(Qt::NoPen);
     p.setBrush(TRACK);
@@ -182,26 +231,80 @@ void RigView::paintEvent(QPaintEvent *)
     p.setBrush(HARD_STOP);
     p.drawRect(QRectF(t.left() - 5, t.top() - 4, 5, t.height() + 8));
     p.drawRect(QRectF(t.right(), t.top() - 4, 5, t.height() + 8));
-    p.setBrush(s.home_closed ? SWITCH_CLOSED : SWITCH_OPEN);
-    p.drawRect(home_switch());
-    p.setBrush(s.far_closed ? SWITCH_CLOSED : SWITCH_OPEN);
-    p.drawRect(far_switch());
     p.setPen(text);
     p.drawText(QRectF(home_switch().right() + 3, TRACK_TOP - 18, 60, 16), Qt::AlignLeft,
                tr("home"));
     p.drawText(QRectF(far_switch().left() - 63, TRACK_TOP - 18, 60, 16), Qt::AlignRight, tr("far"));
 
+    for (int lit = 0; lit < 2; ++lit) {
+        for (int ringed = 0; ringed < 2; ++ringed) {
+            QPixmap &picture = lamps_[lit][ringed];
+            picture =
+                QPixmap(QSizeF((LAMP + 2 * RING) * ratio, (LAMP + 2 * RING) * ratio).toSize());
+            picture.setDevicePixelRatio(ratio);
+            picture.fill(Qt::transparent);
+            QPainter l(&picture);
+            l.setRenderHint(QPainter::Antialiasing);
+            l.setPen(ringed ? QPen(text, 2) : QPen(Qt::NoPen));
+            l.setBrush(lit ? LAMP_ON : LAMP_OFF);
+            l.drawEllipse(QRectF(RING, RING, LAMP, LAMP));
+        }
+    }
+}
+
+void RigView::paintEvent(QPaintEvent *event)
+{
+    if (still_.isNull() || still_.devicePixelRatio() != devicePixelRatioF())
+        draw_pictures();
+    const ports::RigState &s = shown_;
+    QPainter p(this);
+    // Rectangle by rectangle: one blit of the whole picture through a clip
+    // of several parts is handed to Qt's worker threads, which costs more
+    // than the blit.
+    const qreal ratio = still_.devicePixelRatio();
+    for (const QRect &part : event->region())
+        p.drawPixmap(part, still_,
+                     QRectF(part.topLeft() * ratio, QSizeF(part.size()) * ratio).toRect());
+
+    // Phase lamps: lit while their data line is high; the rotor's phase is ringed.
+    for (int phase = 0; phase < 4; ++phase)
+        p.drawPixmap(lamp(phase).topLeft() - QPointF(RING, RING),
+                     lamps_[(s.data >> phase) & 1][phase == s.rotor]);
+
+    // The end switches and the carriage.
+    p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
+    p.setBrush(s.home_closed ? SWITCH_CLOSED : SWITCH_OPEN);
+    p.drawRect(home_switch());
+    p.setBrush(s.far_closed ? SWITCH_CLOSED : SWITCH_OPEN);
+    p.drawRect(far_switch());
     p.setBrush(CARRIAGE);
     p.drawRect(carriage(s.position));
 
-    // Counters.
-    p.setPen(text);
-    p.drawText(QRectF(MARGIN, t.bottom() + 10, t.width(), 20), Qt::AlignLeft,
+    // Counters, on their baseline: no line breaking to work out. Text costs
+    // the most, so it is left out where nothing is to be painted.
+    if (!event->region().intersects(counters().toAlignedRect()))
+        return;
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(counters().topLeft() + QPointF(0, fontMetrics().ascent()),
                tr("Carriage at step %1    Steps %2    Stalls %3")
-                   .arg(s.position)
-                   .arg(s.steps)
-                   .arg(s.stalls));
+                   .arg(counted_.position)
+                   .arg(counted_.steps)
+                   .arg(counted_.stalls));
+}
+
+void RigView::resizeEvent(QResizeEvent *)
+{
+    still_ = QPixmap(); // drawn again at the new size
+}
+
+void RigView::changeEvent(QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type == QEvent::PaletteChange || type == QEvent::FontChange ||
+        type == QEvent::StyleChange || type == QEvent::LanguageChange)
+        still_ = QPixmap();
+    QWidget::changeEvent(event);
 }
 
 void RigView::show_beside(const QWidget &panel)

@@ -7,6 +7,13 @@
 // marks the frame; once per frame the view copies the rig's state under the
 // callback lock, and paints from that copy on the event-loop thread.
 //
+// Cost: the view repaints once per screen frame while the motor moves, so a
+// frame repaints only the parts that changed (lamps, carriage, switches) over
+// a picture of what never changes, drawn once per size; the lamps are
+// pictures too. The counters are the only text drawn after that, and like
+// every text stelmo shows while stepping they change at most about ten times
+// a second (COUNTERS_INTERVAL): nobody reads faster, and text costs the most.
+//
 // Assistive technology reads the same copy as the view's accessible
 // description ("Carriage at step 120; home switch open, far switch open;
 // phase D2 on"), renewed with the frame when it changed. Texts go through
@@ -17,10 +24,13 @@
 #include "runtime/clock/frame_pacer.h"
 #include "runtime/ports/sim_rig.h"
 
+#include <chrono>
 #include <memory>
 
 #include <QCoreApplication>
+#include <QPixmap>
 #include <QRectF>
+#include <QRegion>
 #include <QWidget>
 
 namespace stelmo {
@@ -35,6 +45,9 @@ public:
     // from the operator panel.
     RigView(ports::SimRig &rig, FramePacer &frames, CallbackLock &lock, QWidget *parent = nullptr);
     ~RigView() override;
+
+    // The shortest time between two changes of the counters' text.
+    static constexpr std::chrono::milliseconds COUNTERS_INTERVAL{100};
 
     // Where things are drawn, for the current widget size.
     QRectF lamp(int phase) const; // lamp of phase D0..D3
@@ -52,17 +65,30 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *) override;
+    void resizeEvent(QResizeEvent *) override;
+    void changeEvent(QEvent *) override;
 
 private:
     static void rig_changed(void *view);
+    // Copies the rig's state and marks for repainting what changed.
     void take_snapshot();
+    // The parts that differ between `was` and `now`.
+    QRegion changed(const ports::RigState &was, const ports::RigState &now) const;
+    QRectF counters() const;
+    // The pictures drawn once: what never changes, and the lamps.
+    void draw_pictures();
     // Sets the accessible description from the copy, when it changed.
     void describe();
     double x_of(double position) const;
 
     ports::SimRig &rig_;
     CallbackLock &lock_;
-    ports::RigState shown_; // the rig as of the last frame; what is painted
+    ports::RigState shown_;   // the rig as of the last frame; what is painted
+    ports::RigState counted_; // ... as the counters say it, at `counted_at_`
+    std::chrono::steady_clock::time_point counted_at_;
+    QPixmap still_;       // everything that never changes, at the widget's size
+    QPixmap lamps_[2][2]; // a lamp [lit][ringed], with room for the ring
+
     // Repaints at most once per frame, however fast the rig steps.
     FramePacer &frames_;
     FramePacer::Client client_;

@@ -183,7 +183,7 @@ StatusStrip::StatusStrip(const StripBackend &backend, QWidget *parent)
         std::max(switches_->minimumWidth(), widest(bold, {tr("Switch read failed")})));
 
     lay_out();
-    show_state({});
+    show_changes({});
 }
 
 // The badge, its colours and the backend's description: hardware is tinted
@@ -252,6 +252,13 @@ void StatusStrip::set_timer(double interval_ms, bool realtime, const QString &st
     scheduling_->setAccessibleDescription(status);
 }
 
+void StatusStrip::set_files(const QString &panel_file, const QString &config_files)
+{
+    backend_->setToolTip(
+        tr("Panel file: %1\nConfiguration files: %2").arg(panel_file, config_files));
+    backend_->setAccessibleDescription(backend_->toolTip());
+}
+
 QString StatusStrip::running_text(double interval_ms)
 {
     const QLocale locale;
@@ -281,7 +288,24 @@ QString StatusStrip::switch_meaning(std::uint8_t value)
     return tr("no switch");
 }
 
-void StatusStrip::show_state(const StripState &state)
+bool StatusStrip::show_state(const StripState &state, Clock::time_point now)
+{
+    const ports::PortActivity &io = state.io;
+    const ports::PortActivity &was = shown_.io;
+    const bool same = state.running == shown_.running && state.interval_ms == shown_.interval_ms &&
+                      io.data_port == was.data_port && io.data_value == was.data_value &&
+                      io.data_failed == was.data_failed && io.switch_port == was.switch_port &&
+                      io.switch_value == was.switch_value && io.switch_failed == was.switch_failed;
+    if (same)
+        return true;
+    if (now - changed_at_ < MIN_CHANGE_INTERVAL)
+        return false;
+    show_changes(state);
+    changed_at_ = now;
+    return true;
+}
+
+void StatusStrip::show_changes(const StripState &state)
 {
     const ports::PortActivity &io = state.io;
     const ports::PortActivity &was = shown_.io;

@@ -11,7 +11,10 @@
 // register, a failed access in red.
 //
 // A plain view: the engine decides what it shows (show_state), at most once
-// per frame, on the event-loop thread. Every text goes through Qt's
+// per frame, on the event-loop thread. What it shows changes at most about
+// ten times a second (MIN_CHANGE_INTERVAL), however fast the motor steps: no
+// one reads faster, a screen reader is not flooded with changes, and the
+// strip costs little to watch. Every text goes through Qt's
 // translation (context "StatusStrip"), and every part is readable through
 // Qt's accessibility support: the labels by their text, the scheduling note
 // and the lamps by accessible names that say in words what they show.
@@ -22,6 +25,8 @@
 #include <QCoreApplication>
 #include <QFrame>
 #include <QString>
+
+#include <chrono>
 
 class QLabel;
 
@@ -47,6 +52,10 @@ class StatusStrip : public QFrame {
     Q_DECLARE_TR_FUNCTIONS(StatusStrip)
 
 public:
+    using Clock = std::chrono::steady_clock;
+    // The shortest time between two changes of what the strip shows.
+    static constexpr Clock::duration MIN_CHANGE_INTERVAL = std::chrono::milliseconds(100);
+
     // A strip for `backend`, showing "Stopped" and no port access yet.
     explicit StatusStrip(const StripBackend &backend, QWidget *parent = nullptr);
     ~StatusStrip() override;
@@ -58,9 +67,17 @@ public:
     // timer) there is no note.
     void set_timer(double interval_ms, bool realtime, const QString &status);
 
-    // Shows `state`; texts that did not change are left alone, so an
-    // assistive technology hears only what changed.
-    void show_state(const StripState &state);
+    // The files the panel came from and the settings were read from, as the
+    // backend's tooltip and accessible description: `panel_file` its path,
+    // `config_files` the configuration files in a line.
+    void set_files(const QString &panel_file, const QString &config_files);
+
+    // Shows `state` at `now`; texts that did not change are left alone, so
+    // an assistive technology hears only what changed. False when the strip
+    // changed less than MIN_CHANGE_INTERVAL before `now`: then it shows
+    // nothing new, and the caller asks again later (the next frame) until it
+    // is true.
+    bool show_state(const StripState &state, Clock::time_point now);
 
     // "Running · 100 steps/s" for a timer of `interval_ms` that is on
     // (with the locale's digit grouping: "4,000" for 0.25 ms).
@@ -73,6 +90,7 @@ public:
 private:
     void show_backend(const StripBackend &backend);
     void lay_out();
+    void show_changes(const StripState &state);
     void show_run(const StripState &state);
     void show_switches(const ports::PortActivity &io);
 
@@ -83,9 +101,10 @@ private:
     PhaseLamps *lamps_;
     QLabel *switches_;
     // What is shown, to leave unchanged parts alone; `shown_any_` is false
-    // until the first show_state.
+    // until the first is shown, at `changed_at_`.
     StripState shown_;
     bool shown_any_ = false;
+    Clock::time_point changed_at_;
 };
 
 } // namespace stelmo

@@ -1,0 +1,60 @@
+// The status strip changes what it shows at most about ten times a second,
+// however often it is asked, and shows what it held back once it may. Times
+// are given to it, not taken from a clock.
+#include "runtime/view/status_strip.h"
+
+#include <QApplication>
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using stelmo::StatusStrip;
+using namespace std::chrono_literals;
+
+stelmo::StripState stepping(std::uint8_t data)
+{
+    stelmo::StripState state;
+    state.running = true;
+    state.interval_ms = 10;
+    state.io.data_port = 0x378;
+    state.io.data_value = data;
+    return state;
+}
+
+TEST(StatusStripTest, ChangesAtMostTenTimesASecond)
+{
+    StatusStrip strip({});
+    auto *run = strip.findChild<QLabel *>("stripRun");
+    auto *lamps = strip.findChild<QWidget *>("stripLamps");
+    ASSERT_TRUE(run && lamps);
+    const StatusStrip::Clock::time_point start{1h};
+
+    ASSERT_TRUE(strip.show_state(stepping(0x01), start));
+    EXPECT_EQ(run->text(), "Running \u00b7 100 steps/s");
+    EXPECT_EQ(lamps->accessibleName(), "Data lines: D0 on, D1 off, D2 off, D3 off");
+
+    // Steps 10 ms apart: held back, texts and names as they were.
+    for (const auto at : {10ms, 50ms, 99ms}) {
+        EXPECT_FALSE(strip.show_state(stepping(0x02), start + at)) << at.count();
+        EXPECT_EQ(lamps->accessibleName(), "Data lines: D0 on, D1 off, D2 off, D3 off");
+    }
+    // Due: the latest state, at once.
+    stelmo::StripState stopped = stepping(0x04);
+    stopped.running = false;
+    EXPECT_TRUE(strip.show_state(stopped, start + 100ms));
+    EXPECT_EQ(run->text(), "Stopped");
+    EXPECT_EQ(lamps->accessibleName(), "Data lines: D0 off, D1 off, D2 on, D3 off");
+    // Asked again with nothing new: nothing to hold back.
+    EXPECT_TRUE(strip.show_state(stopped, start + 120ms));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
