@@ -141,7 +141,7 @@ fi
 # with a display to show it on, a start-up failure is said in a window too,
 # which waits for the operator; the line and the exit status stay the same.
 # With a terminal, the line alone.
-if command -v xvfb-run >/dev/null && command -v xdotool >/dev/null; then
+if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
     cat >"$work/window" <<'EOF'
 bin=$1 work=$2
 cd "$work"
@@ -169,11 +169,11 @@ windows=$(xdotool search --onlyvisible --name '^Cannot start stelmo$' | wc -l)
     { echo "FAILED terminal: status $status, $windows windows, output: $(cat terminal.out)"; exit 1; }
 echo "ok     terminal: the line alone, status 255"
 EOF
-    xvfb-run -a -n $((500 + $$ % 300)) -s "-screen 0 1024x768x24" bash "$work/window" "$bin" "$work" ||
+    bash "$(dirname "$0")/with_xvfb.sh" bash "$work/window" "$bin" "$work" ||
         failures=$((failures + 1))
     rm -r "$work/config/stelmo"
 else
-    echo "skipped window: xvfb-run or xdotool is not installed"
+    echo "skipped window: Xvfb or xdotool is not installed"
 fi
 
 ((failures == 0))

@@ -36,27 +36,7 @@ if [[ -z ${STELMO_IN_XVFB:-} ]]; then
     session=()
     ! $atspi || session=(dbus-run-session --)
     export STELMO_IN_XVFB=1
-    # The server picks a free display itself and says which (-displayfd), so
-    # runs started side by side, from other build trees too, never race for
-    # a display number.
-    displayfile=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" 2>/dev/null &
-    xvfb=$!
-    trap 'kill "$xvfb" 2>/dev/null || true' EXIT
-    for ((i = 0; i < 600; ++i)); do
-        [[ -s $displayfile ]] && break
-        kill -0 "$xvfb" 2>/dev/null || break
-        sleep 0.05
-    done
-    display=$(cat "$displayfile")
-    rm -f "$displayfile"
-    if [[ -z $display ]]; then
-        echo "FAILED: Xvfb did not start"
-        exit 1
-    fi
-    status=0
-    DISPLAY=:$display "${session[@]}" bash "$0" "$@" || status=$?
-    exit "$status"
+    exec bash "$(dirname "$0")/with_xvfb.sh" "${session[@]}" bash "$0" "$@"
 fi
 
 bin=$(realpath "$1")
