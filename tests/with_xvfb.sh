@@ -7,7 +7,7 @@ set -uo pipefail
 displayfile=$(mktemp)
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" 2>/dev/null &
 xvfb=$!
-trap 'kill "$xvfb" 2>/dev/null; rm -f "$displayfile"' EXIT
+trap 'kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; rm -f "$displayfile"' EXIT
 for ((i = 0; i < 600; ++i)); do
     [[ -s $displayfile ]] && break
     kill -0 "$xvfb" 2>/dev/null || break
