@@ -38,6 +38,7 @@
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -483,6 +484,18 @@ QDBusMessage RigService::properties_call(const QDBusMessage &message)
     return message.createReply(QVariant::fromValue(QDBusVariant(properties.value(name))));
 }
 
+// Whether the environment names a session bus, where libdbus looks for one:
+// DBUS_SESSION_BUS_ADDRESS, else the user's bus socket in XDG_RUNTIME_DIR.
+// Without one (sudo, a bare ssh login) there is no session to serve, and no
+// bus is launched for stelmo's sake.
+bool session_bus_named()
+{
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+}
+
 } // namespace
 
 void serve_on_bus(Engine &engine)
@@ -490,7 +503,7 @@ void serve_on_bus(Engine &engine)
     // The stelmo executable's start-up code handed over the settings; an
     // engine started without it (the tests) keeps off the bus of whoever
     // runs it.
-    if (service || !given_settings())
+    if (service || !given_settings() || !session_bus_named())
         return;
     service = new RigService(engine);
     service->start();

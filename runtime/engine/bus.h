@@ -10,10 +10,11 @@ struct Engine;
 
 // Offers the rig on the session bus, once, as the event loop first starts:
 // connects on a thread of its own, asks for the name without waiting, and
-// gives up with one line when the bus does not answer within a second or
-// another stelmo has the name. Event-loop thread. Only the stelmo
-// executable does (its start-up code handed over the settings); an engine
-// started without it, as in most tests, stays off the bus.
+// gives up with one line when the bus cannot be reached, does not answer
+// within a second, or another stelmo has the name. Without a session bus in
+// the environment it stays off, saying nothing. Event-loop thread. Only the
+// stelmo executable does (its start-up code handed over the settings); an
+// engine started without it, as in most tests, stays off the bus.
 void serve_on_bus(Engine &engine);
 
 // Something a script reads may have changed (the position shown, a port
