@@ -331,7 +331,7 @@ result $? "file name carries version and architecture" \
     "file name $(basename "$deb") is not stelmo_$(field Version)_$arch.deb"
 depends=$(field Depends)
 missing=""
-for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6uitools6 libcap2 qt6-qpa-plugins \
+for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6uitools6 libqt6dbus6 libcap2 qt6-qpa-plugins \
     adduser libcap2-bin; do
     grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || missing="$missing $package"
 done
