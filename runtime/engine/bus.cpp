@@ -383,7 +383,7 @@ QDBusMessage RigService::rig_call(const QDBusMessage &message)
         return choose(message, DIRECTION);
     if (member == QLatin1String("SelectPort"))
         return choose(message, PORT);
-    if (message.interface() == INTERFACE) // such as Home, which the panel lacks
+    if (message.interface() == INTERFACE) // a method the rig does not offer
         return message.createErrorReply(
             QDBusError::UnknownMethod,
             QStringLiteral("%1 has no method %2").arg(INTERFACE, member));
