@@ -233,6 +233,7 @@ else()
                  "naming the package's Qt dependencies by hand")
   string(PREPEND stelmo_depends "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), "
                                 "libqt6widgets6 (>= 6.4), libqt6uitools6 (>= 6.4), "
+                                "libqt6dbus6 (>= 6.4), "
                                 "libcap2 (>= 1:2.26), ")
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS ${stelmo_depends})

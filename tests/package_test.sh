@@ -331,7 +331,7 @@ result $? "file name carries version and architecture" \
     "file name $(basename "$deb") is not stelmo_$(field Version)_$arch.deb"
 depends=$(field Depends)
 missing=""
-for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6uitools6 libcap2 qt6-qpa-plugins \
+for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6uitools6 libqt6dbus6 libcap2 qt6-qpa-plugins \
     adduser libcap2-bin; do
     grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || missing="$missing $package"
 done
@@ -343,13 +343,16 @@ result $? "Depends names the Qt run-time packages, libcap2, adduser and libcap2-
 
 # Runs the unpacked binary by name through PATH, offscreen, from a directory
 # that has nothing to do with it, so the panel can only come from
-# ../share/stelmo beside the executable. Sets `status` to the exit status, or
-# "running" when it was still up after $2 s (then it is ended).
+# ../share/stelmo beside the executable, and without a session bus, so it
+# stays off that of whoever runs the test. Sets `status` to the exit status,
+# or "running" when it was still up after $2 s (then it is ended).
 run_unpacked() {
     local name=$1 seconds=$2
     local here=$work/elsewhere-$name
     mkdir -p "$here"
-    (cd "$here" && exec env PATH="$root/usr/bin:$PATH" QT_QPA_PLATFORM=offscreen \
+    mkdir -p -m 700 "$work/runtime"
+    (cd "$here" && exec env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$work/runtime" \
+        PATH="$root/usr/bin:$PATH" QT_QPA_PLATFORM=offscreen \
         XDG_CONFIG_HOME="$work/config" STELMO_IO=sim STELMO_TRACE="$work/$name.trace" \
         stelmo </dev/null >/dev/null 2>"$work/$name.err") &
     pid=$!

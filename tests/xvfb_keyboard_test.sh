@@ -34,24 +34,6 @@ wait_for 'in 0x37a 0x0e'
 last_is_stop() { [[ $(tail -1 "$trace" | awk '{print $2, $3, $4}') == "out 0x378 0x00" ]]; }
 wait_until "at the far end the last access is not 'out 0x378 0x00'" last_is_stop
 
-outs() { grep -c ' out ' "$trace"; }
-# Fails unless the motor steps (at an end switch it writes 0 on every tick).
-running() {
-    local before
-    before=$(outs)
-    more_outs() { (($(outs) > before)); }
-    wait_until "$1: the motor does not run" more_outs
-}
-# Fails unless the writes stop after the Stop just asked for: none for half
-# a second (while the motor runs, every tick writes).
-stopped() {
-    local before=-1 now deadline=$((SECONDS + 30))
-    while now=$(outs); ((now != before)); do
-        ((SECONDS < deadline)) || fail "$1: still writing 30 s after Stop"
-        before=$now
-        sleep 0.5
-    done
-}
 windows() { xdotool search --onlyvisible --pid "$pid" | wc -l; }
 panel=$(xdotool search --onlyvisible --name '^stelmo')
 rig=$(xdotool search --onlyvisible --name '^Simulated rig')

@@ -4,14 +4,15 @@
 #   source "$(dirname "$0")/xvfb_session.sh" [--atspi] "$@"
 #
 # Run by CTest, it checks the tools (exit 77, skipped, when one is missing)
-# and runs the whole test again inside a fresh Xvfb of its own; with --atspi also inside
-# a private D-Bus session with the AT-SPI bus, as on a desktop with
-# accessibility on. Inside, it sets `bin` (the stelmo executable, the first
-# argument), `here` (the test's directory) and `work` (a scratch directory,
-# removed at the end), and defines fail, wait_until and wait_for. Every wait
-# has a generous limit that only guards against a hang: on a busy machine
-# the program may take long, and the tests wait for what it does, never for
-# a span of time.
+# and runs the whole test again inside a fresh Xvfb of its own and a private D-Bus
+# session (stelmo offers the rig on the session bus; the tests keep it off
+# the bus of whoever runs them); with --atspi also with the AT-SPI bus, as on
+# a desktop with accessibility on. Inside, it sets `bin` (the stelmo
+# executable, the first argument), `here` (the test's directory) and `work` (a
+# scratch directory, removed at the end), and defines fail, wait_until,
+# wait_for, running and stopped. Every wait has a generous limit that only
+# guards against a hang: on a busy machine the program may take long, and the
+# tests wait for what it does, never for a span of time.
 set -euo pipefail
 
 atspi=false
@@ -21,8 +22,8 @@ if [[ ${1:-} == --atspi ]]; then
 fi
 
 if [[ -z ${STELMO_IN_XVFB:-} ]]; then
-    tools=(Xvfb xdotool)
-    ! $atspi || tools+=(dbus-run-session dbus-send /usr/libexec/at-spi-bus-launcher)
+    tools=(Xvfb xdotool dbus-run-session)
+    ! $atspi || tools+=(dbus-send /usr/libexec/at-spi-bus-launcher)
     for tool in "${tools[@]}"; do
         if ! command -v "$tool" >/dev/null; then
             echo "skipped: $tool is not installed (scripts/install-deps installs it)"
@@ -33,10 +34,8 @@ if [[ -z ${STELMO_IN_XVFB:-} ]]; then
         echo "skipped: pyatspi is not installed (scripts/install-deps installs python3-pyatspi)"
         exit 77
     fi
-    session=()
-    ! $atspi || session=(dbus-run-session --)
     export STELMO_IN_XVFB=1
-    exec bash "$(dirname "$0")/with_xvfb.sh" "${session[@]}" bash "$0" "$@"
+    exec bash "$(dirname "$0")/with_xvfb.sh" dbus-run-session -- bash "$0" "$@"
 fi
 
 bin=$(realpath "$1")
@@ -68,6 +67,29 @@ wait_until() {
 # regular expression.
 wait_for() {
     wait_until "no '$1' in the trace" grep -Eq "$1" "$trace"
+}
+
+outs() { grep -c ' out ' "$trace"; }
+
+# running <what>: fails saying <what> unless the motor steps (at an end
+# switch it writes 0 on every tick).
+running() {
+    local before
+    before=$(outs)
+    more_outs() { (($(outs) > before)); }
+    wait_until "$1: the motor does not run" more_outs
+}
+
+# stopped <what>: fails saying <what> unless the writes stop after the Stop
+# just asked for: none for half a second (while the motor runs, every tick
+# writes).
+stopped() {
+    local before=-1 now deadline=$((SECONDS + 30))
+    while now=$(outs); ((now != before)); do
+        ((SECONDS < deadline)) || fail "$1: still writing 30 s after Stop"
+        before=$now
+        sleep 0.5
+    done
 }
 
 if $atspi; then

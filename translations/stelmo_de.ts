@@ -1228,5 +1228,25 @@ Bedienfeld aus. Ohne Einstellungen steuert es einen simulierten Prüfstand.</tra
         <source>none</source>
         <translation>keine</translation>
     </message>
+    <message>
+        <source>it did not answer within a second</source>
+        <translation>er hat nicht binnen einer Sekunde geantwortet</translation>
+    </message>
+    <message>
+        <source>there is none</source>
+        <translation>es gibt keinen</translation>
+    </message>
+    <message>
+        <source>the object %1 is taken</source>
+        <translation>das Objekt %1 ist schon vergeben</translation>
+    </message>
+    <message>
+        <source>another stelmo has the name %1 on this session bus; this one runs without it, and scripts reach the other</source>
+        <translation>ein anderes stelmo hat den Namen %1 auf diesem D-Bus-Sitzungsbus; dieses läuft ohne ihn, und Skripte erreichen das andere</translation>
+    </message>
+    <message>
+        <source>not on the session bus, so no script can reach this stelmo: %1</source>
+        <translation>nicht am D-Bus-Sitzungsbus, kein Skript kann dieses stelmo erreichen: %1</translation>
+    </message>
 </context>
 </TS>

@@ -6,6 +6,7 @@
 // those a tick may call (SetCtrlAttribute, GetCtrlAttribute,
 // QuitUserInterface, GetCtrlIndex, SetCtrlVal) touch no widget when called
 // from one.
+#include "runtime/engine/bus.h"
 #include "runtime/engine/engine_qt.h"
 #include "runtime/engine/panel_load.h"
 #include "runtime/engine/safeguards.h"
@@ -323,6 +324,7 @@ extern "C" int RunUserInterface(void)
     if (fault)
         return refuse("RunUserInterface", NONE, NONE, fault);
     if (run) {
+        serve_on_bus(*engine); // once, as the first loop starts
         // Repeated faults are summed up while the loop runs (and at exit).
         QTimer repeats;
         QObject::connect(&repeats, &QTimer::timeout, [] { stelmo::diagnostics::flush_repeats(); });
@@ -396,6 +398,8 @@ extern "C" int SetCtrlVal(int panel, int control, double value)
         return refuse("SetCtrlVal", panel, control, fault);
     const bool repeated = c->value == value;
     c->value = value;
+    if (!repeated)
+        note_bus_change(*engine); // a script reads what the display shows
     if (!on_loop_thread(*engine)) {
         // A tick only notes the value; the widget gets it at the end of the
         // frame, the last value of the frame winning. No one can read faster

@@ -4,6 +4,7 @@
 // path: the port monitor sees every access, and a tick may switch its timer off. Those only mark
 // the strips' frame (FramePacer::mark: no lock, no allocation); the frame copies the monitor's
 // snapshot and the timers' switches under the callback lock, and shows them without it.
+#include "runtime/engine/bus.h"
 #include "runtime/engine/state.h"
 #include "runtime/engine/views.h"
 
@@ -28,6 +29,7 @@ void ports_changed(void *engine)
 {
     auto *self = static_cast<Engine *>(engine);
     self->frames->mark(self->strips);
+    note_bus_change(*self); // scripts read the switch byte too
 }
 
 StripBackend backend_of(const ports::Setup &setup)
