@@ -1,6 +1,7 @@
-// Signals. SIGPIPE is ignored: a write to a pipe nobody reads any more fails
-// with EPIPE and is reported like any other failed write, instead of ending
-// the process silently with a phase left on. SIGTERM, SIGINT and SIGHUP end
+// Signals. SIGPIPE and SIGXFSZ are ignored: a write to a pipe nobody reads
+// any more fails with EPIPE, and a trace that reaches the file size limit
+// (ulimit -f) with EFBIG, and each is reported like any other failed write,
+// instead of ending the process silently with a phase left on. SIGTERM, SIGINT and SIGHUP end
 // the program as Quit does, with every timer off at once, and the process
 // then exits with 128 + the signal's number, as a shell reports a process
 // the signal ended. The handler only writes the signal's number into a pipe
@@ -69,9 +70,11 @@ Fault watch_signals(Engine &engine)
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    if (::sigaction(SIGPIPE, &ignore, nullptr) != 0)
-        return {ERR_NO_ENGINE,
-                translate("stelmo", "cannot ignore SIGPIPE: %1")(std::strerror(errno))};
+    for (const int number : {SIGPIPE, SIGXFSZ}) {
+        if (::sigaction(number, &ignore, nullptr) != 0)
+            return {ERR_NO_ENGINE, translate("stelmo", "cannot ignore %1: %2")(
+                                       sigabbrev_np(number), std::strerror(errno))};
+    }
 
     if (signal_pipe[0] < 0 && ::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return {ERR_NO_ENGINE, translate("stelmo", "cannot make a pipe to watch signals with: %1")(

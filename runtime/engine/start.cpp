@@ -192,10 +192,13 @@ void running_handler(QtMsgType type, const QMessageLogContext &context, const QS
                          "lost the display %1: %2 Stepping is stopped; stelmo ends with exit "
                          "status 1")(in_quotes(environment("DISPLAY")),
                                      shown(text.section(QLatin1Char('\n'), 0, 0))));
+        settle_reports(); // Qt ends the process next
         return;
     }
     if (type == QtCriticalMsg || type == QtFatalMsg || qt_diagnostics)
         report("Qt: " + shown(text.section(QLatin1Char('\n'), 0, 0)));
+    if (type == QtFatalMsg)
+        settle_reports(); // Qt aborts next
 }
 
 // The icon of stelmo's windows: the desktop theme's, else the one built next
@@ -309,6 +312,10 @@ Engine *start_engine()
         report(fault.text);
         return nullptr;
     }
+    // From here on no report line waits for stderr: they are queued for a
+    // writer thread, so a stderr that takes nothing never holds up a tick or
+    // the event loop.
+    queue_reports();
     install_key_filter(*engine);
     install_window_guard(*engine);
     // The panel window is not the last word on quitting: closing it ends
