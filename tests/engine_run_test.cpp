@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QKeyEvent>
 #include <QLCDNumber>
 #include <QPushButton>
 #include <QTimer>
@@ -617,6 +618,66 @@ TEST_F(EngineRunTest, StatusStripSaysWhatTheRigDoes)
     EXPECT_EQ(name_of(PORT), "Port");
     EXPECT_EQ(name_of(DIRECTION), "Direction");
     EXPECT_EQ(name_of(POSITION), "Position");
+}
+
+// --- the engine's own stops ---------------------------------------------------
+
+// Esc stops the motor in any window although this panel binds it to no
+// button: every timer is off at once.
+TEST_F(EngineRunTest, EscStopsEveryTimerWhateverThePanelBinds)
+{
+    ASSERT_EQ(DisplayPanel(handle), 0);
+    ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(button(START), &escape);
+    const long ticks_then = counts().ticks;
+    EXPECT_FALSE(counts().enabled);
+    run_for(100);
+    EXPECT_EQ(counts().ticks, ticks_then);
+}
+
+// The watchdog's clock, moved by the test: one hour in, standing still.
+std::atomic<long long> watchdog_ns{3'600'000'000'000};
+Clock::time_point watchdog_now()
+{
+    return Clock::time_point(std::chrono::nanoseconds(watchdog_ns.load()));
+}
+
+// The window stops turning its loop, for longer than the watchdog allows on
+// its clock, while the timer runs: the next tick switches every timer off
+// instead of reaching the program, the fault log and then the strip say why,
+// and the timer stays off once the window answers again, until Start.
+TEST_F(EngineRunTest, WindowThatDoesNotAnswerStopsTheTimersUntilStart)
+{
+    using stelmo::engine::WINDOW_SILENCE_MAX;
+    stelmo::engine::set_watchdog_clock(&watchdog_now);
+    ASSERT_EQ(DisplayPanel(handle), 0);
+    StderrCapture capture;
+    ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
+    bool stopped = false;
+    QTimer::singleShot(50, [&] { // the loop held up here, as by a stopped X server
+        watchdog_ns += std::chrono::nanoseconds(WINDOW_SILENCE_MAX).count() + 100'000'000;
+        for (const auto guard = Clock::now() + std::chrono::seconds(10);
+             counts().enabled && Clock::now() < guard;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        stopped = !counts().enabled;
+    });
+    run_for(150);
+    const long ticks_then = counts().ticks;
+    run_for(200); // the window answers again
+    EXPECT_TRUE(stopped);
+    EXPECT_FALSE(counts().enabled);
+    EXPECT_EQ(counts().ticks, ticks_then);
+    EXPECT_NE(capture.text().find("stelmo: the panel window did not answer for 0.6 s"),
+              std::string::npos)
+        << capture.text();
+    QWidget *strip = stelmo::engine::panel_widget(handle)->findChild<QWidget *>("statusStrip");
+    const auto said = accessible_texts(strip, QAccessible::Name);
+    EXPECT_TRUE(has(said, "Stopped: the window did not answer")) << joined(said);
+
+    ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0); // Start
+    run_for(100);
+    EXPECT_GT(counts().ticks, ticks_then);
 }
 
 TEST_F(EngineRunTest, CallsThatNameNothingChangeNothing)

@@ -34,6 +34,9 @@ int signal_pipe[2] = {-1, -1};
 // Signals caught so far (lock-free, so the handler may count them).
 std::atomic_int signals_caught{0};
 static_assert(std::atomic_int::is_always_lock_free);
+// The engine whose ticks the handler stops, should the loop not answer.
+std::atomic<Engine *> watched{nullptr};
+static_assert(std::atomic<Engine *>::is_always_lock_free && std::atomic_bool::is_always_lock_free);
 // The signal that ended the event loop; 0: none. Event-loop thread only.
 int ending = 0;
 
@@ -46,6 +49,10 @@ extern "C" void on_signal(int number)
         std::raise(number);
         return;
     }
+    // No tick reaches the program from now on, even while the loop does
+    // not answer (stopping.cpp); the loop then ends the program.
+    if (Engine *engine = watched.load())
+        engine->stop_asked.store(true);
     const int saved = errno;
     const char byte = static_cast<char>(number);
     [[maybe_unused]] const ssize_t n = ::write(signal_pipe[1], &byte, 1);
@@ -79,6 +86,7 @@ Fault watch_signals(Engine &engine)
     if (signal_pipe[0] < 0 && ::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return {ERR_NO_ENGINE, translate("stelmo", "cannot make a pipe to watch signals with: %1")(
                                    std::strerror(errno))};
+    watched.store(&engine);
     auto *notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, engine.app);
     Engine *self = &engine;
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [self] { signalled(*self); });

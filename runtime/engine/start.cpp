@@ -329,6 +329,7 @@ Engine *start_engine()
     engine->frames = std::make_unique<FramePacer>();
     engine->displays = engine->frames->add([self] { show_waiting_values(*self); });
     watch_ports(*engine);
+    watch_hardware(*engine);
     install_accessibility();
     ports::install(engine->setup.backend.get());
     // Shown beside the first panel displayed (see DisplayPanel).
