@@ -2,8 +2,9 @@
 # The real stelmo binary in a real X server (Xvfb), operated from the keyboard
 # as an operator would, observed only through the port trace and the exit
 # status: a session, Stop from every place the operator may be (a selector's
-# list open, the rig view active, a click on Stop while a list is open), and
-# the panel window destroyed by another client while the motor runs.
+# list open, the rig view active, a click on Stop while a list is open), the
+# panel window destroyed by another client while the motor runs, and the X
+# server stopped while it runs.
 #
 #   xvfb_keyboard_test.sh <path to the stelmo executable>
 #
@@ -144,6 +145,35 @@ kill -0 "$pid" 2>/dev/null && { kill "$pid"; fail "still running 5 s after its w
 status=0
 wait "$pid" || status=$?
 ((status == 0)) || fail "exit status $status after the window was destroyed"
+
+# The X server stopped (kill -STOP) while the motor runs: the window can
+# neither show nor take anything, so the engine stops every timer within
+# about half a second, says why, and keeps it stopped once the server goes
+# on, until Start.
+(
+    trace=$work/trace-frozen
+    STELMO_TRACE=$trace "$bin" 2>"$work/stderr-frozen" &
+    pid=$!
+    xdotool search --sync --onlyvisible --name '^stelmo' >/dev/null
+    sleep 0.3
+    xdotool key alt+s
+    running "Start before the X server stops"
+    server=$(tr -d ' ' <"/tmp/.X${DISPLAY#:}-lock")
+    kill -STOP "$server"
+    sleep 1.5
+    held=$(outs)
+    sleep 1
+    now=$(outs)
+    kill -CONT "$server"
+    ((now == held)) || fail "$((now - held)) writes in 1 s while the X server was stopped"
+    stopped "the X server going on again"
+    grep -q '^stelmo: the panel window did not answer for ' "$work/stderr-frozen" ||
+        fail "nothing said about the window: $(cat "$work/stderr-frozen")"
+    xdotool key alt+s
+    running "Start once the X server goes on"
+    xdotool key alt+q
+    wait "$pid" || fail "exit status $? after Quit"
+)
 
 # Without the right to real-time scheduling start-up says so in one line.
 unexpected=$(grep -v '^stelmo: step timer runs at normal priority: ' "$work/stderr" || true)
