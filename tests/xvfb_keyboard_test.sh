@@ -3,8 +3,8 @@
 # as an operator would, observed only through the port trace and the exit
 # status: a session, Stop from every place the operator may be (a selector's
 # list open, the rig view active, a click on Stop while a list is open), the
-# panel window destroyed by another client while the motor runs, and the X
-# server stopped while it runs.
+# panel window destroyed by another client while the motor runs, the X
+# server stopped while it runs, and a session bus that never answers.
 #
 #   xvfb_keyboard_test.sh <path to the stelmo executable>
 #
@@ -173,6 +173,28 @@ wait "$pid" || status=$?
     running "Start once the X server goes on"
     xdotool key alt+q
     wait "$pid" || fail "exit status $? after Quit"
+)
+
+# A session bus that takes connections and never answers: Qt alone would
+# wait 25 s and more for it at start-up; stelmo gives it a second, says so,
+# and comes up without it.
+(
+    /usr/bin/python3 -c 'import socket, sys, time
+bus = socket.socket(socket.AF_UNIX)
+bus.bind(sys.argv[1])
+bus.listen(16)
+time.sleep(60)' "$work/silent-bus" &
+    listener=$!
+    until [[ -S $work/silent-bus ]]; do sleep 0.05; done
+    DBUS_SESSION_BUS_ADDRESS=unix:path=$work/silent-bus "$bin" 2>"$work/stderr-bus" &
+    pid=$!
+    timeout 10 xdotool search --sync --onlyvisible --name '^stelmo' >/dev/null ||
+        fail "no window within 10 s with a session bus that does not answer"
+    grep -q '^stelmo: D-Bus did not answer within 1000 ms' "$work/stderr-bus" ||
+        fail "nothing said about D-Bus: $(cat "$work/stderr-bus")"
+    xdotool key alt+q
+    wait "$pid" || fail "exit status $? after Quit"
+    kill "$listener"
 )
 
 # Without the right to real-time scheduling start-up says so in one line.

@@ -1,4 +1,5 @@
 #include "runtime/clock/realtime.h"
+#include "runtime/base/bus_probe.h"
 #include "runtime/config/translation.h"
 
 #include <QCoreApplication>
@@ -104,6 +105,15 @@ bool rtkit_make_realtime(pid_t tid, int priority, int &granted, std::string &why
 {
     if (!QCoreApplication::instance()) {
         why = translate("stelmo", "RealtimeKit not asked (no application object)")();
+        return false;
+    }
+    // A system bus that takes the connection and never answers would hold
+    // Qt's connection for 25 s: it gets the budget to answer a probe first.
+    if (bus::Probe(bus::system_address(),
+                   std::chrono::steady_clock::now() + std::chrono::milliseconds(RTKIT_BUDGET_MS))
+            .silent()) {
+        why = translate("stelmo",
+                        "the D-Bus system bus did not answer within %1 ms")(RTKIT_BUDGET_MS);
         return false;
     }
     QDBusConnection bus = QDBusConnection::systemBus();

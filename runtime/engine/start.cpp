@@ -301,11 +301,15 @@ Engine *start_engine()
     ports::drop_capabilities();
     auto engine = std::make_unique<Engine>();
     engine->settings = read_settings();
-    Fault fault = display_reachable();
+    Fault fault = check_room_to_start();
+    if (!fault)
+        fault = display_reachable();
     if (!fault)
         fault = open_ports(*engine);
-    if (!fault)
+    if (!fault) {
+        keep_qt_off_silent_buses();
         fault = create_application(engine->app);
+    }
     if (!fault)
         fault = watch_signals(*engine);
     if (fault) {
