@@ -129,6 +129,11 @@ std::string system_address()
     return address && *address ? address : "unix:path=/var/run/dbus/system_bus_socket";
 }
 
+bool silent(std::string_view address, int wait_ms)
+{
+    return Probe(address, Clock::now() + std::chrono::milliseconds(wait_ms)).silent();
+}
+
 Probe::Probe(std::string_view address, Clock::time_point deadline) : deadline_(deadline)
 {
     while (fd_ < 0 && !address.empty()) {

@@ -24,6 +24,10 @@ std::string session_address();
 // The system bus: DBUS_SYSTEM_BUS_ADDRESS, else the standard socket.
 std::string system_address();
 
+// Whether the bus at `address` takes a connection and then does not greet
+// back within `wait_ms`: there, but stopped or stuck.
+bool silent(std::string_view address, int wait_ms);
+
 class Probe {
 public:
     // Connects to the first of the `;`-separated addresses that takes a

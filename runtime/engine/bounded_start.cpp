@@ -83,7 +83,8 @@ std::string limit_text(int resource)
     rlimit limit{};
     if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
         return translate("stelmo", "unlimited")();
-    return std::to_string(resource == RLIMIT_AS ? limit.rlim_cur / 1024 : limit.rlim_cur);
+    return resource == RLIMIT_AS ? std::to_string(limit.rlim_cur / 1024) + " KiB"
+                                 : std::to_string(limit.rlim_cur);
 }
 
 // Whether the session bus answers what Qt's accessibility bridge asks of it
@@ -128,7 +129,7 @@ Fault check_room_to_start()
         return {ERR_NO_ENGINE,
                 translate("stelmo",
                           "too little room to start the user interface's threads "
-                          "(ulimit -v %1 KiB): %2")(limit_text(RLIMIT_AS), std::strerror(cause))};
+                          "(ulimit -v: %1): %2")(limit_text(RLIMIT_AS), std::strerror(cause))};
     return {};
 }
 

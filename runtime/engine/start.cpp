@@ -316,10 +316,7 @@ Engine *start_engine()
         report(fault.text);
         return nullptr;
     }
-    // From here on no report line waits for stderr: they are queued for a
-    // writer thread, so a stderr that takes nothing never holds up a tick or
-    // the event loop.
-    queue_reports();
+    queue_reports(); // from here on no report line waits for stderr
     install_key_filter(*engine);
     install_window_guard(*engine);
     // The panel window is not the last word on quitting: closing it ends
