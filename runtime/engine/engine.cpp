@@ -277,7 +277,9 @@ extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value
     c->timer->set_enabled(value != 0);
     if (value != 0)
         engine->stopped_by = StopCause::none; // Start: the engine's last stop is over
-    engine->frames->mark(engine->strips);     // the strip says Running or Stopped
+    if (value != 0 && on_loop_thread(*engine))
+        watch_window_again();
+    engine->frames->mark(engine->strips); // the strip says Running or Stopped
     return 0;
 }
 

@@ -223,10 +223,15 @@ bool stopped_before_tick(Engine &engine);
 // answer"); empty when it did not, or the operator did. Under the lock.
 QString stop_note(const Engine &engine);
 
-// Watches the window while RunUserInterface runs its loop: a heartbeat on the
-// event-loop thread, and on X11 a round trip to the display, which ticks
-// check (stopped_before_tick). Stops watching when destroyed.
+// Watches the window while RunUserInterface runs its loop and a timer is on:
+// a heartbeat on the event-loop thread, and on X11 a round trip to the
+// display, which ticks check (stopped_before_tick). Stops watching when
+// destroyed.
 std::unique_ptr<QObject> watch_window(Engine &engine);
+
+// A timer was switched on from the event-loop thread: the window counts as
+// answering now, and the heartbeat goes on if it rested.
+void watch_window_again();
 
 // Makes the engine stop every timer when the port hardware is gone, and
 // refuse to switch one on again. At start-up.

@@ -1,11 +1,12 @@
 // No motion the operator cannot see or stop. With one thread, as the program
 // was written, a window that stops answering stops the steps with it; here
 // the steps come from a tick thread of their own, so the engine watches the
-// window instead. While RunUserInterface runs its loop, the event-loop
-// thread beats every BEAT: it stamps the time, on X11 only once the X server
-// has answered a request sent at the beat before (a round trip, sent and
-// collected without waiting). Every tick, before it reaches the program,
-// looks at the stamp with the lock held; older than WINDOW_SILENCE_MAX, the
+// window instead. While RunUserInterface runs its loop and a timer is on,
+// the event-loop thread beats every BEAT: it stamps the time, on X11 only
+// once the X server has answered a request sent at the beat before (a round
+// trip, sent and collected without waiting). With every timer off it rests,
+// and switching one on (which the event-loop thread does) starts it again. Every tick, before it
+// reaches the program, looks at the stamp with the lock held; older than WINDOW_SILENCE_MAX, the
 // window has not turned its loop (a callback that takes too long, the
 // process stopped) or the display has not answered (the X server stopped or
 // stuck): the engine then stops every timer, as Stop does, and says why.
@@ -29,9 +30,13 @@ namespace {
 // How often the window beats: a few beats fit into WINDOW_SILENCE_MAX.
 constexpr std::chrono::milliseconds BEAT{100};
 
+class Watchdog;
+
 // --- state ------------------------------------------------------------------
 // The watchdog's clock; a test's own in place of steady_clock's.
 std::atomic<WatchdogClock> clock_now{&std::chrono::steady_clock::now};
+// The watchdog of the running loop, or null; event-loop thread only.
+Watchdog *watching = nullptr;
 
 std::int64_t now_ns()
 {
@@ -70,20 +75,49 @@ struct Xcb {
     }
 };
 
+// Whether a timer of any panel is on. On the event-loop thread, which alone
+// adds and removes panels; the switches are atomic.
+bool any_timer_on(const Engine &engine)
+{
+    for (const auto &[handle, panel] : engine.panels)
+        for (const auto &[id, control] : panel->controls)
+            if (control.timer && control.timer->enabled())
+                return true;
+    return false;
+}
+
 class Watchdog : public QObject {
 public:
     explicit Watchdog(Engine &engine) : engine_(engine)
     {
-        engine_.window_alive.store(now_ns(), std::memory_order_release);
         timer_.callOnTimeout(this, [this] { beat(); });
-        timer_.start(BEAT);
-        beat();
+        wake();
+        watching = this;
     }
-    ~Watchdog() override { engine_.window_alive.store(0, std::memory_order_release); }
+    ~Watchdog() override
+    {
+        watching = nullptr;
+        engine_.window_alive.store(0, std::memory_order_release);
+    }
+
+    // Counts the window as answering now, and beats from now on (the first
+    // round trip goes out with the next beat: none is sent here, where the
+    // engine's lock may be held).
+    void wake()
+    {
+        waiting_ = false;
+        engine_.window_alive.store(now_ns(), std::memory_order_release);
+        if (!timer_.isActive())
+            timer_.start(BEAT);
+    }
 
 private:
     void beat()
     {
+        if (!any_timer_on(engine_)) {
+            timer_.stop(); // nothing to stop: no wake-ups while idle
+            return;
+        }
         if (xcb_.connection) {
             if (waiting_) {
                 void *reply = nullptr;
@@ -117,6 +151,12 @@ void set_watchdog_clock(WatchdogClock now)
 std::unique_ptr<QObject> watch_window(Engine &engine)
 {
     return std::make_unique<Watchdog>(engine);
+}
+
+void watch_window_again()
+{
+    if (watching)
+        watching->wake();
 }
 
 bool stopped_before_tick(Engine &engine)
