@@ -4,7 +4,8 @@
 # status: a session, Stop from every place the operator may be (a selector's
 # list open, the rig view active, a click on Stop while a list is open), the
 # panel window destroyed by another client while the motor runs, the X
-# server stopped while it runs, and a session bus that never answers.
+# server stopped while it runs, a trace at the file size limit, and a session
+# bus that never answers.
 #
 #   xvfb_keyboard_test.sh <path to the stelmo executable>
 #
@@ -173,6 +174,24 @@ wait "$pid" || status=$?
     running "Start once the X server goes on"
     xdotool key alt+q
     wait "$pid" || fail "exit status $? after Quit"
+)
+
+# The trace reaches the file size limit (ulimit -f) while the motor runs:
+# lines are lost and said, never the process (SIGXFSZ), and the trace keeps
+# whole lines only.
+(
+    ulimit -f 4 # KiB: a couple of seconds of stepping
+    trace=$work/trace-limited
+    STELMO_TRACE=$trace "$bin" 2>"$work/stderr-limited" &
+    pid=$!
+    xdotool search --sync --onlyvisible --name '^stelmo' >/dev/null
+    xdotool key alt+s
+    for _ in $(seq 100); do grep -q 'File too large' "$work/stderr-limited" && break; sleep 0.1; done
+    grep -q "^stelmo: trace file $trace: File too large; " "$work/stderr-limited" ||
+        fail "nothing said of the full trace: $(cat "$work/stderr-limited")"
+    xdotool key alt+q
+    wait "$pid" || fail "exit status $? at the file size limit"
+    [[ $(tail -c 1 "$trace" | od -An -c | tr -d ' ') == '\n' ]] || fail "the trace ends in part of a line"
 )
 
 # A session bus that takes connections and never answers: Qt alone would
