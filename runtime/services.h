@@ -49,6 +49,8 @@ constexpr int ERR_BAD_ARGUMENT = -8;   // an argument is wrong: unknown attribut
 constexpr int ERR_PORT_IO = -9;        // outp: the byte did not reach the port (a register the
                                        // backend does not drive, or the device failed)
 constexpr int ERR_LOOP_RUNNING = -10;  // RunUserInterface: the event loop is already running
+constexpr int ERR_PORT_GONE = -11;     // SetCtrlAttribute: a timer cannot be switched on, as the
+                                       // port hardware is gone (the port helper died)
 
 extern "C" {
 

@@ -1,16 +1,22 @@
 // The fault log: the first fault of a kind is said, repeats are counted and
 // summed up when due, kinds never hide each other, and a full table says so
-// once.
+// once. The writer its lines are queued for: lines come out whole and in
+// order or are counted, and the last ones get out at exit.
 #include "runtime/base/diagnostics.h"
 
+#include "runtime/base/report.h"
 #include "runtime/base/text.h"
+#include "runtime/base/writer.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 using namespace stelmo::diagnostics;
 using namespace std::chrono_literals;
@@ -93,6 +99,7 @@ TEST(DiagnosticsTest, TheProcessLogSumsUpAtExit)
 {
     EXPECT_EXIT(
         {
+            stelmo::queue_reports(); // as the engine runs: the lines wait for the writer
             for (int i = 0; i < 3; ++i)
                 fault("trace file t", [] { return "trace file t: lost"; });
             std::exit(0);
@@ -100,6 +107,65 @@ TEST(DiagnosticsTest, TheProcessLogSumsUpAtExit)
         testing::ExitedWithCode(0),
         "^stelmo: trace file t: lost\nstelmo: trace file t: repeated 2 times in the last "
         "[0-9.]+ s, 3 times in all\n$");
+}
+
+// Lines through the smallest queue: first of one length while the
+// destination is stuck on the third, so that the queue wraps round and fills
+// up to the line being written; then of every length while the writer races
+// the lines added. Each line queued comes out whole and in order, and every
+// line dropped from a full queue is noted before the next line that gets
+// through.
+TEST(DiagnosticsTest, QueuedLinesComeOutWholeInOrderOrAreNoted)
+{
+    struct Sink : stelmo::LineSink {
+        std::mutex guard;
+        std::condition_variable changed;
+        std::size_t taken = 0; // lines it takes before it is stuck
+        std::vector<std::string> got;
+        long noted = 0;
+        bool put(std::string_view text, long lost, const std::atomic<bool> &) override
+        {
+            std::unique_lock hold(guard);
+            changed.wait(hold, [this] { return got.size() < taken; });
+            got.emplace_back(text);
+            noted += lost;
+            changed.notify_all();
+            return true;
+        }
+        void take(std::size_t lines)
+        {
+            std::unique_lock hold(guard);
+            taken = lines;
+            changed.notify_all();
+            changed.wait(hold, [&] { return got.size() >= std::min<std::size_t>(lines, 2); });
+        }
+    } sink;
+    std::string error;
+    auto writer = stelmo::LineWriter::start(sink, 0, error);
+    ASSERT_TRUE(writer) << error;
+    std::vector<std::string> queued;
+    const auto add = [&](const std::string &line) {
+        const std::size_t split = line.size() / 2;
+        if (writer->add({line.substr(0, split), line.substr(split)}))
+            queued.push_back(line);
+    };
+    for (int i = 0; i < 1000; ++i) {
+        add(std::string(40, 'x') + std::to_string(1000 + i) + "...\n"); // 48 bytes each
+        if (i == 2)
+            sink.take(2);
+    }
+    EXPECT_GT(writer->lost(), 0);
+    sink.take(1000000);
+    for (int i = 0; i < 20000; ++i)
+        add(std::string(static_cast<std::size_t>(i * 37 % 900), static_cast<char>('a' + i % 26)) +
+            std::to_string(i) + "\n");
+    ASSERT_TRUE(writer->settle(stelmo::LineWriter::Clock::now() + 30s));
+    add("last\n"); // after the last drop, so the note of it is written
+    ASSERT_TRUE(writer->settle(stelmo::LineWriter::Clock::now() + 30s));
+    const std::lock_guard hold(sink.guard);
+    EXPECT_TRUE(sink.got == queued) << sink.got.size() << " lines out of " << queued.size();
+    EXPECT_EQ(sink.noted, writer->lost());
+    EXPECT_EQ(static_cast<long>(queued.size()) + writer->lost(), 21001);
 }
 
 } // namespace

@@ -11,9 +11,11 @@
 #include "runtime/engine/engine_qt.h"
 #include "runtime/services.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QKeyEvent>
 #include <QLCDNumber>
 #include <QPushButton>
 #include <QTimer>
@@ -521,6 +523,98 @@ TEST_F(EngineRunTest, ValuesSetDuringTicksReachTheDisplayOncePerFrame)
     EXPECT_DOUBLE_EQ(spin->value(), 17.0);
     run_for(100);
     EXPECT_DOUBLE_EQ(spin->value(), 17.0); // the older tick value does not come back
+}
+
+// --- what the operator and a screen reader see ------------------------------
+
+// The texts of `object` and everything below it, through Qt's accessibility
+// support: what a screen reader can read.
+std::vector<std::string> accessible_texts(QObject *object, QAccessible::Text which)
+{
+    std::vector<std::string> texts;
+    std::vector<QAccessibleInterface *> open{QAccessible::queryAccessibleInterface(object)};
+    while (!open.empty()) {
+        QAccessibleInterface *item = open.back();
+        open.pop_back();
+        if (!item)
+            continue;
+        texts.push_back(item->text(which).toStdString());
+        for (int i = 0; i < item->childCount(); ++i)
+            open.push_back(item->child(i));
+    }
+    return texts;
+}
+
+bool has(const std::vector<std::string> &texts, const std::string &text)
+{
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+std::string joined(const std::vector<std::string> &texts)
+{
+    std::string all;
+    for (const std::string &text : texts)
+        all += "[" + text + "] ";
+    return all;
+}
+
+// --- the engine's own stops ---------------------------------------------------
+
+// Esc stops the motor in any window although this panel binds it to no
+// button: every timer is off at once.
+TEST_F(EngineRunTest, EscStopsEveryTimerWhateverThePanelBinds)
+{
+    ASSERT_EQ(DisplayPanel(handle), 0);
+    ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(button(START), &escape);
+    const long ticks_then = counts().ticks;
+    EXPECT_FALSE(counts().enabled);
+    run_for(100);
+    EXPECT_EQ(counts().ticks, ticks_then);
+}
+
+// The watchdog's clock, moved by the test: one hour in, standing still.
+std::atomic<long long> watchdog_ns{3'600'000'000'000};
+Clock::time_point watchdog_now()
+{
+    return Clock::time_point(std::chrono::nanoseconds(watchdog_ns.load()));
+}
+
+// The window stops turning its loop, for longer than the watchdog allows on
+// its clock, while the timer runs: the next tick switches every timer off
+// instead of reaching the program, the fault log and then the strip say why,
+// and the timer stays off once the window answers again, until Start.
+TEST_F(EngineRunTest, WindowThatDoesNotAnswerStopsTheTimersUntilStart)
+{
+    using stelmo::engine::WINDOW_SILENCE_MAX;
+    stelmo::engine::set_watchdog_clock(&watchdog_now);
+    ASSERT_EQ(DisplayPanel(handle), 0);
+    StderrCapture capture;
+    ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0);
+    bool stopped = false;
+    QTimer::singleShot(50, [&] { // the loop held up here, as by a stopped X server
+        watchdog_ns += std::chrono::nanoseconds(WINDOW_SILENCE_MAX).count() + 100'000'000;
+        for (const auto guard = Clock::now() + std::chrono::seconds(10);
+             counts().enabled && Clock::now() < guard;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        stopped = !counts().enabled;
+    });
+    run_for(150);
+    const long ticks_then = counts().ticks;
+    run_for(200); // the window answers again
+    EXPECT_TRUE(stopped);
+    EXPECT_FALSE(counts().enabled);
+    EXPECT_EQ(counts().ticks, ticks_then);
+    EXPECT_NE(capture.text().find("stelmo: the panel window did not answer for 0.6 s"),
+              std::string::npos)
+        << capture.text();
+    QWidget *strip = stelmo::engine::panel_widget(handle)->findChild<QWidget *>("statusStrip");
+    const auto said = accessible_texts(strip, QAccessible::Name);
+    EXPECT_TRUE(has(said, "Stopped: the window did not answer")) << joined(said);
+
+    ASSERT_EQ(SetCtrlAttribute(handle, TIMER, ATTR_TIMER_ENABLED, 1), 0); // Start
+    EXPECT_TRUE(run_until([&] { return counts().ticks > ticks_then; }));
 }
 
 TEST_F(EngineRunTest, CallsThatNameNothingChangeNothing)

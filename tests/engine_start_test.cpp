@@ -1,18 +1,21 @@
 // InitRuntimeEx: starting without a display, with an X server that does not
 // answer, with a platform Qt cannot load, with a port backend that cannot
 // open, and starting properly; how signals end a started engine; then what
-// start-up says about the first timer and what a timer without a thread does
-// to its panel. Each case runs in a forked child, since a process can start
-// the engine only once, and some take rights away for good; the child's
-// stderr is collected.
+// start-up says about the first timer, what a timer without a thread does
+// to its panel, and what port hardware that is gone does to the timers. Each case runs in a forked
+// child, since a process can start the engine only once, and some take rights away for good; the
+// child's stderr is collected.
 #include "engine_support.h"
 
 #include "runtime/base/report.h"
 #include "runtime/engine/engine.h"
+#include "runtime/engine/engine_qt.h"
+#include "runtime/ports/loss.h"
 #include "runtime/ports/ports.h"
 #include "runtime/services.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -30,8 +33,10 @@
 #include <sched.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,7 +62,9 @@ Child in_child(const std::function<int()> &body)
         dup2(fds[1], STDERR_FILENO);
         close(fds[0]);
         close(fds[1]);
-        _exit(body());
+        const int code = body();
+        stelmo::settle_reports(); // a started engine queues its lines
+        _exit(code);
     }
     close(fds[1]);
     Child child;
@@ -319,9 +326,21 @@ TEST(EngineStartTest, SaysOnceWhenTheStepTimerIsNotRealTime)
     const std::string operator_panel = support::panels_dir() + "/operator.ui";
     // Without any way to real-time scheduling: one line at the first timer,
     // none at the second, and the status says the same. (With one, nothing
-    // is said: the Xvfb tests, run as root, expect an empty stderr.)
+    // is said: the Xvfb tests, run as root, expect an empty stderr.) The
+    // system bus takes connections and never answers: RealtimeKit is given
+    // up after a second, where Qt would wait 25.
+    support::TempDir dir;
     const Child child = in_child([&] {
-        if (!no_realtime() || !start_offscreen())
+        alarm(60); // a hang fails the test
+        const int silent = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un bus{};
+        bus.sun_family = AF_UNIX;
+        const std::string path = dir.file("system_bus_socket");
+        path.copy(bus.sun_path, sizeof bus.sun_path - 1);
+        if (!no_realtime() || bind(silent, reinterpret_cast<sockaddr *>(&bus), sizeof bus) != 0 ||
+            listen(silent, 8) != 0 ||
+            setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + path).c_str(), 1) != 0 ||
+            !start_offscreen())
             return 1;
         if (LoadPanel(0, operator_panel.c_str(), 1) < 1 ||
             LoadPanel(0, operator_panel.c_str(), 1) < 1)
@@ -331,6 +350,7 @@ TEST(EngineStartTest, SaysOnceWhenTheStepTimerIsNotRealTime)
     EXPECT_TRUE(child.exited);
     EXPECT_EQ(child.code, 0) << child.err;
     expect_one_line(child, {"step timer runs at normal priority: ", "RLIMIT_RTPRIO 0",
+                            "the D-Bus system bus did not answer within 1000 ms",
                             "; steps may be late when the machine is busy"});
 }
 
@@ -358,6 +378,64 @@ TEST(EngineStartTest, TimerThatCannotBeHadTakesTheWholePanelDown)
     EXPECT_TRUE(child.exited);
     EXPECT_EQ(child.code, 0) << child.err;
     expect_one_line(child, {"timers.ui: control 9 \"t\": cannot start a timer thread"});
+}
+
+// The port hardware gone while the timer runs (the port helper died; here a
+// backend that says so at its fourth write): no access after it, the timer
+// off, the strip says so, and Start is refused with one line, however often
+// it is pressed.
+TEST(EngineStartTest, HardwareGoneStopsTheTimerAndStartIsRefused)
+{
+    const Child child = in_child([] {
+        struct Dying : stelmo::ports::Backend {
+            int writes = 0;
+            bool read(std::uint16_t, std::uint8_t &value) override
+            {
+                value = stelmo::ports::PORT_NOTHING;
+                return true;
+            }
+            bool write(std::uint16_t, std::uint8_t) override
+            {
+                if (++writes == 4)
+                    stelmo::ports::hardware_lost();
+                return writes < 4;
+            }
+        };
+        static Dying port;
+        if (!start_offscreen())
+            return 1;
+        stelmo::ports::install(&port);
+        const int handle = LoadPanel(0, (support::panels_dir() + "/operator.ui").c_str(), 1);
+        if (handle < 1 || DisplayPanel(handle) != 0)
+            return 2;
+        support::on_event = [](const support::Event &e) {
+            if (e.event == EVENT_TIMER_TICK)
+                outp(0x378, 1);
+        };
+        SetCtrlAttribute(handle, 9, ATTR_TIMER_ENABLED, 1);
+        support::run_for(200);
+        for (int press = 0; press < 3; ++press)
+            if (SetCtrlAttribute(handle, 9, ATTR_TIMER_ENABLED, 1) != ERR_PORT_GONE)
+                return 3;
+        support::run_for(100);
+        if (port.writes != 4)
+            return 4;
+        for (const QLabel *label : stelmo::engine::panel_widget(handle)->findChildren<QLabel *>())
+            if (label->text() == "Stopped: port hardware gone; start stelmo again")
+                return 0;
+        return 5;
+    });
+    EXPECT_TRUE(child.exited);
+    EXPECT_EQ(child.code, 0) << child.err;
+    std::vector<std::string> lines;
+    for (const std::string &line : lines_of(child.err))
+        if (line.rfind("stelmo: step timer runs at normal priority", 0) != 0)
+            lines.push_back(line);
+    ASSERT_EQ(lines.size(), 2u) << child.err;
+    EXPECT_EQ(lines[0], "stelmo: the port hardware is gone: every step timer is switched off, and "
+                        "Start is refused until stelmo is started again");
+    EXPECT_EQ(lines[1].rfind("stelmo: SetCtrlAttribute: the port hardware is gone; ", 0), 0u)
+        << lines[1];
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Start-up failures of the real stelmo binary: each ends with exit status 255
 # (2 for a bad option) and exactly one "stelmo:" line on stderr, shows no
-# panel and touches no port. --help and --version need no display.
+# panel and touches no port, exhausted resources included. --help and
+# --version need no display.
 #
 #   startup_failure_test.sh <path to the stelmo executable>
 set -uo pipefail
@@ -82,6 +83,21 @@ printf '# the card\nio = port,0x378=0xd01g\n' >"$work/config/stelmo/stelmo.conf"
 expect_failure bad_config_line 'config/stelmo/stelmo\.conf:2: io=port,0x378=0xd01g: ' \
     env -u STELMO_IO STELMO_TRACE="$work/bad_config_line.trace" "$bin"
 rm -r "$work/config/stelmo"
+
+# Resources exhausted: one line and 255, never an abort of Qt's (too few
+# descriptors) or a wait for a thread Qt could not start (too little address
+# space). Under a sanitizer only the first of them: its runtime needs
+# descriptors and address space (terabytes of shadow memory) of its own.
+sanitized=${ASAN_OPTIONS:-}${TSAN_OPTIONS:-}
+for limit in 8 6; do
+    expect_failure "descriptors_$limit" 'too few file descriptors' \
+        bash -c "ulimit -n $limit && exec env STELMO_TRACE=$work/descriptors_$limit.trace $bin"
+    [[ -z $sanitized ]] || break
+done
+if [[ -z $sanitized ]]; then
+    expect_failure address_space 'too little room to start' \
+        bash -c "ulimit -v 100000 && exec env STELMO_TRACE=$work/address_space.trace $bin"
+fi
 
 # Options: a wrong one is status 2, before a display is looked for.
 expected=2

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # with_xvfb.sh COMMAND [ARGS...]: runs COMMAND in a fresh Xvfb of its own and
-# ends with COMMAND's status. The server picks a free display itself and says
+# ends with COMMAND's status; COMMAND finds the server's process id in
+# XVFB_PID. The server picks a free display itself and says
 # which (-displayfd), so runs started side by side, from other build trees
 # too, never race for a display number.
 set -uo pipefail
@@ -18,4 +19,4 @@ if [[ -z $display ]]; then
     echo "FAILED: Xvfb did not start"
     exit 1
 fi
-DISPLAY=:$display "$@"
+XVFB_PID=$xvfb DISPLAY=:$display "$@"

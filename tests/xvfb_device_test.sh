@@ -3,6 +3,8 @@
 # stands in for /dev/port, with the first port remapped to 0x300. Operated from
 # the keyboard in Xvfb; the test plays the end switches by writing the switch
 # register's byte in the file and checks what lands at the physical offsets.
+# Then Stop and SIGTERM with stderr and the trace stuck in a full pipe, and
+# the port helper killed while the motor runs.
 # The device is reached through the port helper: the process with the window
 # holds neither the device nor any capability.
 #
@@ -86,4 +88,62 @@ grep -v '^#' "$trace" | grep -Eqv ' 0x3(00|02)$' && fail "an access did not go t
 unexpected=$(grep -v '^stelmo: step timer runs at normal priority: ' "$work/stderr" || true)
 [[ $realtime != tick* ]] || unexpected=$(cat "$work/stderr")
 [[ -n $unexpected ]] && fail "unexpected stderr: $unexpected"
+
+# Writes that reach the device: its modification time moves within $1 s.
+writing() {
+    local before
+    before=$(stat -c %.9Y "$dev")
+    sleep "$1"
+    [[ $(stat -c %.9Y "$dev") != "$before" ]]
+}
+
+# Stderr and the trace into a pipe that is full and never read, with a fault
+# on the tick path (the trace loses lines, which is said on stderr): stepping
+# goes on, Stop stops it, and SIGTERM ends stelmo.
+(
+    poke $((0x302)) 00 # no home switch: the reference run goes on
+    mkfifo "$work/stuck"
+    exec 3<>"$work/stuck" # a reader that never reads
+    timeout 1 cat /dev/zero >"$work/stuck" || true
+    STELMO_IO="port:$dev,0x378=0x300" STELMO_TRACE=$work/stuck STELMO_RIG_VIEW=0 "$bin" \
+        2>"$work/stuck" &
+    pid=$!
+    xdotool search --sync --onlyvisible --name '^stelmo' >/dev/null
+    xdotool key alt+s
+    writing 0.5 || fail "no step reaches the device with stderr stuck"
+    sleep 0.5
+    writing 0.5 || fail "the steps stopped with stderr stuck"
+    xdotool key alt+t
+    sleep 0.2
+    writing 0.5 && fail "steps after Stop with stderr stuck"
+    kill -TERM "$pid"
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$pid" 2>/dev/null && { kill -KILL "$pid"; fail "SIGTERM did not end stelmo in 10 s"; }
+    status=0
+    wait "$pid" || status=$?
+    ((status == 143)) || fail "exit status $status after SIGTERM"
+)
+
+# The port helper killed while the motor runs: the timer goes off at once,
+# the device gets nothing more, and Start is refused with one line.
+(
+    STELMO_IO="port:$dev,0x378=0x300" STELMO_TRACE=$trace STELMO_RIG_VIEW=0 "$bin" \
+        2>"$work/stderr-lost" &
+    pid=$!
+    xdotool search --sync --onlyvisible --name '^stelmo' >/dev/null
+    xdotool key alt+s
+    writing 0.5 || fail "no step reaches the device"
+    kill -KILL "$(ps -o pid= --ppid "$pid" | tr -d ' ')"
+    sleep 0.5
+    accesses=$(wc -l <"$trace")
+    xdotool key alt+s
+    sleep 0.5
+    (($(wc -l <"$trace") == accesses)) || fail "accesses after the helper died"
+    grep -q '^stelmo: the port hardware is gone: ' "$work/stderr-lost" ||
+        fail "nothing said about the hardware: $(cat "$work/stderr-lost")"
+    (($(grep -c 'SetCtrlAttribute: the port hardware is gone' "$work/stderr-lost") == 1)) ||
+        fail "Start was not refused with one line: $(cat "$work/stderr-lost")"
+    xdotool key alt+q
+    wait "$pid" || fail "exit status $? after Quit"
+)
 echo "passed: $(wc -l <"$trace") port accesses at 0x300/0x302 through the port helper; $realtime"

@@ -3,8 +3,9 @@
 # as an operator would, observed only through the port trace and the exit
 # status: a session with single steps and homing again, Stop from every place
 # the operator may be (a selector's list open, the rig view active, a click on
-# Stop while a list is open), and the panel window destroyed by another client
-# while the motor runs.
+# Stop while a list is open), the panel window destroyed by another client
+# while the motor runs, the X server stopped while it runs, a trace at the
+# file size limit, and a session bus that never answers.
 #
 #   xvfb_keyboard_test.sh <path to the stelmo executable>
 #
@@ -129,6 +130,75 @@ wait_until "still running after its window was destroyed" ended
 status=0
 wait "$pid" || status=$?
 ((status == 0)) || fail "exit status $status after the window was destroyed"
+
+# The X server stopped (kill -STOP) while the motor runs: the window can
+# neither show nor take anything, so the engine stops every timer within
+# about half a second, says why, and keeps it stopped once the server goes
+# on, until Start.
+(
+    trace=$work/trace-frozen
+    STELMO_TRACE=$trace "$bin" 2>"$work/stderr-frozen" &
+    pid=$!
+    xdotool search --sync --onlyvisible --name '^stelmo' >/dev/null
+    sleep 0.3
+    xdotool key alt+s
+    running "Start before the X server stops"
+    server=$XVFB_PID
+    kill -STOP "$server"
+    sleep 1.5
+    held=$(outs)
+    sleep 1
+    now=$(outs)
+    kill -CONT "$server"
+    ((now == held)) || fail "$((now - held)) writes in 1 s while the X server was stopped"
+    stopped "the X server going on again"
+    grep -q '^stelmo: the panel window did not answer for ' "$work/stderr-frozen" ||
+        fail "nothing said about the window: $(cat "$work/stderr-frozen")"
+    xdotool key alt+s
+    running "Start once the X server goes on"
+    xdotool key alt+q
+    wait "$pid" || fail "exit status $? after Quit"
+)
+
+# The trace reaches the file size limit (ulimit -f) while the motor runs:
+# lines are lost and said, never the process (SIGXFSZ), and the trace keeps
+# whole lines only.
+(
+    ulimit -f 4 # KiB: a couple of seconds of stepping
+    trace=$work/trace-limited
+    STELMO_TRACE=$trace "$bin" 2>"$work/stderr-limited" &
+    pid=$!
+    xdotool search --sync --onlyvisible --name '^stelmo' >/dev/null
+    xdotool key alt+s
+    for _ in $(seq 100); do grep -q 'File too large' "$work/stderr-limited" && break; sleep 0.1; done
+    grep -q "^stelmo: trace file $trace: File too large; " "$work/stderr-limited" ||
+        fail "nothing said of the full trace: $(cat "$work/stderr-limited")"
+    xdotool key alt+q
+    wait "$pid" || fail "exit status $? at the file size limit"
+    [[ $(tail -c 1 "$trace" | od -An -c | tr -d ' ') == '\n' ]] || fail "the trace ends in part of a line"
+)
+
+# A session bus that takes connections and never answers: Qt alone would
+# wait 25 s and more for it at start-up; stelmo gives it a second, says so,
+# and comes up without it.
+(
+    /usr/bin/python3 -c 'import socket, sys, time
+bus = socket.socket(socket.AF_UNIX)
+bus.bind(sys.argv[1])
+bus.listen(16)
+time.sleep(60)' "$work/silent-bus" &
+    listener=$!
+    until [[ -S $work/silent-bus ]]; do sleep 0.05; done
+    DBUS_SESSION_BUS_ADDRESS=unix:path=$work/silent-bus "$bin" 2>"$work/stderr-bus" &
+    pid=$!
+    timeout 10 xdotool search --sync --onlyvisible --name '^stelmo' >/dev/null ||
+        fail "no window within 10 s with a session bus that does not answer"
+    grep -q '^stelmo: D-Bus did not answer within 1000 ms' "$work/stderr-bus" ||
+        fail "nothing said about D-Bus: $(cat "$work/stderr-bus")"
+    xdotool key alt+q
+    wait "$pid" || fail "exit status $? after Quit"
+    kill "$listener"
+)
 
 # Without the right to real-time scheduling start-up says so in one line.
 unexpected=$(grep -v '^stelmo: step timer runs at normal priority: ' "$work/stderr" || true)

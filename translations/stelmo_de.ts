@@ -192,6 +192,14 @@
         <source>trace file %1 (%2)</source>
         <translation>Trace-Datei %1 (%2)</translation>
     </message>
+    <message>
+        <source>writing to it does not keep up</source>
+        <translation>das Schreiben kommt nicht hinterher</translation>
+    </message>
+    <message>
+        <source>cannot start the writer of %1: %2</source>
+        <translation>der Schreiber für %1 lässt sich nicht starten: %2</translation>
+    </message>
 </context>
 <context>
     <name>Ports</name>
@@ -309,6 +317,13 @@
     <message>
         <source>capabilities dropped in this thread, but %1 other threads keep theirs (drop them before any thread starts)</source>
         <translation>Capabilities in diesem Thread abgegeben, aber %1 andere Threads behalten ihre (sie abgeben, bevor ein Thread startet)</translation>
+    </message>
+</context>
+<context>
+    <name>Report</name>
+    <message>
+        <source>%1 earlier lines could not be written to standard error; it did not take them</source>
+        <translation>%1 frühere Zeilen ließen sich nicht auf die Standardfehlerausgabe schreiben; sie nahm sie nicht an</translation>
     </message>
 </context>
 <context>
@@ -509,6 +524,10 @@
 Configuration files: %2</source>
         <translation>Bedienfelddatei: %1
 Konfigurationsdateien: %2</translation>
+    </message>
+    <message>
+        <source>Stopped: %1</source>
+        <translation>Angehalten: %1</translation>
     </message>
 </context>
 <context>
@@ -1085,10 +1104,6 @@ Bedienfeld aus. Ohne Einstellungen steuert es einen simulierten Prüfstand.</tra
         <translation>%1 lässt sich nicht lesen: Datei oder Verzeichnis nicht gefunden</translation>
     </message>
     <message>
-        <source>cannot ignore SIGPIPE: %1</source>
-        <translation>SIGPIPE lässt sich nicht ignorieren: %1</translation>
-    </message>
-    <message>
         <source>cannot make a pipe to watch signals with: %1</source>
         <translation>keine Pipe zum Beobachten der Signale möglich: %1</translation>
     </message>
@@ -1247,6 +1262,102 @@ Bedienfeld aus. Ohne Einstellungen steuert es einen simulierten Prüfstand.</tra
     <message>
         <source>not on the session bus, so no script can reach this stelmo: %1</source>
         <translation>nicht am D-Bus-Sitzungsbus, kein Skript kann dieses stelmo erreichen: %1</translation>
+    </message>
+    <message>
+        <source>the D-Bus system bus did not answer within %1 ms</source>
+        <translation>der D-Bus-Systembus hat nicht binnen %1 ms geantwortet</translation>
+    </message>
+    <message>
+        <source>too few file descriptors to start: stelmo needs %1 free, and ulimit -n allows %2 in all</source>
+        <translation>zu wenige Dateideskriptoren für den Start: stelmo braucht %1 freie, und ulimit -n erlaubt insgesamt %2</translation>
+    </message>
+    <message>
+        <source>D-Bus did not answer within %1 ms: screen readers get nothing from stelmo this time</source>
+        <translation>D-Bus hat nicht binnen %1 ms geantwortet: Bildschirmleser erhalten diesmal nichts von stelmo</translation>
+    </message>
+    <message>
+        <source>the port hardware is gone; no timer is switched on until stelmo is started again</source>
+        <translation>die Port-Hardware ist weg; kein Timer wird eingeschaltet, bis stelmo neu gestartet ist</translation>
+    </message>
+    <message>
+        <source>control %1 %2 answers %3, the key that stops the motor, but is bound to %4; only a button bound to stop may answer it</source>
+        <translation>Steuerelement %1 %2 reagiert auf %3, die Taste, die den Motor anhält, ist aber an %4 gebunden; nur eine an stop gebundene Schaltfläche darf darauf reagieren</translation>
+    </message>
+    <message>
+        <source>no callback</source>
+        <translation>keinen Callback</translation>
+    </message>
+    <message>
+        <source>%1 is disabled; the operator could not use it</source>
+        <translation>%1 ist deaktiviert; der Bediener könnte es nicht benutzen</translation>
+    </message>
+    <message>
+        <source>%1 is hidden; the operator could not use it</source>
+        <translation>%1 ist verborgen; der Bediener könnte es nicht benutzen</translation>
+    </message>
+    <message>
+        <source>the form holds a %1, which reads files by itself; use a QLabel or a QTextEdit</source>
+        <translation>das Formular enthält einen %1, der selbst Dateien liest; stattdessen ein QLabel oder ein QTextEdit verwenden</translation>
+    </message>
+    <message>
+        <source>a %1 of %2, more than %3</source>
+        <translation>ein Wert %1 von %2, mehr als %3</translation>
+    </message>
+    <message>
+        <source>a layout item with %1 %2; rows, columns and spans go up to %3</source>
+        <translation>ein Layout-Element mit %1 %2; Zeilen, Spalten und Spannen gehen bis %3</translation>
+    </message>
+    <message>
+        <source>a layout&apos;s %1 lists more than %2 entries</source>
+        <translation>das %1 eines Layouts führt mehr als %2 Einträge</translation>
+    </message>
+    <message>
+        <source>more than %1 characters of text</source>
+        <translation>mehr als %1 Zeichen Text</translation>
+    </message>
+    <message>
+        <source>the style sheet %1 holds &quot;url&quot; once its escapes are undone; a panel&apos;s style sheets may name no file</source>
+        <translation>das Stylesheet %1 enthält „url“, sobald seine Escape-Sequenzen aufgelöst sind; die Stylesheets eines Panels dürfen keine Datei nennen</translation>
+    </message>
+    <message>
+        <source>a style sheet escapes its escapes more than %1 times</source>
+        <translation>ein Stylesheet verschachtelt seine Escape-Sequenzen mehr als %1-mal</translation>
+    </message>
+    <message>
+        <source>the text %1 holds more than %2 tags</source>
+        <translation>der Text %1 enthält mehr als %2 Tags</translation>
+    </message>
+    <message>
+        <source>the text %1 holds more than %2 tables</source>
+        <translation>der Text %1 enthält mehr als %2 Tabellen</translation>
+    </message>
+    <message>
+        <source>the text %1 names %2; a panel&apos;s texts may show pictures only from the program (:/...), never files</source>
+        <translation>der Text %1 nennt %2; die Texte eines Panels dürfen nur Bilder aus dem Programm zeigen (:/...), nie Dateien</translation>
+    </message>
+    <message>
+        <source>cannot ignore %1: %2</source>
+        <translation>%1 lässt sich nicht ignorieren: %2</translation>
+    </message>
+    <message>
+        <source>the port hardware is gone: every step timer is switched off, and Start is refused until stelmo is started again</source>
+        <translation>die Port-Hardware ist weg: jeder Schritt-Timer ist ausgeschaltet, und Starten wird verweigert, bis stelmo neu gestartet ist</translation>
+    </message>
+    <message>
+        <source>the window did not answer</source>
+        <translation>das Fenster hat nicht geantwortet</translation>
+    </message>
+    <message>
+        <source>port hardware gone; start stelmo again</source>
+        <translation>Port-Hardware weg; stelmo neu starten</translation>
+    </message>
+    <message>
+        <source>the panel window did not answer for %1 s (its event loop or the X server was held up): every step timer is switched off; press Start to go on</source>
+        <translation>das Panel-Fenster hat %1 s lang nicht geantwortet (seine Ereignisschleife oder der X-Server hing): jeder Schritt-Timer ist ausgeschaltet; Starten drücken, um weiterzumachen</translation>
+    </message>
+    <message>
+        <source>too little room to start the user interface&apos;s threads (ulimit -v: %1): %2</source>
+        <translation>zu wenig Platz für die Threads der Bedienoberfläche (ulimit -v: %1): %2</translation>
     </message>
 </context>
 </TS>

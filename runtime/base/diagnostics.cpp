@@ -4,6 +4,7 @@
 #include "runtime/base/diagnostics.h"
 
 #include "runtime/base/text.h"
+#include "runtime/base/writer.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -136,7 +137,10 @@ FaultLog &faults()
     // Never destroyed: a thread may still count a fault while the process
     // exits. The summary at exit runs before any destructor.
     static FaultLog *const log = [] {
-        std::atexit([] { faults().flush_repeats(Clock::now(), true); });
+        std::atexit([] {
+            faults().flush_repeats(Clock::now(), true);
+            settle_writers_at_exit(); // the summaries just queued
+        });
         return new FaultLog;
     }();
     return *log;

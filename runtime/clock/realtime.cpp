@@ -1,5 +1,6 @@
 #include "runtime/clock/realtime.h"
 
+#include "runtime/base/bus_probe.h"
 #include "runtime/base/realtime_policy.h"
 #include "runtime/config/translation.h"
 
@@ -108,6 +109,11 @@ bool rtkit_make_realtime(pid_t tid, int priority, int &granted, std::string &why
 {
     if (!QCoreApplication::instance()) {
         why = translate("stelmo", "RealtimeKit not asked (no application object)")();
+        return false;
+    }
+    if (bus::silent(bus::system_address(), RTKIT_BUDGET_MS)) { // Qt would wait 25 s for it
+        why = translate("stelmo",
+                        "the D-Bus system bus did not answer within %1 ms")(RTKIT_BUDGET_MS);
         return false;
     }
     QDBusConnection bus = QDBusConnection::systemBus();

@@ -26,6 +26,7 @@
 #include "runtime/engine/bus.h"
 #include "runtime/engine/state.h"
 
+#include "runtime/base/bus_probe.h"
 #include "runtime/base/report.h"
 #include "runtime/config/translation.h"
 #include "runtime/ports/monitor.h"
@@ -38,7 +39,6 @@
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
-#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -228,10 +228,23 @@ void RigService::start()
     try {
         std::thread([self] {
             ::pthread_setname_np(::pthread_self(), "stelmo-bus");
-            const QDBusConnection bus =
-                QDBusConnection::connectToBus(QDBusConnection::SessionBus, CONNECTION);
-            const bool ok = bus.isConnected();
-            const QString error = ok ? QString() : bus.lastError().message();
+            // The D-Bus library waits for a bus that takes a connection and
+            // never answers without a limit, and Qt's D-Bus thread with it,
+            // up to the end of the process: a bus that does not answer
+            // within the second is not connected to at all.
+            const bus::Probe probe(bus::session_address(),
+                                   bus::Clock::now() + std::chrono::milliseconds(ANSWER_MS));
+            bool ok = probe.ok();
+            QString error = ok ? QString()
+                            : probe.silent()
+                                ? translate("stelmo", "it did not answer within a second").qstring()
+                                : QString::fromStdString(probe.why());
+            if (ok) {
+                const QDBusConnection bus =
+                    QDBusConnection::connectToBus(QDBusConnection::SessionBus, CONNECTION);
+                ok = bus.isConnected();
+                error = ok ? QString() : bus.lastError().message();
+            }
             QMetaObject::invokeMethod(
                 self, [self, ok, error] { self->connected(ok, error); }, Qt::QueuedConnection);
         }).detach();
@@ -490,10 +503,7 @@ QDBusMessage RigService::properties_call(const QDBusMessage &message)
 // bus is launched for stelmo's sake.
 bool session_bus_named()
 {
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-        return true;
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+    return !bus::session_address().empty();
 }
 
 } // namespace

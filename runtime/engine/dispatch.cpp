@@ -147,6 +147,8 @@ void dispatch(int handle, int control_id, int event)
 
 void tick(Engine &engine, int handle, int control_id)
 {
+    if (stopped_before_tick(engine))
+        return;
     if (Control *control = find_control(engine, handle, control_id, Kind::timer);
         control && control->callback)
         call(handle, *control, EVENT_TIMER_TICK);
@@ -173,11 +175,7 @@ void show_waiting_values(Engine &engine)
 void request_quit(Engine &engine, int code)
 {
     // No tick after this: every timer is off before the loop ends.
-    for (auto &[handle, panel] : engine.panels)
-        for (auto &[id, control] : panel->controls)
-            if (control.timer)
-                control.timer->set_enabled(false);
-    engine.frames->mark(engine.strips);
+    stop_every_timer(engine, StopCause::ending);
     engine.quit_requested = true;
     engine.quit_code = code;
     if (!engine.running)

@@ -72,6 +72,8 @@ const char *failure_name(int code)
         return "bad argument";
     case ERR_LOOP_RUNNING:
         return "the event loop is already running";
+    case ERR_PORT_GONE:
+        return "the port hardware is gone";
     default:
         return "failed";
     }
@@ -274,9 +276,16 @@ extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value
                  translate("stelmo", "attribute %1 is not one the engine knows")(attribute)};
     if (!fault)
         fault = lookup(*engine, panel, control, Kind::timer, c);
+    if (!fault && value != 0 && engine->hardware_gone)
+        fault = {ERR_PORT_GONE, translate("stelmo", "the port hardware is gone; no timer is "
+                                                    "switched on until stelmo is started again")()};
     if (fault)
         return refuse("SetCtrlAttribute", panel, control, fault);
     c->timer->set_enabled(value != 0);
+    if (value != 0)
+        engine->stopped_by = StopCause::none; // Start: the engine's last stop is over
+    if (value != 0 && on_loop_thread(*engine))
+        watch_window_again();
     engine->frames->mark(engine->strips); // the strip says Running or Stopped
     return 0;
 }
@@ -329,6 +338,8 @@ extern "C" int RunUserInterface(void)
         QTimer repeats;
         QObject::connect(&repeats, &QTimer::timeout, [] { stelmo::diagnostics::flush_repeats(); });
         repeats.start(REPEATS_MS);
+        // Ticks stop when the loop or the display stops answering.
+        const std::unique_ptr<QObject> watchdog = watch_window(*engine);
         engine->app->exec();
     }
     // A signal ends the process here, with every timer already off: the

@@ -7,6 +7,7 @@
 
 #include "runtime/services.h"
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +64,17 @@ std::vector<int> control_ids(int panel);
 
 // The program function bound to control `control` of panel `panel`, or null.
 CtrlCallbackPtr control_callback(int panel, int control);
+
+// No motion the operator cannot see or stop: while RunUserInterface runs, a
+// window that has not turned its event loop, or a display that has not
+// answered, for longer than this makes the engine stop every timer
+// (watchdog.cpp).
+constexpr std::chrono::milliseconds WINDOW_SILENCE_MAX{500};
+
+// The clock the window watchdog reads, steady_clock's by default; a test puts
+// one of its own in its place. Before any panel is loaded.
+using WatchdogClock = std::chrono::steady_clock::time_point (*)();
+void set_watchdog_clock(WatchdogClock now);
 
 // Takes panel `panel` down: its window, its timers and its handle. False for
 // an unknown handle. Not from inside a callback (its ticks may be waiting for

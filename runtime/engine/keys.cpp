@@ -1,4 +1,11 @@
-// The keys of the panels' buttons, honoured in every window of the program.
+// The keys of the panels' buttons, honoured in every window of the program,
+// and Esc, the engine's own Stop.
+//
+// Esc switches every timer of the program off (stopping.cpp), in every
+// window, whatever the panel file binds: the operator's stop that no panel
+// file can take away. A panel file may still list Esc on its Stop button,
+// which then changes nothing; on any other button it is refused
+// (check_keys).
 //
 // A button answers its shortcut (the mnemonic of its text, "S&top" gives
 // Alt+T, or the shortcut the form sets) and the keys its stelmoKeys property
@@ -35,6 +42,12 @@ namespace {
 QKeyCombination pressed(const QKeyEvent &event)
 {
     return QKeyCombination(event.modifiers() & ~Qt::KeypadModifier, Qt::Key(event.key()));
+}
+
+// Esc, with or without modifiers: the engine's Stop.
+bool is_stop_key(QKeyCombination key)
+{
+    return key.key() == Qt::Key_Escape;
 }
 
 bool is_modifier(Qt::Key key)
@@ -129,15 +142,23 @@ public:
     bool eventFilter(QObject *, QEvent *event) override
     {
         switch (event->type()) {
-        case QEvent::ShortcutOverride:
+        case QEvent::ShortcutOverride: {
             // Claimed, so that no shortcut of Qt's acts on it as well: the
             // key press that follows clicks the button.
-            if (!button_for(engine_, pressed(*static_cast<QKeyEvent *>(event))))
+            const QKeyCombination key = pressed(*static_cast<QKeyEvent *>(event));
+            if (!is_stop_key(key) && !button_for(engine_, key))
                 return false;
             event->accept();
             return true;
+        }
         case QEvent::KeyPress: {
             const auto *key = static_cast<QKeyEvent *>(event);
+            if (is_stop_key(pressed(*key))) {
+                close_popups();
+                stop_every_timer(engine_, StopCause::escape);
+                event->accept();
+                return true;
+            }
             QAbstractButton *button = button_for(engine_, pressed(*key));
             if (!button)
                 return false;
@@ -217,6 +238,14 @@ Fault check_keys(const PanelDescription &description)
             button_keys(control.widget, "", keys)) // checked when it was described
             continue;
         for (const QKeyCombination key : keys) {
+            if (is_stop_key(key) && control.callback_name != "stop")
+                return {ERR_BAD_CONTROL,
+                        translate("stelmo", "control %1 %2 answers %3, the key that stops the "
+                                            "motor, but is bound to %4; only a button bound to "
+                                            "stop may answer it")(
+                            id, name_of(control.widget), shown(QKeySequence(key).toString()),
+                            control.callback_name.empty() ? translate("stelmo", "no callback")()
+                                                          : in_quotes(control.callback_name))};
             const auto [it, fresh] = answered.emplace(key.toCombined(), id);
             if (!fresh && it->second != id)
                 return {ERR_BAD_CONTROL,

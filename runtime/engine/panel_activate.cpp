@@ -126,24 +126,20 @@ void wire(Engine &engine, Panel &panel)
     }
 }
 
-// Closing or destroying the window ends the event loop; destroying it also
-// stops the panel's timers.
+// Closing or destroying the window ends the event loop, with every timer
+// switched off first.
 void watch(Panel &panel)
 {
     QWidget *root = panel.root.data();
     panel.watcher = std::make_unique<WindowWatcher>(root);
     // The connection goes with the watcher, which the panel drops before
-    // anything else, so `self` is alive whenever the lambda runs.
-    Panel *self = &panel;
-    QObject::connect(root, &QObject::destroyed, panel.watcher.get(), [self] {
+    // anything else: taking a panel down is not the operator closing it.
+    QObject::connect(root, &QObject::destroyed, panel.watcher.get(), [] {
         Engine *engine = current_engine();
         if (!engine)
             return;
         const HoldUnlessHeld hold(engine->lock);
-        for (auto &[id, control] : self->controls)
-            if (control.timer)
-                control.timer->set_enabled(false);
-        request_quit(*engine, 0);
+        request_quit(*engine, 0); // every timer off (stopping.cpp), then the loop ends
     });
 }
 

@@ -238,6 +238,28 @@ bool written_value(const QByteArray &document, const QString &name, const char *
     return found == 1;
 }
 
+// Refuses a control the operator could not reach: disabled, or hidden (by
+// itself, by a widget around it, or by a maximum size of nothing). Timers
+// have no face and are left alone.
+Fault check_operable(const PanelDescription &description)
+{
+    const QWidget *root = description.root.get();
+    for (const auto &[id, control] : description.controls) {
+        const QWidget *widget = control.widget;
+        if (control.cls->kind == Kind::timer)
+            continue;
+        const std::string ctrl = translate("stelmo", "control %1 %2")(id, name_of(widget));
+        if (!widget->isEnabled() || !root->isEnabled())
+            return {ERR_BAD_CONTROL,
+                    translate("stelmo", "%1 is disabled; the operator could not use it")(ctrl)};
+        if (!widget->isVisibleTo(root) || widget->maximumWidth() == 0 ||
+            widget->maximumHeight() == 0)
+            return {ERR_BAD_CONTROL,
+                    translate("stelmo", "%1 is hidden; the operator could not use it")(ctrl)};
+    }
+    return {};
+}
+
 } // namespace
 
 std::string written(const QByteArray *document, const QObject *object, const char *property)
@@ -281,9 +303,16 @@ Fault describe_panel(std::unique_ptr<QWidget> root, int panel_id, PanelDescripti
                     name_of(top), printable(property.toStdString()))};
 
     for (QObject *object : top->findChildren<QObject *>()) {
+        // Whatever the form called it (panel_file.cpp refuses it by name).
+        if (object->inherits("QTextBrowser"))
+            return {ERR_NOT_A_PANEL, translate("stelmo", "the form holds a %1, which reads files "
+                                                         "by itself; use a QLabel or a "
+                                                         "QTextEdit")("QTextBrowser")};
         if (Fault fault = describe_control(object, description))
             return fault;
     }
+    if (Fault fault = check_operable(description))
+        return fault;
     return check_keys(description);
 }
 

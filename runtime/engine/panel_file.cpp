@@ -47,6 +47,14 @@ constexpr double FORM_SIZE_MAX = 10000;  // px: a width, height or position
 constexpr double NO_MAXIMUM = 16777215;  // what Designer writes for "no maximum size"
 constexpr double FONT_POINTS_MAX = 1000; // a font's point size
 constexpr long long REFERENCE_MAX_BYTES = 16 * 1024 * 1024; // a file the form names
+// Rows and columns of a layout or a table, spans, and entries of a layout's
+// stretch and minimum lists: a grid's cost grows with them, not with what
+// is in it.
+constexpr int GRID_MAX = 1000;
+constexpr qsizetype TEXT_TOTAL_MAX = 256 * 1024; // characters of all the form's texts
+// The one widget that reads files by itself: its source, and the pictures
+// and style sheets that source names.
+constexpr const char *BROWSER = "QTextBrowser";
 
 std::string join(std::string_view dir, std::string_view name)
 {
@@ -186,41 +194,10 @@ Fault check_text_reference(const QString &reference, const ReferenceDirs &places
     return {};
 }
 
-// The files a piece of text would make Qt read when it is shown: url(...) in
-// style sheets and style attributes, src and background in rich-text tags,
-// href of <link> (a style sheet), and Markdown images.
-QStringList text_references(const QString &text)
+Fault refuse_browser()
 {
-    static const QRegularExpression url(
-        QStringLiteral(R"re(url\(\s*(?:"([^"]*)"|'([^']*)'|([^)]*))\s*\))re"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression tag(
-        QStringLiteral(R"re(<\s*([A-Za-z][A-Za-z0-9]*)([^>]*)>?)re"));
-    static const QRegularExpression attribute(
-        QStringLiteral(R"re(\b(src|background|href)\s*=\s*(?:"([^"]*)"|'([^']*)'|([^\s"'>]+)))re"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression markdown(QStringLiteral(R"re(!\[[^\]]*\]\(\s*<?([^)\s>]*))re"));
-
-    const auto first_captured = [](const QRegularExpressionMatch &match, int from) {
-        for (int i = from; i <= match.lastCapturedIndex(); ++i)
-            if (match.capturedStart(i) >= 0)
-                return match.captured(i);
-        return QString();
-    };
-    QStringList found;
-    for (const auto &match : url.globalMatch(text))
-        found << first_captured(match, 1);
-    for (const auto &element : tag.globalMatch(text)) {
-        const bool link =
-            element.captured(1).compare(QLatin1String("link"), Qt::CaseInsensitive) == 0;
-        for (const auto &match : attribute.globalMatch(element.captured(2))) {
-            if (match.captured(1).compare(QLatin1String("href"), Qt::CaseInsensitive) != 0 || link)
-                found << first_captured(match, 2);
-        }
-    }
-    for (const auto &match : markdown.globalMatch(text))
-        found << match.captured(1);
-    return found;
+    return {ERR_NOT_A_PANEL, translate("stelmo", "the form holds a %1, which reads files by "
+                                                 "itself; use a QLabel or a QTextEdit")(BROWSER)};
 }
 
 // The elements whose text is a pixmap or icon file for the form loader.
@@ -265,12 +242,20 @@ Fault check_element(const QString &element, const QString &parent, const QString
                                          number(value), number(FONT_POINTS_MAX))};
     } else if (names_form_file(element)) {
         return check_form_file(text, places);
+    } else if (element == QLatin1String("number") && (property == QLatin1String("rowCount") ||
+                                                      property == QLatin1String("columnCount"))) {
+        if (is_number && std::abs(value) > GRID_MAX)
+            return {ERR_NOT_A_PANEL, translate("stelmo", "a %1 of %2, more than %3")(
+                                         shown(property), number(value), GRID_MAX)};
+    } else if (element == QLatin1String("extends") && text.trimmed() == QLatin1String(BROWSER)) {
+        return refuse_browser();
     } else if (element == QLatin1String("string") && parent == QLatin1String("url")) {
         return check_text_reference(text, places);
     } else if (element == QLatin1String("string")) {
-        for (const QString &reference : text_references(text))
-            if (Fault fault = check_text_reference(reference, places))
+        if (property == QLatin1String("styleSheet"))
+            if (Fault fault = check_style_sheet(text))
                 return fault;
+        return check_panel_text(text);
     }
     return {};
 }
@@ -359,6 +344,36 @@ Fault read_panel_file(const std::string &path, QByteArray &data)
 
 namespace {
 
+// A layout item's row, column and spans, and the entries of a layout's
+// stretch and minimum lists, within GRID_MAX.
+Fault check_grid(const QXmlStreamReader &xml)
+{
+    const QXmlStreamAttributes attributes = xml.attributes();
+    if (xml.name() == QLatin1String("item")) {
+        // A span of -1 reaches to the last row or column.
+        for (const auto &[place, least] :
+             {std::pair{"row", 0}, {"column", 0}, {"rowspan", -1}, {"colspan", -1}}) {
+            const QStringView written = attributes.value(QLatin1String(place));
+            bool ok = written.isEmpty();
+            const int at = ok ? 0 : written.toInt(&ok);
+            if (!ok || at < least || at > GRID_MAX)
+                return {ERR_NOT_A_PANEL,
+                        translate("stelmo",
+                                  "a layout item with %1 %2; rows, columns and spans "
+                                  "go up to %3")(place, shown(written.toString()), GRID_MAX)};
+        }
+    } else if (xml.name() == QLatin1String("layout")) {
+        for (const char *list :
+             {"stretch", "rowstretch", "columnstretch", "rowminimumheight", "columnminimumwidth"}) {
+            if (attributes.value(QLatin1String(list)).count(QLatin1Char(',')) >= GRID_MAX)
+                return {ERR_NOT_A_PANEL,
+                        translate("stelmo", "a layout's %1 lists more than %2 entries")(list,
+                                                                                        GRID_MAX)};
+        }
+    }
+    return {};
+}
+
 // What check_form_document keeps while it reads a form: how much there is
 // so far, and the open elements with the text of the innermost one.
 struct FormScan {
@@ -366,6 +381,7 @@ struct FormScan {
     int depth = 0;
     int elements = 0;
     int widgets = 0;
+    qsizetype texts = 0; // characters of the <string> elements so far
     // The open elements, innermost last, and for each <property> its name.
     std::vector<std::pair<QString, QString>> open;
     QString text; // of the innermost element since it started
@@ -393,6 +409,11 @@ struct FormScan {
             return {ERR_NOT_A_PANEL, translate("stelmo", "the form connects signals "
                                                          "(<connection>); stelmo binds its "
                                                          "controls by name only")()};
+        if (xml.name() == QLatin1String("widget") &&
+            xml.attributes().value(QLatin1String("class")) == QLatin1String(BROWSER))
+            return refuse_browser();
+        if (Fault fault = check_grid(xml))
+            return fault;
         // A theme icon's name with a / in it can reach any file.
         if (const QString theme = xml.attributes().value(QLatin1String("theme")).toString();
             xml.name() == QLatin1String("iconset") && theme.contains(QLatin1Char('/')))
@@ -411,6 +432,9 @@ struct FormScan {
         --depth;
         const QString element = open.back().first;
         open.pop_back();
+        if (element == QLatin1String("string") && (texts += text.size()) > TEXT_TOTAL_MAX)
+            return {ERR_NOT_A_PANEL, translate("stelmo", "more than %1 characters of text")(
+                                         static_cast<long long>(TEXT_TOTAL_MAX))};
         const QString parent = open.empty() ? QString() : open.back().first;
         Fault fault = check_element(element, parent, property(), text, places);
         text.clear();

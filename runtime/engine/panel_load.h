@@ -37,6 +37,16 @@ Fault read_panel_file(const std::string &path, QByteArray &data);
 // (ERR_NOT_A_PANEL).
 Fault check_form_document(const QByteArray &data, const std::string &panel_dir);
 
+// Refuses a style sheet that could name a file: one that holds "url" once
+// its CSS escapes are undone (ERR_NOT_A_PANEL) (panel_text.cpp).
+Fault check_style_sheet(const QString &sheet);
+
+// Refuses a text of a panel file that, shown as rich text or Markdown, would
+// make Qt read a file (anything but the program's own resources, ":/..."),
+// or holds more tags or tables than lay out in good time (ERR_NOT_A_PANEL)
+// (panel_text.cpp).
+Fault check_panel_text(const QString &text);
+
 // The program's function called `name`, for a control callback. Only
 // C-linkage functions of the executable that holds the engine qualify, never
 // library functions or the run-time's own entry points (ERR_BAD_CONTROL,

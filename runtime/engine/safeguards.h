@@ -18,6 +18,16 @@ namespace stelmo::engine {
 struct Engine;
 struct PanelDescription;
 
+// Refuses to start (ERR_NO_ENGINE, one line) when stelmo would hang or abort
+// on the way: too few free file descriptors, or no room for the threads Qt
+// starts (bounded_start.cpp). Before the application is created.
+Fault check_room_to_start();
+
+// Keeps Qt's accessibility bridge off D-Bus buses that do not answer its
+// start-up questions within a second, and says so in one line. Before the
+// application is created.
+void keep_qt_off_silent_buses();
+
 // Ends the program as Quit does when another X client destroys a panel's
 // window (window_guard.cpp).
 void install_window_guard(Engine &engine);

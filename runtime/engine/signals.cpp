@@ -1,6 +1,7 @@
-// Signals. SIGPIPE is ignored: a write to a pipe nobody reads any more fails
-// with EPIPE and is reported like any other failed write, instead of ending
-// the process silently with a phase left on. SIGTERM, SIGINT and SIGHUP end
+// Signals. SIGPIPE and SIGXFSZ are ignored: a write to a pipe nobody reads
+// any more fails with EPIPE, and a trace that reaches the file size limit
+// (ulimit -f) with EFBIG, and each is reported like any other failed write,
+// instead of ending the process silently with a phase left on. SIGTERM, SIGINT and SIGHUP end
 // the program as Quit does, with every timer off at once, and the process
 // then exits with 128 + the signal's number, as a shell reports a process
 // the signal ended. The handler only writes the signal's number into a pipe
@@ -33,6 +34,9 @@ int signal_pipe[2] = {-1, -1};
 // Signals caught so far (lock-free, so the handler may count them).
 std::atomic_int signals_caught{0};
 static_assert(std::atomic_int::is_always_lock_free);
+// The engine whose ticks the handler stops, should the loop not answer.
+std::atomic<Engine *> watched{nullptr};
+static_assert(std::atomic<Engine *>::is_always_lock_free && std::atomic_bool::is_always_lock_free);
 // The signal that ended the event loop; 0: none. Event-loop thread only.
 int ending = 0;
 
@@ -45,6 +49,10 @@ extern "C" void on_signal(int number)
         std::raise(number);
         return;
     }
+    // No tick reaches the program from now on, even while the loop does
+    // not answer (stopping.cpp); the loop then ends the program.
+    if (Engine *engine = watched.load())
+        engine->stop_asked.store(true);
     const int saved = errno;
     const char byte = static_cast<char>(number);
     [[maybe_unused]] const ssize_t n = ::write(signal_pipe[1], &byte, 1);
@@ -69,13 +77,16 @@ Fault watch_signals(Engine &engine)
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    if (::sigaction(SIGPIPE, &ignore, nullptr) != 0)
-        return {ERR_NO_ENGINE,
-                translate("stelmo", "cannot ignore SIGPIPE: %1")(std::strerror(errno))};
+    for (const int number : {SIGPIPE, SIGXFSZ}) {
+        if (::sigaction(number, &ignore, nullptr) != 0)
+            return {ERR_NO_ENGINE, translate("stelmo", "cannot ignore %1: %2")(
+                                       sigabbrev_np(number), std::strerror(errno))};
+    }
 
     if (signal_pipe[0] < 0 && ::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return {ERR_NO_ENGINE, translate("stelmo", "cannot make a pipe to watch signals with: %1")(
                                    std::strerror(errno))};
+    watched.store(&engine);
     auto *notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, engine.app);
     Engine *self = &engine;
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [self] { signalled(*self); });

@@ -214,10 +214,13 @@ void running_handler(QtMsgType type, const QMessageLogContext &context, const QS
                          "lost the display %1: %2 Stepping is stopped; stelmo ends with exit "
                          "status 1")(in_quotes(environment("DISPLAY")),
                                      shown(text.section(QLatin1Char('\n'), 0, 0))));
+        settle_reports(); // Qt ends the process next
         return;
     }
     if (type == QtCriticalMsg || type == QtFatalMsg || qt_diagnostics)
         report("Qt: " + shown(text.section(QLatin1Char('\n'), 0, 0)));
+    if (type == QtFatalMsg)
+        settle_reports(); // Qt aborts next
 }
 
 // The icon of stelmo's windows: the desktop theme's, else the one built next
@@ -335,19 +338,24 @@ Engine *start_engine()
     // without it.
     ports::drop_capabilities();
     auto engine = std::make_unique<Engine>();
-    Fault fault = read_settings(engine->settings);
+    Fault fault = check_room_to_start();
+    if (!fault)
+        fault = read_settings(engine->settings);
     if (!fault)
         fault = display_reachable();
     if (!fault)
         fault = open_ports(*engine);
-    if (!fault)
+    if (!fault) {
+        keep_qt_off_silent_buses();
         fault = create_application(engine->app);
+    }
     if (!fault)
         fault = watch_signals(*engine);
     if (fault) {
         report_start_failure(fault.text);
         return nullptr;
     }
+    queue_reports(); // from here on no report line waits for stderr
     install_key_filter(*engine);
     install_window_guard(*engine);
     // The panel window is not the last word on quitting: closing it ends
@@ -361,6 +369,7 @@ Engine *start_engine()
     engine->frames = std::make_unique<FramePacer>();
     engine->displays = engine->frames->add([self] { show_waiting_values(*self); });
     watch_ports(*engine);
+    watch_hardware(*engine);
     install_accessibility();
     ports::install(engine->setup.backend.get());
     // Shown beside the first panel displayed (see DisplayPanel).

@@ -38,6 +38,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <atomic>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
@@ -87,6 +89,16 @@ struct Deferred {
     int event;
 };
 
+// Why the engine itself switched every timer off: its own stop, not the
+// program's (safeguards.h).
+enum class StopCause {
+    none,
+    escape,   // the operator pressed Esc
+    window,   // the window or the display did not answer (watchdog.cpp)
+    hardware, // the port hardware is gone (the port helper died)
+    ending,   // the program ends (Quit, a closed window, an end signal)
+};
+
 // Everything the engine changes after start-up. One lives for the whole
 // process once InitRuntimeEx succeeded.
 struct Engine {
@@ -115,6 +127,18 @@ struct Engine {
     bool scheduling_said = false;
     // The port trace was told the backend and the tick interval.
     bool run_info_given = false;
+    // The engine's own stops (stopping.cpp). Under the lock: why it last
+    // switched every timer off, until one is switched on again (what the
+    // strips say), and whether the hardware is gone, after which no timer
+    // may be switched on again.
+    StopCause stopped_by = StopCause::none;
+    bool hardware_gone = false;
+    // A stop asked for where the lock cannot be waited for (a signal
+    // handler): the next tick carries it out. Lock-free.
+    std::atomic<bool> stop_asked{false};
+    // The window's last sign of life on the watchdog's clock (ns), while
+    // RunUserInterface watches it; 0: not watched (watchdog.cpp).
+    std::atomic<std::int64_t> window_alive{0};
     // Display values taken from the controls under the lock, then shown
     // without it (show_waiting_values).
     struct Showing {
@@ -185,5 +209,37 @@ void request_quit(Engine &engine, int code);
 // switched off first and no deferred event left to run: nothing more reaches
 // the port.
 void end_at_once(Engine &engine, int code);
+
+// --- the engine's own stops (stopping.cpp, watchdog.cpp) -----------------------
+
+// Switches every timer of every panel off, as the program's Stop does,
+// whatever the panel file says, and notes `cause` for the strips; says why
+// in the fault log when the operator did not ask for it (a window that did
+// not answer, hardware gone). With the lock held, or on the event-loop
+// thread, which takes it.
+void stop_every_timer(Engine &engine, StopCause cause);
+
+// What a tick checks first, with the lock held: a stop asked for without
+// the lock, and the watchdog. True when the engine stopped every timer, and
+// the tick must not reach the program.
+bool stopped_before_tick(Engine &engine);
+
+// For the strips: why the engine stopped the timers ("the window did not
+// answer"); empty when it did not, or the operator did. Under the lock.
+QString stop_note(const Engine &engine);
+
+// Watches the window while RunUserInterface runs its loop and a timer is on:
+// a heartbeat on the event-loop thread, and on X11 a round trip to the
+// display, which ticks check (stopped_before_tick). Stops watching when
+// destroyed.
+std::unique_ptr<QObject> watch_window(Engine &engine);
+
+// A timer was switched on from the event-loop thread: the window counts as
+// answering now, and the heartbeat goes on if it rested.
+void watch_window_again();
+
+// Makes the engine stop every timer when the port hardware is gone, and
+// refuse to switch one on again. At start-up.
+void watch_hardware(Engine &engine);
 
 } // namespace stelmo::engine

@@ -186,6 +186,7 @@ void refresh_strips(Engine &engine)
                     state.interval_ms = interval_ms(*control.timer);
                 state.running = state.running || on;
             }
+            state.stopped_why = stop_note(engine); // the engine's own stop (stopping.cpp)
             engine.strip_updates.push_back({panel->strip, state});
         }
     }

@@ -63,10 +63,7 @@ private:
 void end_at_once(Engine &engine, int code)
 {
     const HoldUnlessHeld hold(engine.lock); // a tick may be running: it finishes first
-    for (auto &[handle, panel] : engine.panels)
-        for (auto &[id, control] : panel->controls)
-            if (control.timer)
-                control.timer->set_enabled(false);
+    stop_every_timer(engine, StopCause::ending);
     engine.deferred.clear(); // no button waits to run after the callback now running
     request_quit(engine, code);
 }

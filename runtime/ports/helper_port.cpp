@@ -5,6 +5,7 @@
 #include "runtime/base/report.h"
 #include "runtime/base/text.h"
 #include "runtime/ports/helper_protocol.h"
+#include "runtime/ports/loss.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -331,6 +332,7 @@ void HelperPort::lose(const std::string &why, bool kill_first)
     reap(HELPER_REPLY_TIMEOUT);
     report(fill_in(tr_text("PortHelper", "port helper %1 %2; accesses to %3 fail from now on"),
                    printable(helper_), why, description()));
+    hardware_lost(); // the engine stops every timer
 }
 
 std::string HelperPort::reap(std::chrono::milliseconds wait)

@@ -1,7 +1,7 @@
-// The port trace. Each access costs one snprintf into a stack buffer and one
-// write(2); nothing allocates, and a line is written before the access
-// returns, so a crash loses nothing that happened before it. Opening decides
-// once what the destination is, before anything is opened.
+// The port trace. Each access costs one snprintf into a stack buffer and a
+// copy into the writer's queue; nothing allocates, and the writer's thread
+// has the line out a moment later. Opening decides once what the
+// destination is, before anything is opened.
 #include "runtime/ports/trace.h"
 
 #include "runtime/base/diagnostics.h"
@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -50,8 +51,10 @@ std::string unfit(mode_t mode)
     }
 }
 
-std::string loss_cause(int cause)
+std::string loss_cause(int cause, TraceBackend::Destination to)
 {
+    if ((cause == EAGAIN || cause == EWOULDBLOCK) && to == TraceBackend::Destination::file)
+        return tr_text("PortTrace", "writing to it does not keep up");
     if (cause == EAGAIN || cause == EWOULDBLOCK)
         return tr_text("PortTrace", "the reader does not keep up");
     if (cause == EPIPE)
@@ -113,6 +116,7 @@ TraceBackend::TraceBackend(std::unique_ptr<Backend> inner, int fd, Destination t
 TraceBackend::~TraceBackend()
 {
     inner_->watch_late_failures(nullptr, nullptr);
+    writer_.reset(); // its thread writes the queue out and ends
     ::close(fd_);
 }
 
@@ -212,14 +216,21 @@ std::unique_ptr<TraceBackend> TraceBackend::open(const std::string &path,
                      : fill_in(tr_text("PortTrace", "%1 changed while it was being opened"), where);
             return nullptr;
         }
-        return std::unique_ptr<TraceBackend>(new TraceBackend(std::move(inner), fd, to, path));
+        std::unique_ptr<TraceBackend> trace(new TraceBackend(std::move(inner), fd, to, path));
+        std::string why;
+        trace->writer_ = LineWriter::start(*trace, QUEUE_BYTES, why);
+        if (!trace->writer_) {
+            error = fill_in(tr_text("PortTrace", "cannot start the writer of %1: %2"), where, why);
+            return nullptr;
+        }
+        return trace;
     }
 }
 
 void TraceBackend::set_run_info(std::string backend, std::string interval)
 {
-    if (header_written_)
-        return;
+    if (queued_any_)
+        return; // the writer may be writing the header
     std::string header = "# stelmo " STELMO_VERSION " " + started_;
     if (!backend.empty())
         header += DOT + one_line(std::move(backend));
@@ -250,124 +261,131 @@ bool TraceBackend::write(std::uint16_t port, std::uint8_t value)
     return done;
 }
 
+bool TraceBackend::settle(std::chrono::milliseconds wait)
+{
+    return writer_->settle(LineWriter::Clock::now() + wait);
+}
+
 void TraceBackend::log(bool out, std::uint16_t port, std::uint8_t value, bool done)
 {
-    int cause = 0;
-    if (tail_length_ > 0 && !finish_tail(cause)) {
-        lose(cause);
-        return;
-    }
-
-    char text[TEXT_MAX];
+    char text[DATA_LINE_MAX];
     std::size_t length = 0;
-    const auto room = [&] { return sizeof text - length; };
     const auto add = [&](int n) { // snprintf's count, never past the end
         if (n > 0)
-            length += std::min(static_cast<std::size_t>(n), room() - 1);
+            length += std::min(static_cast<std::size_t>(n), sizeof text - length - 1);
     };
+    using namespace std::chrono;
+    const steady_clock::time_point now = steady_clock::now();
+    note_failed_writes(now);
+    const long long us = duration_cast<microseconds>(now - start_).count();
+    add(std::snprintf(text, sizeof text, "%lld.%06lld %s 0x%03x 0x%02x", us / 1000000, us % 1000000,
+                      out ? "out" : "in", static_cast<unsigned>(port),
+                      static_cast<unsigned>(value)));
+    const std::uint16_t reached = inner_->physical(port);
+    if (reached != port)
+        add(std::snprintf(text + length, sizeof text - length, " 0x%03x",
+                          static_cast<unsigned>(reached)));
+    if (!done)
+        add(std::snprintf(text + length, sizeof text - length, " failed"));
+    text[length++] = '\n'; // add() leaves room for it
+    queued_any_ = true;
+    if (!writer_->add({std::string_view(text, length)}))
+        say_lost(EAGAIN);
+}
+
+// Writes that failed after their lines said nothing of it (the port helper
+// answers a write with its next reply): a note before the next line, the
+// first at once, then once a second while they go on.
+void TraceBackend::note_failed_writes(std::chrono::steady_clock::time_point now)
+{
+    using namespace std::chrono_literals;
+    if (failed_unnoted_ == 0 || (failed_noted_ && now - failed_noted_at_ < 1s))
+        return;
+    char text[DATA_LINE_MAX];
+    const int n =
+        std::snprintf(text, sizeof text, "# out 0x%03x failed %ld time%s (%ld in all): %s\n",
+                      static_cast<unsigned>(failed_port_), failed_unnoted_,
+                      failed_unnoted_ == 1 ? "" : "s", failed_total_, english(failed_cause_));
+    const std::size_t length = std::min(static_cast<std::size_t>(std::max(n, 0)), sizeof text - 1);
+    queued_any_ = true;
+    if (!writer_->add({std::string_view(text, length)})) {
+        say_lost(EAGAIN);
+        return;
+    }
+    failed_unnoted_ = 0;
+    failed_noted_ = true;
+    failed_noted_at_ = now;
+}
+
+bool TraceBackend::put(std::string_view line, long lost, const std::atomic<bool> &stopping)
+{
+    char text[TEXT_MAX];
+    std::size_t length = 0;
     if (torn_)
         text[length++] = '\n'; // ends the part of a line that could not be cut off
     if (!header_written_) {
         std::memcpy(text + length, header_.data(), header_.size());
         length += header_.size();
     }
-    if (unnoted_ > 0)
-        add(std::snprintf(text + length, room(), "# lost %ld line%s\n", unnoted_,
-                          unnoted_ == 1 ? "" : "s"));
-    using namespace std::chrono;
-    const steady_clock::time_point now = steady_clock::now();
-    // Writes that failed after their lines said nothing of it: the first at
-    // once, then once a second while they go on.
-    const bool noting = failed_unnoted_ > 0 && (!failed_noted_ || now - failed_noted_at_ >= 1s);
-    if (noting)
-        add(std::snprintf(text + length, room(),
-                          "# out 0x%03x failed %ld time%s (%ld in all): %s\n",
-                          static_cast<unsigned>(failed_port_), failed_unnoted_,
-                          failed_unnoted_ == 1 ? "" : "s", failed_total_, english(failed_cause_)));
-
-    const long long us = duration_cast<microseconds>(now - start_).count();
-    add(std::snprintf(text + length, room(), "%lld.%06lld %s 0x%03x 0x%02x", us / 1000000,
-                      us % 1000000, out ? "out" : "in", static_cast<unsigned>(port),
-                      static_cast<unsigned>(value)));
-    const std::uint16_t reached = inner_->physical(port);
-    if (reached != port)
-        add(std::snprintf(text + length, room(), " 0x%03x", static_cast<unsigned>(reached)));
-    if (!done)
-        add(std::snprintf(text + length, room(), " failed"));
-    text[length++] = '\n'; // add() leaves room for it
-
-    if (!put(text, length, cause)) {
-        lose(cause);
-        return;
+    if (lost > 0) {
+        const int n = std::snprintf(text + length, sizeof text - length, "# lost %ld line%s\n",
+                                    lost, lost == 1 ? "" : "s");
+        length += static_cast<std::size_t>(std::max(n, 0));
     }
-    header_written_ = true;
-    unnoted_ = 0;
-    torn_ = false;
-    if (noting) {
-        failed_unnoted_ = 0;
-        failed_noted_ = true;
-        failed_noted_at_ = now;
-    }
-}
+    const std::size_t taken = std::min(line.size(), sizeof text - length);
+    std::memcpy(text + length, line.data(), taken);
+    length += taken;
 
-bool TraceBackend::put(const char *text, std::size_t length, int &cause)
-{
-    const ssize_t n = write_once(fd_, text, length);
-    if (n == static_cast<ssize_t>(length))
-        return true;
-    cause = n < 0 ? errno : EIO;
-    if (n <= 0)
-        return false; // nothing written, nothing to undo
-
-    std::size_t written = static_cast<std::size_t>(n);
-    if (to_ != Destination::file) {
-        // A pipe or terminal took part: the rest goes before anything else,
-        // so the line is whole once it is through.
-        tail_length_ = length - written;
-        std::memmove(tail_, text + written, tail_length_);
-        return true;
-    }
-    // A file took part (disk full, size limit). Writing the rest either
-    // finishes the line after all or says why not; then the part is cut off.
-    const ssize_t m = write_once(fd_, text + written, length - written);
-    if (m == static_cast<ssize_t>(length - written))
-        return true;
-    cause = m < 0 ? errno : ENOSPC;
-    if (m > 0)
-        written += static_cast<std::size_t>(m);
-    const off_t end = ::lseek(fd_, 0, SEEK_CUR); // O_APPEND: just after what this wrote
-    if (end < 0 || ::ftruncate(fd_, end - static_cast<off_t>(written)) != 0)
-        torn_ = true;
-    return false;
-}
-
-bool TraceBackend::finish_tail(int &cause)
-{
-    const ssize_t n = write_once(fd_, tail_, tail_length_);
-    if (n == static_cast<ssize_t>(tail_length_)) {
-        tail_length_ = 0;
-        return true;
-    }
-    if (n <= 0) {
-        cause = n < 0 ? errno : EIO;
+    int cause = 0;
+    if (!write_out(text, length, stopping, cause)) {
+        say_lost(cause);
         return false;
     }
-    tail_length_ -= static_cast<std::size_t>(n);
-    std::memmove(tail_, tail_ + n, tail_length_);
-    cause = EAGAIN;
+    header_written_ = true;
+    torn_ = false;
+    return true;
+}
+
+bool TraceBackend::write_out(const char *text, std::size_t length,
+                             const std::atomic<bool> &stopping, int &cause)
+{
+    std::size_t written = 0;
+    while (written < length) {
+        const ssize_t n = write_once(fd_, text + written, length - written);
+        // A file that took part (disk full, size limit) is written on: that
+        // either finishes the line after all or says why not.
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EAGAIN && to_ != Destination::file && !stopping.load()) {
+            pollfd ready{fd_, POLLOUT, 0}; // a pipe or terminal that takes nothing now
+            ::poll(&ready, 1, 100);
+            continue;
+        }
+        cause = n < 0 ? errno : EIO;
+        break;
+    }
+    if (written == length)
+        return true;
+    if (written > 0 && to_ == Destination::file) {
+        // The part is cut off again, so the file never holds part of a line.
+        const off_t end = ::lseek(fd_, 0, SEEK_CUR); // O_APPEND: just after what this wrote
+        torn_ = end < 0 || ::ftruncate(fd_, end - static_cast<off_t>(written)) != 0;
+    } else if (written > 0) {
+        torn_ = true; // a pipe or terminal keeps what it took
+    }
     return false;
 }
 
-void TraceBackend::lose(int cause)
+void TraceBackend::say_lost(int cause)
 {
-    ++lost_;
-    ++unnoted_;
     // The first loss is said; the fault log counts the rest and sums them up.
     diagnostics::fault(loss_kind_, [&] {
         return fill_in(tr_text("PortTrace", "trace file %1: %2; trace lines are being lost, and a "
                                             "\"# lost N lines\" line marks the gap once writing "
                                             "works again"),
-                       shown_, loss_cause(cause));
+                       shown_, loss_cause(cause, to_));
     });
 }
 

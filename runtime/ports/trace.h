@@ -2,6 +2,7 @@
 // writes a line per access to a file, a pipe or a terminal (STELMO_TRACE).
 #pragma once
 
+#include "runtime/base/writer.h"
 #include "runtime/ports/ports.h"
 
 #include <chrono>
@@ -25,25 +26,31 @@ namespace stelmo::ports {
 //       keep up or is gone), as soon as writing works again
 //   # out 0x378 failed 98 times (1234 in all): No space left on device
 //       writes that the traced backend learnt had failed only after their
-//       "out" lines were written (the port helper answers a write with its
+//       "out" lines were queued (the port helper answers a write with its
 //       next reply): the first at once, then at least once a second while
 //       they go on, before the next line
 //
-// A line is written whole with one write(2), or not at all: a short write to a
-// regular file is cut off again. A pipe, FIFO or terminal is written without
-// blocking, so a slow reader costs lines, never a late step. Nothing on the
-// access path allocates.
-class TraceBackend : public Backend {
+// Every access queues its line, formatted on the stack, for a writer thread
+// of the trace's own (runtime/base/writer.h); nothing on the access path
+// allocates or waits for the destination. The writer writes each line whole
+// with one write(2), or not at all: a short write to a regular file is cut
+// off again. A pipe, FIFO or terminal that does not take lines holds up only
+// the writer; the queue then fills, and the lines that find it full are lost
+// and counted, never a step made late.
+class TraceBackend : public Backend, private LineSink {
 public:
     // Opens `path` and wraps `inner`. A regular file is appended to (created
     // 0644 if missing, never truncated); a pipe or FIFO, or a terminal, is
-    // written without blocking. Anything else is refused without being
-    // opened, a device above all, and so is a FIFO that no process reads.
-    // Null with `error` set to one line, naming the file and `given`, where
-    // it was asked for, when the trace cannot be had.
+    // opened for stelmo alone and written without blocking. Anything else is
+    // refused without being opened, a device above all, and so is a FIFO
+    // that no process reads. Null with `error` set to one line when the
+    // trace cannot be had, naming the file and `given`, where it was asked
+    // for.
     static std::unique_ptr<TraceBackend> open(const std::string &path,
                                               std::unique_ptr<Backend> inner, std::string &error,
                                               std::string_view given = "STELMO_TRACE");
+    // Writes what is queued (waiting at most LineWriter::STOP_WAIT), then
+    // closes the file.
     ~TraceBackend() override;
 
     TraceBackend(const TraceBackend &) = delete;
@@ -65,8 +72,12 @@ public:
 
     // The traced backend.
     Backend &inner() { return *inner_; }
-    // Lines that could not be written.
-    long lost_lines() const { return lost_; }
+    // Lines that could not be written: dropped from a full queue or not
+    // taken by the destination.
+    long lost_lines() const { return writer_->lost(); }
+    // Waits until the lines of the accesses so far are written or lost, at
+    // most `wait`; true when they are.
+    bool settle(std::chrono::milliseconds wait = std::chrono::seconds(10));
 
     // Where the lines go.
     enum class Destination {
@@ -77,23 +88,33 @@ public:
 
 private:
     TraceBackend(std::unique_ptr<Backend> inner, int fd, Destination to, const std::string &path);
-    // Formats the line of one access on the stack and writes it.
+    // Formats the line of one access on the stack and queues it.
     void log(bool out, std::uint16_t port, std::uint8_t value, bool done);
-    // Writes `length` bytes of `text` with one write(2) (not called emit: Qt
-    // code includes this header, where emit is a macro). True when the lines
-    // are written, or (pipe, terminal) their rest is kept in tail_; false with
-    // `cause` (an errno value) when they are lost.
-    bool put(const char *text, std::size_t length, int &cause);
-    // Writes what a pipe or terminal left of the last line; true once done.
-    bool finish_tail(int &cause);
-    // Counts a lost line; the first loss is reported.
-    void lose(int cause);
+    // The writer's side: writes a queued line, after the header when none is
+    // out yet and a "# lost" note when lines were lost before it.
+    bool put(std::string_view line, long lost, const std::atomic<bool> &stopping) override;
+    // Writes `length` bytes of `text` (not called emit: Qt code includes this
+    // header, where emit is a macro). False with `cause` (an errno value)
+    // when they could not be written whole.
+    bool write_out(const char *text, std::size_t length, const std::atomic<bool> &stopping,
+                   int &cause);
+    // Says the first lost line (an errno value, or EAGAIN for a full queue);
+    // the fault log counts the rest.
+    void say_lost(int cause);
     // Counts writes the traced backend learnt had failed (Backend::LateFailures).
     static void writes_failed(void *trace, std::uint16_t port, int cause, long count);
+    // Queues the "# out ... failed" note when it is due (access path).
+    void note_failed_writes(std::chrono::steady_clock::time_point now);
 
-    // The most bytes written at once: header, "# lost" note and a data line.
+    // The most bytes of a run's header line, and of a data line.
     static constexpr std::size_t HEADER_MAX = 512;
-    static constexpr std::size_t TEXT_MAX = HEADER_MAX + 256;
+    static constexpr std::size_t DATA_LINE_MAX = 128;
+    // The most bytes written at once: a newline ending a torn line, the
+    // header, a "# lost" note and a data line.
+    static constexpr std::size_t TEXT_MAX = 1 + HEADER_MAX + 64 + DATA_LINE_MAX;
+    // Bytes of lines that may wait for the writer: thousands of lines, some
+    // tenths of a second at the fastest timer.
+    static constexpr std::size_t QUEUE_BYTES = 256 * 1024;
 
     // --- state --------------------------------------------------------------
     std::unique_ptr<Backend> inner_;
@@ -103,23 +124,24 @@ private:
     std::string loss_kind_;                       // the fault kind of lost lines
     std::chrono::steady_clock::time_point start_; // time 0 of the data lines
     std::string started_; // time 0 as local date and time, "2026-12-08 10:15:02 +0100"
-    std::string header_;  // the header line with its newline, at most HEADER_MAX bytes
-    bool header_written_ = false;
-    long lost_ = 0;    // lines lost in all
-    long unnoted_ = 0; // lines lost since the last "# lost" note
-    // Writes learnt to have failed later: the port and errno of the latest
-    // (0: not known), how many since the last "# out ... failed" note and in
-    // all, and when the last note went out (none yet while `failed_noted_`
-    // is false).
+    // The header line with its newline, at most HEADER_MAX bytes; fixed once
+    // the first line is queued, from then on read by the writer's thread.
+    std::string header_;
+    bool queued_any_ = false; // a line was queued (access path)
+    // Access path: writes learnt to have failed later, the port and errno of
+    // the latest (0: not known), how many since the last "# out ... failed"
+    // note and in all, and when the last note went out (none yet while
+    // `failed_noted_` is false).
     std::uint16_t failed_port_ = 0;
     int failed_cause_ = 0;
     long failed_unnoted_ = 0;
     long failed_total_ = 0;
     bool failed_noted_ = false;
     std::chrono::steady_clock::time_point failed_noted_at_;
-    bool torn_ = false;           // a file holds part of a line it could not cut off
-    char tail_[TEXT_MAX];         // what a pipe or terminal has yet to take of the last write
-    std::size_t tail_length_ = 0; // bytes of tail_ in use
+    // The writer's thread only:
+    bool header_written_ = false;
+    bool torn_ = false;                  // part of a line went out that could not be taken back
+    std::unique_ptr<LineWriter> writer_; // last: stopped before the rest goes
 };
 
 } // namespace stelmo::ports

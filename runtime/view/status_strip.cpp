@@ -293,9 +293,10 @@ bool StatusStrip::show_state(const StripState &state, Clock::time_point now)
     const ports::PortActivity &io = state.io;
     const ports::PortActivity &was = shown_.io;
     const bool same = state.running == shown_.running && state.interval_ms == shown_.interval_ms &&
-                      io.data_port == was.data_port && io.data_value == was.data_value &&
-                      io.data_failed == was.data_failed && io.switch_port == was.switch_port &&
-                      io.switch_value == was.switch_value && io.switch_failed == was.switch_failed;
+                      state.stopped_why == shown_.stopped_why && io.data_port == was.data_port &&
+                      io.data_value == was.data_value && io.data_failed == was.data_failed &&
+                      io.switch_port == was.switch_port && io.switch_value == was.switch_value &&
+                      io.switch_failed == was.switch_failed;
     if (same)
         return true;
     if (now - changed_at_ < MIN_CHANGE_INTERVAL)
@@ -310,7 +311,8 @@ void StatusStrip::show_changes(const StripState &state)
     const ports::PortActivity &io = state.io;
     const ports::PortActivity &was = shown_.io;
     const bool first = !shown_any_;
-    if (first || state.running != shown_.running || state.interval_ms != shown_.interval_ms)
+    if (first || state.running != shown_.running || state.interval_ms != shown_.interval_ms ||
+        state.stopped_why != shown_.stopped_why)
         show_run(state);
     if (first || io.data_port != was.data_port || io.data_value != was.data_value ||
         io.data_failed != was.data_failed)
@@ -325,8 +327,13 @@ void StatusStrip::show_changes(const StripState &state)
 void StatusStrip::show_run(const StripState &state)
 {
     const bool running = state.running && state.interval_ms > 0;
-    run_->setText(running ? running_text(state.interval_ms) : tr("Stopped"));
-    run_->setStyleSheet(running ? text_style(RUNNING, true) : QString());
+    const bool why = !running && !state.stopped_why.isEmpty();
+    run_->setText(running ? running_text(state.interval_ms)
+                  : why   ? tr("Stopped: %1").arg(state.stopped_why)
+                          : tr("Stopped"));
+    run_->setStyleSheet(running ? text_style(RUNNING, true)
+                        : why   ? text_style(FAILED, true)
+                                : QString());
     run_->setToolTip(running ? tr("The step timer is on: one full step per tick")
                              : tr("The step timer is off: no step is made"));
     run_->setAccessibleDescription(run_->toolTip());

@@ -46,6 +46,7 @@ struct StripState {
     bool running = false;   // a step timer of the panel is switched on
     double interval_ms = 0; // that timer's interval (while stopped, the first timer's)
     ports::PortActivity io; // what the port registers showed last
+    QString stopped_why;    // while stopped: why the engine stopped by itself; empty: it did not
 };
 
 class StatusStrip : public QFrame {

@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "runtime/base/report.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -66,6 +68,7 @@ int open_descriptors()
 
 StderrCapture::StderrCapture()
 {
+    stelmo::settle_reports(); // lines said before go where stderr went before
     std::fflush(stderr);
     char name[] = "/tmp/stelmo-stderr-XXXXXX";
     file_ = mkstemp(name);
@@ -85,6 +88,7 @@ std::string StderrCapture::text()
 {
     if (saved_ < 0)
         return text_;
+    stelmo::settle_reports(); // the engine queues its lines for a writer thread
     std::fflush(stderr);
     dup2(saved_, STDERR_FILENO);
     close(saved_);
