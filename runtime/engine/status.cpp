@@ -187,6 +187,8 @@ void refresh_strips(Engine &engine)
                 state.running = state.running || on;
             }
             state.stopped_why = stop_note(engine); // the engine's own stop (stopping.cpp)
+            // Whether a script started the motor over the session bus (bus.cpp).
+            state.by_script = started_by_script(engine);
             engine.strip_updates.push_back({panel->strip, state});
         }
     }
