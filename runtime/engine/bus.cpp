@@ -156,7 +156,9 @@ QString chosen(Engine &engine, const Selector &selector)
 }
 
 // Every property as the panel and the port monitor show it now. Event-loop
-// thread: the widgets are read directly, the monitor under the lock.
+// thread: the widgets are read directly, the monitor under the lock. A new
+// property is one entry here and one line of INTROSPECTION: Get, GetAll and
+// PropertiesChanged take every entry.
 QVariantMap read_properties(Engine &engine)
 {
     int handle = 0;

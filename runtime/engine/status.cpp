@@ -169,6 +169,7 @@ void refresh_strips(Engine &engine)
     engine.strip_updates.clear();
     {
         const HoldUnlessHeld hold(engine.lock);
+        note_bus_change(engine); // what the strips show, a script may read too
         const ports::PortActivity io =
             engine.setup.monitor ? engine.setup.monitor->snapshot() : ports::PortActivity{};
         for (const auto &[handle, panel] : engine.panels) {
