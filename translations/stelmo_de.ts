@@ -531,7 +531,7 @@ Konfigurationsdateien: %2</translation>
     </message>
     <message>
         <source>started by a script</source>
-        <translation>von einem Skript gestartet</translation>
+        <translation>per Skript gestartet</translation>
     </message>
     <message>
         <source>A script started the motor over the session bus; Start or Home at the panel takes the run over, Stop or Esc stops it</source>

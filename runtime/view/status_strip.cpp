@@ -186,6 +186,7 @@ StatusStrip::StatusStrip(const StripBackend &backend, QWidget *parent)
     QFont italic = font();
     italic.setItalic(true);
     origin_->setFont(italic);
+    // Its room is kept while it is empty, so the window keeps its width.
     origin_->setMinimumWidth(widest(italic, {tr("started by a script")}));
 
     lay_out();
@@ -218,7 +219,8 @@ void StatusStrip::show_backend(const StripBackend &backend)
     }
 }
 
-// Three rows: backend, run state and scheduling, lamps and switches.
+// Three rows: backend, run state (with who started it) and scheduling,
+// lamps and switches.
 void StatusStrip::lay_out()
 {
     auto *column = new QVBoxLayout(this);
@@ -232,6 +234,7 @@ void StatusStrip::lay_out()
     middle->addWidget(run_);
     middle->addSpacing(8);
     middle->addWidget(origin_);
+    middle->addSpacing(8);
     middle->addStretch();
     middle->addWidget(scheduling_);
     auto *bottom = new QHBoxLayout;
