@@ -4,7 +4,8 @@
 Starts the stelmo executable given and reads it as a screen reader does:
 the controls' names, the selectors' entries (their text), the status
 strip's texts and the position, and hears each of them change while the
-operator works the panel from the keyboard (xdotool), then quits it.
+operator works the panel from the keyboard (xdotool) and a script starts
+the motor over the session bus, then quits it.
 Needs a session bus with the AT-SPI bus (tests/xvfb_session.sh --atspi).
 
     atspi_reader.py <stelmo executable> <scratch directory>
@@ -19,7 +20,7 @@ import sys
 import time
 
 import pyatspi
-from gi.repository import GLib
+from gi.repository import Gio, GLib
 
 # Seconds a step may take before the test gives up: a guard against a hang,
 # never a measure. A busy machine may take long.
@@ -138,6 +139,19 @@ def strip_says(strip, since, name):
          and name in strip_names(strip))
 
 
+def script_calls(method):
+    """Calls `method` of the rig as a script does, over the session bus, once
+    stelmo has its name there."""
+    bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+
+    def ask(*call):
+        return bus.call_sync(*call, None, Gio.DBusCallFlags.NONE, -1, None)
+    wait("stelmo never took its name on the session bus", lambda: ask(
+        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+        GLib.Variant("(s)", ("org.example.stelmo",))).unpack()[0])
+    ask("org.example.stelmo", "/org/example/stelmo", "org.example.stelmo.Rig1", method, None)
+
+
 def main():
     stelmo, work = sys.argv[1], sys.argv[2]
     # Listening before stelmo starts: it learns at once what to announce.
@@ -177,6 +191,14 @@ def main():
     strip_says(strip, since, "Switches 0x0e, far switch")
     position = find(panel, pyatspi.ROLE_SPIN_BUTTON, "Position")
     wait("the position never read above 0", lambda: float(text_of(position)) > 0)
+
+    # A script's Start: the strip says whose run it is until the panel's Start.
+    since = len(heard)
+    script_calls("Start")
+    strip_says(strip, since, "started by a script")
+    press("alt+s")
+    wait("after the panel's Start the strip still says %r" % strip_names(strip),
+         lambda: "started by a script" not in strip_names(strip))
     since = len(heard)
     press("alt+t")
     strip_says(strip, since, "Stopped")

@@ -31,7 +31,9 @@ struct Case {
     const char *user;      // the user's stelmo.conf
     const char *system;    // the stand-in for /etc/stelmo/stelmo.conf
     Startup outcome;
-    std::string result; // run: "io|trace|rig_view" as settled; else the start of `text`
+    // run: "io|trace|rig_view" as settled, "|bus off" after it when the bus
+    // is off; else the start of `text`
+    std::string result;
 };
 
 std::vector<std::string> words(const std::string &text)
@@ -70,13 +72,15 @@ TEST(StartupTest, CommandLineThenEnvironmentThenUserFileThenSystemFile)
          "port:/dev/null|/var/tmp/system.trace|0"},
         {"--no-config: no file, not even a bad one", "--no-config", "STELMO_TRACE=/e", "io=bogus",
          card, run, "|/e|1"},
+        {"--no-bus over everything", "--no-bus", "STELMO_BUS=on", "bus=on\n", nullptr, run,
+         "||1|bus off"},
         // Faults in files: one line naming file and line, exit 255.
         {"--config that is not there", "--config /nonexistent/stelmo.conf", "", nullptr, nullptr,
          bad_config, "cannot read /nonexistent/stelmo.conf: No such file"},
         {"a bad line", "", "", nullptr, "# card\nio port\n", bad_config,
          system_file + ":2: expected key=value"},
         {"an unknown key", "", "", "\nspeed=\n", nullptr, bad_config,
-         user_file + ":2: unknown key \"speed\"; the keys are io, trace and rig-view"},
+         user_file + ":2: unknown key \"speed\"; the keys are io, trace, rig-view and bus"},
         {"a bad io", "", "", "io=parport\n", nullptr, bad_config,
          user_file + ":1: io=parport: unknown port backend; use io=sim"},
         {"a bad mapping", "", "", nullptr, "io=port,0x378=0xfffe", bad_config,
@@ -90,6 +94,9 @@ TEST(StartupTest, CommandLineThenEnvironmentThenUserFileThenSystemFile)
          "STELMO_IO=parport: unknown port backend; use STELMO_IO=sim"},
         {"a bad STELMO_RIG_VIEW", "", "STELMO_RIG_VIEW=no", nullptr, nullptr, bad_config,
          "STELMO_RIG_VIEW=no: use STELMO_RIG_VIEW=1"},
+        {"a bad STELMO_BUS", "", "STELMO_BUS=0", nullptr, nullptr, bad_config,
+         "STELMO_BUS=0: use STELMO_BUS=on (scripts reach the rig on the session bus) or "
+         "STELMO_BUS=off"},
         {"--show-config on a bad file", "--show-config", "", "rig-view=2", nullptr,
          Startup::bad_shown, user_file + ":1: rig-view=2: use rig-view=1"},
         // Faults on the command line: exit 2, before any file is read.
@@ -114,7 +121,7 @@ TEST(StartupTest, CommandLineThenEnvironmentThenUserFileThenSystemFile)
          "stelmo " STELMO_VERSION "\n"},
     };
 
-    const char *const variables[] = {"STELMO_IO", "STELMO_TRACE", "STELMO_RIG_VIEW"};
+    const char *const variables[] = {"STELMO_IO", "STELMO_TRACE", "STELMO_RIG_VIEW", "STELMO_BUS"};
     for (const Case &c : cases) {
         std::filesystem::remove_all(dir.file("home"));
         std::filesystem::remove_all(dir.file("etc"));
@@ -138,7 +145,8 @@ TEST(StartupTest, CommandLineThenEnvironmentThenUserFileThenSystemFile)
         const Startup outcome = stelmo::engine::read_startup(arguments, places, settings, text);
         EXPECT_EQ(static_cast<int>(outcome), static_cast<int>(c.outcome)) << c.what << ": " << text;
         if (outcome == Startup::run) {
-            EXPECT_EQ(settings.io + "|" + settings.trace + "|" + (settings.rig_view ? "1" : "0"),
+            EXPECT_EQ(settings.io + "|" + settings.trace + "|" + (settings.rig_view ? "1" : "0") +
+                          (settings.bus ? "" : "|bus off"),
                       c.result)
                 << c.what;
             const std::vector<std::string> site_panels{dir.file("home/stelmo"), dir.file("etc")};
@@ -168,6 +176,7 @@ TEST(StartupTest, EachSettingKnowsWhereItCameFrom)
     ::setenv("STELMO_TRACE", "/tmp/t", 1);
     ::unsetenv("STELMO_IO");
     ::unsetenv("STELMO_RIG_VIEW");
+    ::unsetenv("STELMO_BUS");
     const Places places{system_file, dir.file("home")};
     std::string text;
     Settings settings;
@@ -185,7 +194,9 @@ TEST(StartupTest, EachSettingKnowsWhereItCameFrom)
     const std::string lines[] = {
         "io = port     (" + system_file + ", line 3)\n",
         "trace =       (default)\n",
-        "rig-view = 0  (" + dir.file("home/stelmo/stelmo.conf") + ", line 1)\n",
+        "rig-view = 0  (" + dir.file("home/stelmo/stelmo.conf") +
+            ", line 1)\n"
+            "bus = on      (default)\n",
         "panel file: " + panel + "\n",
         "configuration files: " + dir.file("home/stelmo/stelmo.conf") + ", " + system_file + "\n",
     };

@@ -28,11 +28,15 @@ TEST(StatusStripTest, ChangesAtMostTenTimesASecond)
     StatusStrip strip({});
     auto *run = strip.findChild<QLabel *>("stripRun");
     auto *lamps = strip.findChild<QWidget *>("stripLamps");
-    ASSERT_TRUE(run && lamps);
+    auto *origin = strip.findChild<QLabel *>("stripOrigin");
+    ASSERT_TRUE(run && lamps && origin);
     const StatusStrip::Clock::time_point start{1h};
 
-    ASSERT_TRUE(strip.show_state(stepping(0x01), start));
+    stelmo::StripState scripted = stepping(0x01);
+    scripted.by_script = true;
+    ASSERT_TRUE(strip.show_state(scripted, start));
     EXPECT_EQ(run->text(), "Running \u00b7 100 steps/s");
+    EXPECT_EQ(origin->text(), "started by a script");
     EXPECT_EQ(lamps->accessibleName(), "Data lines: D0 on, D1 off, D2 off, D3 off");
 
     // Steps 10 ms apart: held back, texts and names as they were.
@@ -43,8 +47,10 @@ TEST(StatusStripTest, ChangesAtMostTenTimesASecond)
     // Due: the latest state, at once.
     stelmo::StripState stopped = stepping(0x04);
     stopped.running = false;
+    stopped.by_script = true;
     EXPECT_TRUE(strip.show_state(stopped, start + 100ms));
     EXPECT_EQ(run->text(), "Stopped");
+    EXPECT_EQ(origin->text(), ""); // said of a run only
     EXPECT_EQ(lamps->accessibleName(), "Data lines: D0 off, D1 off, D2 on, D3 off");
     // Asked again with nothing new: nothing to hold back.
     EXPECT_TRUE(strip.show_state(stopped, start + 120ms));

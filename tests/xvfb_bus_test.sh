@@ -2,8 +2,9 @@
 # The rig on the session bus as a script sees it through gdbus: the real
 # stelmo binary in Xvfb, on the private session bus of xvfb_session.sh.
 # Introspection, each method and property, PropertiesChanged, bad arguments
-# that move nothing, what moved in the port trace, Stop and Esc at the panel
-# ending a script's run, and a second stelmo that runs without the name.
+# that move nothing, what moved in the port trace (Home's reference run, one
+# write for a Step), Stop and Esc at the panel ending a script's run, and a
+# second stelmo that runs without the name.
 #
 #   xvfb_bus_test.sh <path to the stelmo executable>
 #
@@ -43,7 +44,7 @@ started+=($!)
 wait_until "gdbus monitor did not start" grep -q 'is owned by' "$work/signals"
 
 gdbus introspect "${rig[@]}" >"$work/introspection"
-for item in 'interface org.example.stelmo.Rig1 {' 'Start();' 'Stop();' \
+for item in 'interface org.example.stelmo.Rig1 {' 'Start();' 'Stop();' 'Step();' 'Home();' \
     'SetDirection(in  s direction);' 'SelectPort(in  s port);' 'readonly d Position' \
     'readonly s Direction' 'readonly s Port' "readonly s Backend = 'sim';" 'readonly y Switch'; do
     grep -qF "$item" "$work/introspection" || fail "introspection lacks '$item'"
@@ -86,6 +87,22 @@ signalled() {
 }
 wait_until "the last Position signalled is not the one shown" signalled
 grep -q "'Switch': <byte 0x0e>" "$work/signals" || fail "no PropertiesChanged for Switch 0x0e"
+
+# Home from the far end, towards the far end: a new reference run, which
+# goes home whatever the direction says. Then, stopped, a Step is one write.
+after=$(wc -l <"$trace")
+call Home >/dev/null
+homed() { tail -n +"$((after + 1))" "$trace" | grep -q 'in 0x37a 0x0d'; }
+wait_until "Home over the bus: no reference run to the home switch" homed
+call Stop >/dev/null
+stopped "Stop after Home"
+after=$(outs)
+call Step >/dev/null
+stepped() { (($(outs) > after)); }
+wait_until "Step over the bus: no write" stepped
+stopped "Step over the bus"
+(($(outs) == after + 1)) || fail "Step over the bus wrote $(($(outs) - after)) times"
+grep ' out ' "$trace" | tail -1 | grep -q ' out 0x378 ' || fail "Step over the bus missed 0x378"
 
 # The operator comes first: Stop and Esc at the panel stop a script's run.
 call SetDirection home >/dev/null

@@ -529,6 +529,14 @@ Konfigurationsdateien: %2</translation>
         <source>Stopped: %1</source>
         <translation>Angehalten: %1</translation>
     </message>
+    <message>
+        <source>started by a script</source>
+        <translation>per Skript gestartet</translation>
+    </message>
+    <message>
+        <source>A script started the motor over the session bus; Start or Home at the panel takes the run over, Stop or Esc stops it</source>
+        <translation>Ein Skript hat den Motor über den D-Bus-Sitzungsbus gestartet; Starten oder Referenzfahrt am Bedienfeld übernimmt den Lauf, Stoppen oder Esc hält ihn an</translation>
+    </message>
 </context>
 <context>
     <name>StelmoPanel</name>
@@ -1024,16 +1032,6 @@ Konfigurationsdateien: %2</translation>
         <translation>Optionen:</translation>
     </message>
     <message>
-        <source>Options come before the environment (STELMO_IO, STELMO_TRACE, STELMO_RIG_VIEW),
-the environment before ~/.config/stelmo/stelmo.conf (or the --config file),
-that before /etc/stelmo/stelmo.conf. See stelmo(1).
-</source>
-        <translation>Optionen gehen der Umgebung vor (STELMO_IO, STELMO_TRACE, STELMO_RIG_VIEW),
-die Umgebung ~/.config/stelmo/stelmo.conf (oder der Datei von --config),
-diese /etc/stelmo/stelmo.conf. Siehe stelmo(1).
-</translation>
-    </message>
-    <message>
         <source>unknown option &apos;%1&apos;</source>
         <translation>unbekannte Option &apos;%1&apos;</translation>
     </message>
@@ -1358,6 +1356,24 @@ Bedienfeld aus. Ohne Einstellungen steuert es einen simulierten Prüfstand.</tra
     <message>
         <source>too little room to start the user interface&apos;s threads (ulimit -v: %1): %2</source>
         <translation>zu wenig Platz für die Threads der Bedienoberfläche (ulimit -v: %1): %2</translation>
+    </message>
+    <message>
+        <source>Options come before the environment (STELMO_IO, STELMO_TRACE, STELMO_RIG_VIEW,
+STELMO_BUS), the environment before ~/.config/stelmo/stelmo.conf (or the
+--config file), that before /etc/stelmo/stelmo.conf. See stelmo(1).
+</source>
+        <translation>Optionen gehen der Umgebung vor (STELMO_IO, STELMO_TRACE, STELMO_RIG_VIEW,
+STELMO_BUS), die Umgebung ~/.config/stelmo/stelmo.conf (oder der Datei von
+--config), diese /etc/stelmo/stelmo.conf. Siehe stelmo(1).
+</translation>
+    </message>
+    <message>
+        <source>%1%2: use %3 (scripts reach the rig on the session bus) or %4</source>
+        <translation>%1%2: %3 (Skripte erreichen den Prüfstand über den D-Bus-Sitzungsbus) oder %4 verwenden</translation>
+    </message>
+    <message>
+        <source>Stay off the session bus: no script can reach the rig.</source>
+        <translation>Dem D-Bus-Sitzungsbus fernbleiben: kein Skript kann den Prüfstand erreichen.</translation>
     </message>
 </context>
 </TS>

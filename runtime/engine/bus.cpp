@@ -3,8 +3,9 @@
 //
 // A script reaches the rig only as the operator does. A method finds the
 // control the operator would use in the loaded panel, by what the program
-// gives it: a button by the program function it calls (start, stop), the
-// selectors and the position display by the ids the program reads them by.
+// gives it: a button by the program function it calls (start, stop, step,
+// home), the selectors and the position display by the ids the program
+// reads them by.
 // A button's method is that button's commit, dispatched to its callback
 // under the engine's lock as a click is; a selector's method chooses the
 // widget's entry as the operator does, so the panel shows it and the program
@@ -82,6 +83,8 @@ constexpr uint NAME_PRIMARY_OWNER = 1;
 // selectors by the ids the program reads them by, which a panel file keeps.
 constexpr std::string_view START = "start";
 constexpr std::string_view STOP = "stop";
+constexpr std::string_view STEP = "step";
+constexpr std::string_view HOME = "home"; // a new reference run: it starts the motor too
 constexpr int POSITION_DISPLAY = 5;
 
 // A selector a script sets by name: its entries' names on the bus with their
@@ -98,6 +101,8 @@ constexpr Selector DIRECTION{7, "direction", {{{"home", 0}, {"far", 1}}}, "home"
 const char *const INTROSPECTION = R"(  <interface name="org.example.stelmo.Rig1">
     <method name="Start"/>
     <method name="Stop"/>
+    <method name="Step"/>
+    <method name="Home"/>
     <method name="SetDirection">
       <arg name="direction" type="s" direction="in"/>
     </method>
@@ -151,7 +156,9 @@ QString chosen(Engine &engine, const Selector &selector)
 }
 
 // Every property as the panel and the port monitor show it now. Event-loop
-// thread: the widgets are read directly, the monitor under the lock.
+// thread: the widgets are read directly, the monitor under the lock. A new
+// property is one entry here and one line of INTROSPECTION: Get, GetAll and
+// PropertiesChanged take every entry.
 QVariantMap read_properties(Engine &engine)
 {
     int handle = 0;
@@ -189,11 +196,14 @@ public:
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
 
     bool started_by_script() const { return started_by_script_; }
+    // Watches `panel` for what the operator changes, while serving.
+    void watch(Panel &panel);
 
 private:
     void connected(bool ok, const QString &error);
     void named(const QDBusPendingCall &call);
     void serve();
+    void claim(bool by_script);
     void give_up(const std::string &why);
     void leave();
     void refresh();
@@ -210,7 +220,7 @@ private:
     QVariantMap published_;              // the properties as a script last heard of them
     steady_clock::time_point signalled_; // when the last PropertiesChanged went
     QTimer held_;                        // fires when a change held back may go
-    bool started_by_script_ = false;     // the last Start came over the bus
+    bool started_by_script_ = false;     // the last Start or Home came over the bus
 };
 
 // --- state --------------------------------------------------------------------
@@ -302,10 +312,8 @@ void RigService::named(const QDBusPendingCall &call)
     }
 }
 
-// Owning the name: from now on changes are signalled. Besides ticks, the
-// panel changes what a script reads by the operator's choices, and the
-// panel's Start ends a script's claim to the run. Panels loaded later are
-// found by the methods but not watched.
+// Owning the name: from now on changes are signalled, and every live panel
+// is watched (panels loaded later, as they come: watch_for_bus).
 void RigService::serve()
 {
     phase_ = Phase::serving;
@@ -317,15 +325,35 @@ void RigService::serve()
         changes = engine_.frames->add([this] { refresh(); });
     }
     for (auto &[handle, panel] : engine_.panels)
-        for (auto &[id, control] : panel->controls) {
-            QWidget *widget = control.widget.data();
-            if (!widget)
-                continue;
-            if (control.callback_name == START && control.cls->on_commit)
-                control.cls->on_commit(widget, [this] { started_by_script_ = false; });
-            if (control.cls->on_index && (id == PORT.id || id == DIRECTION.id))
-                control.cls->on_index(widget, [this](int) { refresh(); });
-        }
+        watch(*panel);
+}
+
+// Besides ticks, the panel changes what a script reads by the operator's
+// choices; and the panel's Start or Home, which start the motor, end a
+// script's claim to the run.
+void RigService::watch(Panel &panel)
+{
+    if (phase_ != Phase::serving)
+        return; // serve() watches it once the name is owned
+    for (auto &[id, control] : panel.controls) {
+        QWidget *widget = control.widget.data();
+        if (!widget)
+            continue;
+        if ((control.callback_name == START || control.callback_name == HOME) &&
+            control.cls->on_commit)
+            control.cls->on_commit(widget, [this] { claim(false); });
+        if (control.cls->on_index && (id == PORT.id || id == DIRECTION.id))
+            control.cls->on_index(widget, [this](int) { refresh(); });
+    }
+}
+
+// Who started the motor last, for the strips: they say it while it runs.
+void RigService::claim(bool by_script)
+{
+    if (started_by_script_ == by_script)
+        return;
+    started_by_script_ = by_script;
+    engine_.frames->mark(engine_.strips);
 }
 
 void RigService::give_up(const std::string &why)
@@ -392,6 +420,10 @@ QDBusMessage RigService::rig_call(const QDBusMessage &message)
         return press(message, START);
     if (member == QLatin1String("Stop"))
         return press(message, STOP);
+    if (member == QLatin1String("Step"))
+        return press(message, STEP);
+    if (member == QLatin1String("Home"))
+        return press(message, HOME);
     if (member == QLatin1String("SetDirection"))
         return choose(message, DIRECTION);
     if (member == QLatin1String("SelectPort"))
@@ -429,8 +461,8 @@ QDBusMessage RigService::press(const QDBusMessage &message, std::string_view cal
         return message.createErrorReply(
             UNAVAILABLE, QStringLiteral("the panel has no button that calls %1")
                              .arg(QLatin1String(callback.data(), qsizetype(callback.size()))));
-    if (callback == START)
-        started_by_script_ = true;
+    if (callback == START || callback == HOME)
+        claim(true);
     dispatch(handle, button->id, EVENT_COMMIT);
     return message.createReply();
 }
@@ -513,7 +545,8 @@ void serve_on_bus(Engine &engine)
     // The stelmo executable's start-up code handed over the settings; an
     // engine started without it (the tests) keeps off the bus of whoever
     // runs it.
-    if (service || !given_settings() || !session_bus_named())
+    // `bus = off` keeps it off, saying nothing: the operator asked for that.
+    if (service || !given_settings() || !engine.settings.bus || !session_bus_named())
         return;
     service = new RigService(engine);
     service->start();
@@ -523,6 +556,12 @@ void note_bus_change(Engine &engine)
 {
     if (changes)
         engine.frames->mark(*changes);
+}
+
+void watch_for_bus(Panel &panel)
+{
+    if (service)
+        service->watch(panel);
 }
 
 bool started_by_script(const Engine &)

@@ -7,6 +7,7 @@
 namespace stelmo::engine {
 
 struct Engine;
+struct Panel;
 
 // Offers the rig on the session bus, once, as the event loop first starts:
 // connects on a thread of its own, asks for the name without waiting, and
@@ -22,9 +23,14 @@ void serve_on_bus(Engine &engine);
 // the engine's lock held; allocates nothing.
 void note_bus_change(Engine &engine);
 
-// Whether the motor was last started by a script over the bus, not from the
-// panel: true from a Start over the bus until the panel's Start is pressed.
+// A panel was made live (activate_panel): while the service serves, it
+// watches the panel as it watches those that were there when it began.
 // Event-loop thread.
+void watch_for_bus(Panel &panel);
+
+// Whether the motor was last started by a script over the bus, not from the
+// panel: true from a Start or Home over the bus until the panel's Start or
+// Home is pressed. Event-loop thread.
 bool started_by_script(const Engine &engine);
 
 } // namespace stelmo::engine

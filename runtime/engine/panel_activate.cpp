@@ -4,6 +4,7 @@
 // ticks read, the window watcher, the title, the controls' accessible names,
 // the status strip and the handle. The panel enters
 // the engine's table under the lock, ready. No timer is started here.
+#include "runtime/engine/bus.h"
 #include "runtime/engine/panel_load.h"
 #include "runtime/engine/state.h"
 #include "runtime/engine/views.h"
@@ -190,12 +191,14 @@ Fault activate_panel(Engine &engine, PanelDescription description, int &handle)
     name_from_labels(*panel->root);
     add_status_strip(engine, *panel);
     handle = panel->handle;
+    Panel &live = *panel;
     {
         const HoldUnlessHeld hold(engine.lock);
         give_run_info(engine, *panel);
         engine.panels.emplace(handle, std::move(panel));
         ++engine.next_handle;
     }
+    watch_for_bus(live); // a script hears of the operator's choices on it too
     // Every timer stays switched off until the program switches it on
     // (SetCtrlAttribute), whatever the file says: a panel file never moves
     // the motor by itself.

@@ -55,8 +55,8 @@ std::string help_text(const QCommandLineParser &parser)
     }
     return text_of(lines.join(QLatin1Char('\n'))) + "\n" +
            translate("stelmo", "Options come before the environment (STELMO_IO, STELMO_TRACE, "
-                               "STELMO_RIG_VIEW),\nthe environment before "
-                               "~/.config/stelmo/stelmo.conf (or the --config file),\nthat "
+                               "STELMO_RIG_VIEW,\nSTELMO_BUS), the environment before "
+                               "~/.config/stelmo/stelmo.conf (or the\n--config file), that "
                                "before /etc/stelmo/stelmo.conf. See stelmo(1).\n")();
 }
 
@@ -160,6 +160,18 @@ bool take_rig_view(std::string_view value, std::string_view name, Settings &sett
     return true;
 }
 
+bool take_bus(std::string_view value, std::string_view name, Settings &settings, std::string &cause)
+{
+    if (value != "on" && value != "off") {
+        cause = translate("stelmo", "%1%2: use %3 (scripts reach the rig on the session bus) or "
+                                    "%4")(name, printable(value), std::string(name) + "on",
+                                          std::string(name) + "off");
+        return false;
+    }
+    settings.bus = value == "on";
+    return true;
+}
+
 // stelmo's settings. A new one is a field of Settings and a row here.
 const Rule RULES[] = {
     {"io", "STELMO_IO", "io", QT_TRANSLATE_NOOP("stelmo", "BACKEND"), nullptr, nullptr,
@@ -173,6 +185,9 @@ const Rule RULES[] = {
     {"rig-view", "STELMO_RIG_VIEW", nullptr, nullptr, "no-rig-view", "0",
      QT_TRANSLATE_NOOP("stelmo", "Leave the Simulated rig window closed."), &take_rig_view,
      [](const Settings &s) { return std::string(s.rig_view ? "1" : "0"); }},
+    {"bus", "STELMO_BUS", nullptr, nullptr, "no-bus", "off",
+     QT_TRANSLATE_NOOP("stelmo", "Stay off the session bus: no script can reach the rig."),
+     &take_bus, [](const Settings &s) { return std::string(s.bus ? "on" : "off"); }},
 };
 
 const Rule *rule_for(std::string_view key)

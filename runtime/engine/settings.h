@@ -6,10 +6,10 @@
 // settings_from_environment() does.
 //
 // Precedence, strongest first: the command line, the environment
-// (STELMO_IO, STELMO_TRACE, STELMO_RIG_VIEW), the user's configuration file
-// (or the one --config names), the system's, the defaults. An empty value in
-// the environment or a file counts as not set. --no-config leaves both files
-// out, and the site's panel files with them.
+// (STELMO_IO, STELMO_TRACE, STELMO_RIG_VIEW, STELMO_BUS), the user's
+// configuration file (or the one --config names), the system's, the
+// defaults. An empty value in the environment or a file counts as not set.
+// --no-config leaves both files out, and the site's panel files with them.
 //
 // Each setting is one row of the table in settings.cpp (its key, variable,
 // option, check and how it is shown) and one field of Settings; where its
@@ -61,8 +61,9 @@ struct Settings {
     std::string io;       // port backend: empty or "sim" the simulated rig, "port..." a device
     std::string trace;    // port trace file; empty: no trace
     bool rig_view = true; // open the "Simulated rig" window beside the panel
+    bool bus = true;      // offer the rig to scripts on the session bus
     // Where each setting came from, by its key in a configuration file
-    // ("io", "trace", "rig-view"); a setting not listed has its default.
+    // ("io", "trace", "rig-view", "bus"); a setting not listed has its default.
     std::map<std::string, Source, std::less<>> from;
     // Directories searched for the panel file before the places next to the
     // executable (the site's own panel: the user's, then the system's).

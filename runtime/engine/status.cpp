@@ -169,6 +169,7 @@ void refresh_strips(Engine &engine)
     engine.strip_updates.clear();
     {
         const HoldUnlessHeld hold(engine.lock);
+        note_bus_change(engine); // what the strips show, a script may read too
         const ports::PortActivity io =
             engine.setup.monitor ? engine.setup.monitor->snapshot() : ports::PortActivity{};
         for (const auto &[handle, panel] : engine.panels) {
@@ -187,6 +188,8 @@ void refresh_strips(Engine &engine)
                 state.running = state.running || on;
             }
             state.stopped_why = stop_note(engine); // the engine's own stop (stopping.cpp)
+            // Whether a script started the motor over the session bus (bus.cpp).
+            state.by_script = started_by_script(engine);
             engine.strip_updates.push_back({panel->strip, state});
         }
     }

@@ -156,7 +156,8 @@ private:
 
 StatusStrip::StatusStrip(const StripBackend &backend, QWidget *parent)
     : QFrame(parent), badge_(new QLabel(this)), backend_(new QLabel(this)), run_(new QLabel(this)),
-      scheduling_(new QLabel(this)), lamps_(new PhaseLamps(this)), switches_(new QLabel(this))
+      origin_(new QLabel(this)), scheduling_(new QLabel(this)), lamps_(new PhaseLamps(this)),
+      switches_(new QLabel(this))
 {
     setObjectName(QStringLiteral("statusStrip"));
     setFrameShape(QFrame::StyledPanel);
@@ -166,6 +167,7 @@ StatusStrip::StatusStrip(const StripBackend &backend, QWidget *parent)
     badge_->setObjectName(QStringLiteral("stripBadge"));
     backend_->setObjectName(QStringLiteral("stripBackend"));
     run_->setObjectName(QStringLiteral("stripRun"));
+    origin_->setObjectName(QStringLiteral("stripOrigin"));
     scheduling_->setObjectName(QStringLiteral("stripScheduling"));
     switches_->setObjectName(QStringLiteral("stripSwitches"));
 
@@ -181,6 +183,11 @@ StatusStrip::StatusStrip(const StripBackend &backend, QWidget *parent)
     bold.setBold(true);
     switches_->setMinimumWidth(
         std::max(switches_->minimumWidth(), widest(bold, {tr("Switch read failed")})));
+    QFont italic = font();
+    italic.setItalic(true);
+    origin_->setFont(italic);
+    // Its room is kept while it is empty, so the window keeps its width.
+    origin_->setMinimumWidth(widest(italic, {tr("started by a script")}));
 
     lay_out();
     show_changes({});
@@ -212,7 +219,8 @@ void StatusStrip::show_backend(const StripBackend &backend)
     }
 }
 
-// Three rows: backend, run state and scheduling, lamps and switches.
+// Three rows: backend, run state (with who started it) and scheduling,
+// lamps and switches.
 void StatusStrip::lay_out()
 {
     auto *column = new QVBoxLayout(this);
@@ -224,6 +232,9 @@ void StatusStrip::lay_out()
     top->addStretch();
     auto *middle = new QHBoxLayout;
     middle->addWidget(run_);
+    middle->addSpacing(8);
+    middle->addWidget(origin_);
+    middle->addSpacing(8);
     middle->addStretch();
     middle->addWidget(scheduling_);
     auto *bottom = new QHBoxLayout;
@@ -297,7 +308,7 @@ bool StatusStrip::show_state(const StripState &state, Clock::time_point now)
                       io.data_value == was.data_value && io.data_failed == was.data_failed &&
                       io.switch_port == was.switch_port && io.switch_value == was.switch_value &&
                       io.switch_failed == was.switch_failed;
-    if (same)
+    if (same && state.by_script == shown_.by_script)
         return true;
     if (now - changed_at_ < MIN_CHANGE_INTERVAL)
         return false;
@@ -314,6 +325,8 @@ void StatusStrip::show_changes(const StripState &state)
     if (first || state.running != shown_.running || state.interval_ms != shown_.interval_ms ||
         state.stopped_why != shown_.stopped_why)
         show_run(state);
+    if (first || state.running != shown_.running || state.by_script != shown_.by_script)
+        show_origin(state);
     if (first || io.data_port != was.data_port || io.data_value != was.data_value ||
         io.data_failed != was.data_failed)
         lamps_->show_data(io);
@@ -337,6 +350,18 @@ void StatusStrip::show_run(const StripState &state)
     run_->setToolTip(running ? tr("The step timer is on: one full step per tick")
                              : tr("The step timer is off: no step is made"));
     run_->setAccessibleDescription(run_->toolTip());
+}
+
+// Who started the run that goes on: said only when a script did, so the
+// operator knows why the motor moves with nobody at the panel.
+void StatusStrip::show_origin(const StripState &state)
+{
+    const bool shown = state.running && state.by_script;
+    origin_->setText(shown ? tr("started by a script") : QString());
+    origin_->setToolTip(shown ? tr("A script started the motor over the session bus; Start or "
+                                   "Home at the panel takes the run over, Stop or Esc stops it")
+                              : QString());
+    origin_->setAccessibleDescription(origin_->toolTip());
 }
 
 void StatusStrip::show_switches(const ports::PortActivity &io)

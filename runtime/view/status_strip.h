@@ -10,6 +10,9 @@
 // written to a data register, the last line the last byte read from a switch
 // register, a failed access in red.
 //
+// While a run that a script started over the session bus goes on, "started
+// by a script" follows the run state.
+//
 // A plain view: the engine decides what it shows (show_state), at most once
 // per frame, on the event-loop thread. What it shows changes at most about
 // ten times a second (MIN_CHANGE_INTERVAL), however fast the motor steps: no
@@ -47,6 +50,7 @@ struct StripState {
     double interval_ms = 0; // that timer's interval (while stopped, the first timer's)
     ports::PortActivity io; // what the port registers showed last
     QString stopped_why;    // while stopped: why the engine stopped by itself; empty: it did not
+    bool by_script = false; // a script started the motor last, not the operator
 };
 
 class StatusStrip : public QFrame {
@@ -93,11 +97,13 @@ private:
     void lay_out();
     void show_changes(const StripState &state);
     void show_run(const StripState &state);
+    void show_origin(const StripState &state);
     void show_switches(const ports::PortActivity &io);
 
     QLabel *badge_;
     QLabel *backend_;
     QLabel *run_;
+    QLabel *origin_; // "started by a script" while a script's run goes on
     QLabel *scheduling_;
     PhaseLamps *lamps_;
     QLabel *switches_;
