@@ -171,6 +171,7 @@ void refresh_strips(Engine &engine)
         const HoldUnlessHeld hold(engine.lock);
         const ports::PortActivity io =
             engine.setup.monitor ? engine.setup.monitor->snapshot() : ports::PortActivity{};
+        const RunStatus run = run_state(engine); // what the motor does (run_state.h)
         for (const auto &[handle, panel] : engine.panels) {
             if (!panel->strip)
                 continue;
@@ -187,6 +188,9 @@ void refresh_strips(Engine &engine)
                 state.running = state.running || on;
             }
             state.stopped_why = stop_note(engine); // the engine's own stop (stopping.cpp)
+            state.run_state = run.state;
+            state.homing_steps = run.homing_steps;
+            state.steps_per_s = run.steps_per_s;
             engine.strip_updates.push_back({panel->strip, state});
         }
     }
