@@ -1436,8 +1436,12 @@ Bedienfeld aus. Ohne Einstellungen steuert es einen simulierten Prüfstand.</tra
         <translation>Alle MS Millisekunden ein Takt (0.1 bis 86400000), ein Schritt je Takt, statt des Takts der Paneldatei.</translation>
     </message>
     <message>
-        <source>no home switch after %1 steps: check the port, the switch and switch-mask</source>
-        <translation>kein Referenzschalter nach %1 Schritten: Anschluss, Schalter und switch-mask prüfen</translation>
+        <source>no home switch after %1 steps</source>
+        <translation>kein Referenzschalter nach %1 Schritten</translation>
+    </message>
+    <message>
+        <source>The reference run found no home switch. Check that Port is the port the motor hangs on, that the home switch makes the switch register read 0x0d, and the switch-mask setting; standard error says what it read. Start goes on for another %1 steps</source>
+        <translation>Die Referenzfahrt hat keinen Referenzschalter gefunden. Bitte prüfen, ob Anschluss der Port ist, an dem der Motor hängt, ob der Referenzschalter das Schalterregister auf 0x0d bringt und die Einstellung switch-mask; die Standardfehlerausgabe sagt, was gelesen wurde. Starten fährt weitere %1 Schritte</translation>
     </message>
 </context>
 </TS>

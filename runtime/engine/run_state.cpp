@@ -4,6 +4,7 @@
 
 #include "runtime/base/report.h"
 #include "runtime/config/translation.h"
+#include "runtime/engine/bus.h"
 #include "runtime/engine/state.h"
 #include "runtime/ports/monitor.h"
 
@@ -174,8 +175,10 @@ void call_ended(Engine &engine, const Control &control, int event)
     run.call.switch_code = io.switch_value;
     const RunState was = run.watch.seen;
     take_call(run.watch, run.call);
-    if (run.watch.seen != was && engine.frames)
+    if (run.watch.seen != was && engine.frames) {
         engine.frames->mark(engine.strips); // the strips say it with the next frame
+        note_bus_change(engine);            // and scripts may read it
+    }
     const long limit = engine.settings.homing_limit;
     if (run.call.wrote && limit > 0 && run.watch.seen == RunState::homing &&
         run.watch.homing_steps >= limit)

@@ -233,6 +233,10 @@ bool stopped_before_tick(Engine &engine);
 // answer"); empty when it did not, or the operator did. Under the lock.
 QString stop_note(const Engine &engine);
 
+// For the strips: what to check about it, for the reason's tooltip; empty
+// when there is nothing to check. Under the lock.
+QString stop_hint(const Engine &engine);
+
 // Watches the window while RunUserInterface runs its loop and a timer is on:
 // a heartbeat on the event-loop thread, and on X11 a round trip to the
 // display, which ticks check (stopped_before_tick). Stops watching when

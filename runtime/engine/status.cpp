@@ -188,6 +188,7 @@ void refresh_strips(Engine &engine)
                 state.running = state.running || on;
             }
             state.stopped_why = stop_note(engine); // the engine's own stop (stopping.cpp)
+            state.stopped_hint = stop_hint(engine);
             state.run_state = run.state;
             state.homing_steps = run.homing_steps;
             state.steps_per_s = run.steps_per_s;

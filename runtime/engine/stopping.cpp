@@ -57,11 +57,21 @@ QString stop_note(const Engine &engine)
         return translate("stelmo", "port hardware gone; start stelmo again").qstring();
     case StopCause::no_home:
         return QString::fromStdString(
-            translate("stelmo", "no home switch after %1 steps: check the port, the switch and "
-                                "switch-mask")(engine.settings.homing_limit));
+            translate("stelmo", "no home switch after %1 steps")(engine.settings.homing_limit));
     default:
         return {};
     }
+}
+
+QString stop_hint(const Engine &engine)
+{
+    if (engine.stopped_by != StopCause::no_home)
+        return {};
+    return QString::fromStdString(translate(
+        "stelmo", "The reference run found no home switch. Check that Port is the port the motor "
+                  "hangs on, that the home switch makes the switch register read 0x0d, and the "
+                  "switch-mask setting; standard error says what it read. Start goes on for "
+                  "another %1 steps")(engine.settings.homing_limit));
 }
 
 void watch_hardware(Engine &engine)

@@ -63,8 +63,9 @@ QString text_style(const QColor &colour, bool bold)
 bool same_run(const StripState &a, const StripState &b)
 {
     return a.running == b.running && a.interval_ms == b.interval_ms &&
-           a.stopped_why == b.stopped_why && a.run_state == b.run_state &&
-           a.homing_steps == b.homing_steps && a.steps_per_s == b.steps_per_s;
+           a.stopped_why == b.stopped_why && a.stopped_hint == b.stopped_hint &&
+           a.run_state == b.run_state && a.homing_steps == b.homing_steps &&
+           a.steps_per_s == b.steps_per_s;
 }
 
 } // namespace
@@ -252,12 +253,13 @@ void StatusStrip::set_timer(double interval_ms, bool realtime, const QString &st
     QFont bold = font();
     bold.setBold(true);
     const double rate = 1000.0 / interval_ms;
-    run_->setMinimumWidth(std::max(
+    run_width_ = std::max(
         widest(font(), {tr("Stopped")}),
         widest(bold,
                {run_text(RunState::homing, 99999, rate), run_text(RunState::jogging_home, 0, rate),
                 run_text(RunState::jogging_far, 0, rate), run_text(RunState::holding_home, 0, 0),
-                run_text(RunState::holding_far, 0, 0)})));
+                run_text(RunState::holding_far, 0, 0)}));
+    run_->setMinimumWidth(run_width_);
     scheduling_->setVisible(true);
     scheduling_->setText(realtime ? tr("RT") : tr("normal priority"));
     scheduling_->setAccessibleName(realtime ? tr("Step timer: real-time")
@@ -375,8 +377,14 @@ void StatusStrip::show_run(const StripState &state)
                                 : QString());
     run_->setToolTip(running ? tr("The step timer is on: at most one full step per tick; the "
                                   "rate counts the steps made")
-                             : tr("The step timer is off: no step is made"));
+                     : why && !state.stopped_hint.isEmpty()
+                         ? state.stopped_hint
+                         : tr("The step timer is off: no step is made"));
     run_->setAccessibleDescription(run_->toolTip());
+    // A reason for a stop longer than every text kept room for widens the
+    // window rather than being cut off; the motor stands meanwhile.
+    run_->ensurePolished();
+    run_->setMinimumWidth(std::max(run_width_, run_->sizeHint().width()));
 }
 
 void StatusStrip::show_switches(const ports::PortActivity &io)

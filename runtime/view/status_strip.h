@@ -54,6 +54,7 @@ struct StripState {
     double steps_per_s = -1;
     ports::PortActivity io; // what the port registers showed last
     QString stopped_why;    // while stopped: why the engine stopped by itself; empty: it did not
+    QString stopped_hint;   // what to check about that, for its tooltip; empty: nothing
 };
 
 class StatusStrip : public QFrame {
@@ -115,6 +116,7 @@ private:
     // until the first is shown, at `changed_at_`.
     StripState shown_;
     bool shown_any_ = false;
+    int run_width_ = 0; // room kept for the run state's texts (pixels)
     Clock::time_point changed_at_;
 };
 
