@@ -177,18 +177,25 @@ def main():
     choose(panel, ["alt+p", "Up"], "Port", "0x378")
 
     # Start: the reference run homes the carriage, which then stands at the
-    # home switch, as the direction is towards home.
+    # home switch, as the direction is towards home: no step is made.
     since = len(heard)
     press("alt+s")
-    strip_says(strip, since, "Running \u00b7 100 steps/s")
+    strip_says(strip, since, "Holding at home switch \u00b7 0 steps/s")
     strip_says(strip, since, "Switches 0x0d, home switch")
     if not any(n.startswith("Data lines: ") and " on" in n for _, _, n, _ in heard[since:]):
         fail("no data line was heard on while homing")
+    if not any(n.startswith("Homing \u00b7 step ") for _, _, n, _ in heard[since:]):
+        fail("the strip was not heard homing")
 
-    # Towards the far end: the motor jogs there, counting the position up.
+    # Towards the far end: the motor jogs there, counting the position up,
+    # and holds at the far switch.
     since = len(heard)
     choose(panel, ["alt+d", "Down"], "Direction", "Towards far end")
+    strip_says(strip, since, "Holding at far switch \u00b7 0 steps/s")
     strip_says(strip, since, "Switches 0x0e, far switch")
+    if not heard_that(since, "object:property-change:accessible-name",
+                      "Jogging towards far end \u00b7 100 steps/s"):
+        fail("the strip was not heard jogging towards the far end")
     position = find(panel, pyatspi.ROLE_SPIN_BUTTON, "Position")
     wait("the position never read above 0", lambda: float(text_of(position)) > 0)
 

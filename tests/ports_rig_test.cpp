@@ -4,6 +4,7 @@
 
 #include "drive/drive.h"
 #include "runtime/ports/monitor.h"
+#include "runtime/ports/switch_mask.h"
 #include "runtime/services.h"
 
 #include <gtest/gtest.h>
@@ -238,6 +239,36 @@ TEST_F(PortsRigTest, MonitorShowsTheLastDataWriteAndSwitchRead)
     EXPECT_TRUE(failing.snapshot().data_failed);
     EXPECT_EQ(failing.snapshot().data_value, 8); // what the program tried to write
     EXPECT_TRUE(failing.snapshot().switch_failed);
+}
+
+// The switch mask lies under the monitor: the program and the monitor get the
+// masked byte, the monitor the raw one beside it. A failed read is not
+// masked: 0xff & 0x0d would read as the home switch.
+TEST_F(PortsRigTest, SwitchMaskChangesWhatTheProgramReads)
+{
+    stelmo::ports::Setup setup;
+    std::string error;
+    ASSERT_TRUE(open_backend("sim", nullptr, setup, error, "STELMO_TRACE", 0x0f)) << error;
+    install(setup.backend.get());
+    const std::uint8_t got = inp(SWITCHES);
+    outp(DATA, 8);
+    const std::uint8_t data = inp(DATA); // no switch register: left alone
+    install(nullptr);
+    EXPECT_EQ(got, RIG_CODE_NEUTRAL & 0x0f);
+    EXPECT_EQ(data, 8);
+    EXPECT_EQ(setup.monitor->snapshot().switch_value, RIG_CODE_NEUTRAL & 0x0f);
+    EXPECT_EQ(setup.monitor->snapshot().switch_raw, RIG_CODE_NEUTRAL);
+
+    struct Dead : Backend {
+        bool read(std::uint16_t, std::uint8_t &value) override
+        {
+            value = PORT_NOTHING;
+            return false;
+        }
+        bool write(std::uint16_t, std::uint8_t) override { return false; }
+    };
+    SwitchMask masked(std::make_unique<Dead>(), 0x0d | 0x0e);
+    EXPECT_EQ(masked.read_byte(SWITCHES), PORT_NOTHING);
 }
 
 } // namespace

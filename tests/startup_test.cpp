@@ -31,10 +31,25 @@ struct Case {
     const char *user;      // the user's stelmo.conf
     const char *system;    // the stand-in for /etc/stelmo/stelmo.conf
     Startup outcome;
-    // run: "io|trace|rig_view" as settled, "|bus off" after it when the bus
-    // is off; else the start of `text`
-    std::string result;
+    std::string result; // run: settled() of the settings; else the start of `text`
 };
+
+// "io|trace|rig_view" as settled, then each later setting that is not at its
+// default: "|interval=0.25", "|homing-limit=0", "|switch-mask=15".
+std::string settled(const Settings &s)
+{
+    std::ostringstream text;
+    text << s.io << "|" << s.trace << "|" << (s.rig_view ? "1" : "0");
+    if (s.interval_ms != 0)
+        text << "|interval=" << s.interval_ms;
+    if (s.homing_limit != 1000)
+        text << "|homing-limit=" << s.homing_limit;
+    if (s.switch_mask != 0xff)
+        text << "|switch-mask=" << unsigned{s.switch_mask};
+    if (!s.bus)
+        text << "|bus off";
+    return text.str();
+}
 
 std::vector<std::string> words(const std::string &text)
 {
@@ -80,7 +95,7 @@ TEST(StartupTest, CommandLineThenEnvironmentThenUserFileThenSystemFile)
         {"a bad line", "", "", nullptr, "# card\nio port\n", bad_config,
          system_file + ":2: expected key=value"},
         {"an unknown key", "", "", "\nspeed=\n", nullptr, bad_config,
-         user_file + ":2: unknown key \"speed\"; the keys are io, trace, rig-view and bus"},
+         user_file + ":2: unknown key \"speed\"; the keys are io, trace, rig-view, interval, "},
         {"a bad io", "", "", "io=parport\n", nullptr, bad_config,
          user_file + ":1: io=parport: unknown port backend; use io=sim"},
         {"a bad mapping", "", "", nullptr, "io=port,0x378=0xfffe", bad_config,
@@ -99,6 +114,21 @@ TEST(StartupTest, CommandLineThenEnvironmentThenUserFileThenSystemFile)
          "STELMO_BUS=off"},
         {"--show-config on a bad file", "--show-config", "", "rig-view=2", nullptr,
          Startup::bad_shown, user_file + ":1: rig-view=2: use rig-view=1"},
+        // The step rate, the homing limit and the switch mask.
+        {"an interval", "--interval 0.25", "STELMO_INTERVAL=5", "interval=20\n", nullptr, run,
+         "||1|interval=0.25"},
+        {"no homing limit, a mask", "", "STELMO_HOMING_LIMIT=0", "switch-mask = 0x0f\n", nullptr,
+         run, "||1|homing-limit=0|switch-mask=15"},
+        {"an interval below 0.1 ms", "--interval 0.05", "", nullptr, nullptr, bad_usage,
+         "--interval 0.05: give the tick interval in milliseconds, 0.1 to 86400000"},
+        {"an interval in other units", "", "", "interval = 10ms\n", nullptr, bad_config,
+         user_file + ":1: interval=10ms: give the tick interval in milliseconds"},
+        {"a negative homing limit", "", "STELMO_HOMING_LIMIT=-1", nullptr, nullptr, bad_config,
+         "STELMO_HOMING_LIMIT=-1: give a number of steps, 0 (no limit) to 1000000000"},
+        {"a mask beyond a byte", "", "", nullptr, "switch-mask=0x1ff\n", bad_config,
+         system_file + ":1: switch-mask=0x1ff: give a byte, 0x00 to 0xff"},
+        {"a mask that hides the home switch", "", "STELMO_SWITCH_MASK=0x0e", nullptr, nullptr,
+         bad_config, "STELMO_SWITCH_MASK=0x0e: the mask clears bits of the switch codes"},
         // Faults on the command line: exit 2, before any file is read.
         {"an unknown option", "--speed 3", "", nullptr, nullptr, bad_usage,
          "unknown option 'speed'; stelmo --help lists the options"},
@@ -121,7 +151,9 @@ TEST(StartupTest, CommandLineThenEnvironmentThenUserFileThenSystemFile)
          "stelmo " STELMO_VERSION "\n"},
     };
 
-    const char *const variables[] = {"STELMO_IO", "STELMO_TRACE", "STELMO_RIG_VIEW", "STELMO_BUS"};
+    const char *const variables[] = {"STELMO_IO",         "STELMO_TRACE",    "STELMO_RIG_VIEW",
+                                     "STELMO_BUS",        "STELMO_INTERVAL", "STELMO_HOMING_LIMIT",
+                                     "STELMO_SWITCH_MASK"};
     for (const Case &c : cases) {
         std::filesystem::remove_all(dir.file("home"));
         std::filesystem::remove_all(dir.file("etc"));
@@ -145,10 +177,7 @@ TEST(StartupTest, CommandLineThenEnvironmentThenUserFileThenSystemFile)
         const Startup outcome = stelmo::engine::read_startup(arguments, places, settings, text);
         EXPECT_EQ(static_cast<int>(outcome), static_cast<int>(c.outcome)) << c.what << ": " << text;
         if (outcome == Startup::run) {
-            EXPECT_EQ(settings.io + "|" + settings.trace + "|" + (settings.rig_view ? "1" : "0") +
-                          (settings.bus ? "" : "|bus off"),
-                      c.result)
-                << c.what;
+            EXPECT_EQ(settled(settings), c.result) << c.what;
             const std::vector<std::string> site_panels{dir.file("home/stelmo"), dir.file("etc")};
             EXPECT_EQ(settings.panel_dirs,
                       c.options == "--no-config" ? std::vector<std::string>() : site_panels)
@@ -192,15 +221,20 @@ TEST(StartupTest, EachSettingKnowsWhereItCameFrom)
     ASSERT_EQ(stelmo::engine::read_startup({"stelmo", "--show-config"}, places, settings, text),
               Startup::show_config);
     const std::string lines[] = {
-        "io = port     (" + system_file + ", line 3)\n",
-        "trace =       (default)\n",
-        "rig-view = 0  (" + dir.file("home/stelmo/stelmo.conf") +
-            ", line 1)\n"
-            "bus = on      (default)\n",
+        "io = port            (" + system_file + ", line 3)\n",
+        "trace =              (default)\n",
+        "rig-view = 0         (" + dir.file("home/stelmo/stelmo.conf") + ", line 1)\n",
+        "interval =           (default)\n",
+        "homing-limit = 1000  (default)\n",
+        "switch-mask = 0xff   (default)\n",
+        "bus = on             (default)\n",
         "panel file: " + panel + "\n",
         "configuration files: " + dir.file("home/stelmo/stelmo.conf") + ", " + system_file + "\n",
     };
-    EXPECT_EQ(text, lines[0] + lines[1] + lines[2] + lines[3] + lines[4]);
+    std::string all;
+    for (const std::string &line : lines)
+        all += line;
+    EXPECT_EQ(text, all);
 }
 
 } // namespace

@@ -18,6 +18,8 @@ stelmo::StripState stepping(std::uint8_t data)
     stelmo::StripState state;
     state.running = true;
     state.interval_ms = 10;
+    state.run_state = stelmo::engine::RunState::jogging_far;
+    state.steps_per_s = 100;
     state.io.data_port = 0x378;
     state.io.data_value = data;
     return state;
@@ -35,7 +37,7 @@ TEST(StatusStripTest, ChangesAtMostTenTimesASecond)
     stelmo::StripState scripted = stepping(0x01);
     scripted.by_script = true;
     ASSERT_TRUE(strip.show_state(scripted, start));
-    EXPECT_EQ(run->text(), "Running \u00b7 100 steps/s");
+    EXPECT_EQ(run->text(), "Jogging towards far end \u00b7 100 steps/s");
     EXPECT_EQ(origin->text(), "started by a script");
     EXPECT_EQ(lamps->accessibleName(), "Data lines: D0 on, D1 off, D2 off, D3 off");
 
@@ -54,6 +56,27 @@ TEST(StatusStripTest, ChangesAtMostTenTimesASecond)
     EXPECT_EQ(lamps->accessibleName(), "Data lines: D0 off, D1 off, D2 on, D3 off");
     // Asked again with nothing new: nothing to hold back.
     EXPECT_TRUE(strip.show_state(stopped, start + 120ms));
+}
+
+// What the motor does, in words, with the steps made a second where known.
+TEST(StatusStripTest, SaysTheRunStateInWords)
+{
+    using stelmo::engine::RunState;
+    const struct {
+        RunState state;
+        long homing_steps;
+        double rate;
+        const char *text;
+    } cases[] = {
+        {RunState::running, 0, -1, "Running"},
+        {RunState::homing, 0, -1, "Homing"},
+        {RunState::homing, 37, 250, "Homing \u00b7 step 37 \u00b7 250 steps/s"},
+        {RunState::jogging_home, 0, 0.5, "Jogging towards home \u00b7 a step every 2 s"},
+        {RunState::jogging_far, 0, 66.7, "Jogging towards far end \u00b7 66.7 steps/s"},
+        {RunState::holding_far, 0, 0, "Holding at far switch \u00b7 0 steps/s"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(StatusStrip::run_text(c.state, c.homing_steps, c.rate), c.text) << c.text;
 }
 
 } // namespace

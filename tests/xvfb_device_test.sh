@@ -3,8 +3,9 @@
 # stands in for /dev/port, with the first port remapped to 0x300. Operated from
 # the keyboard in Xvfb; the test plays the end switches by writing the switch
 # register's byte in the file and checks what lands at the physical offsets.
-# Then Stop and SIGTERM with stderr and the trace stuck in a full pipe, and
-# the port helper killed while the motor runs.
+# Then Stop and SIGTERM with stderr and the trace stuck in a full pipe, the
+# port helper killed while the motor runs, and a card with extra bits in its
+# switch register, behind a switch mask and a homing limit.
 # The device is reached through the port helper: the process with the window
 # holds neither the device nor any capability.
 #
@@ -143,6 +144,34 @@ writing() {
         fail "nothing said about the hardware: $(cat "$work/stderr-lost")"
     (($(grep -c 'SetCtrlAttribute: the port hardware is gone' "$work/stderr-lost") == 1)) ||
         fail "Start was not refused with one line: $(cat "$work/stderr-lost")"
+    xdotool key alt+q
+    wait "$pid" || fail "exit status $? after Quit"
+)
+# A card whose switch register reads 1 in the upper bits (0xc4 idle, 0xcd at
+# home), with switch-mask 0x0f and a homing limit of 40 steps: the reference
+# run sees 0x04, stops after exactly 40 steps and says what to check; once
+# the home switch is closed (0xcd), the program gets 13 and the next Start
+# ends the reference run. The trace shows what the program got, and the raw
+# byte.
+(
+    trace=$work/trace-masked
+    poke $((0x302)) c4
+    STELMO_IO="port:$dev,0x378=0x300" STELMO_TRACE=$trace STELMO_RIG_VIEW=0 \
+        STELMO_HOMING_LIMIT=40 STELMO_SWITCH_MASK=0x0f "$bin" 2>"$work/stderr-masked" &
+    pid=$!
+    xdotool search --sync --onlyvisible --name '^stelmo' >/dev/null
+    xdotool key alt+s
+    said() { grep -q '^stelmo: no home switch after 40 steps: ' "$work/stderr-masked"; }
+    wait_until "nothing said of the homing limit: $(cat "$work/stderr-masked")" said
+    stopped "the homing limit"
+    (($(outs) == 40)) || fail "the homing limit let $(outs) steps through, not 40"
+    grep -q 'switch register 0x37a read 0x0d (the last read gave 0xc4, 0x04 after switch-mask)' \
+        "$work/stderr-masked" || fail "the line does not say what was read: $(cat "$work/stderr-masked")"
+    (($(grep -c ' in 0x37a 0x04 0x302 raw 0xc4$' "$trace") == 40)) || fail "reads not traced masked"
+    poke $((0x302)) cd
+    xdotool key alt+s
+    wait_for '^[0-9.]+ in 0x37a 0x0d 0x302 raw 0xcd$'
+    wait_until "no stop pattern once home answered" data_is 00
     xdotool key alt+q
     wait "$pid" || fail "exit status $? after Quit"
 )

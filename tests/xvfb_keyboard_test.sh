@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real stelmo binary in a real X server (Xvfb), operated from the keyboard
 # as an operator would, observed only through the port trace and the exit
-# status: a session with single steps and homing again, Stop from every place
+# status: a session at the step rate --interval asks for, with single steps
+# and homing again, Stop from every place
 # the operator may be (a selector's list open, the rig view active, a click on
 # Stop while a list is open), the panel window destroyed by another client
 # while the motor runs, the X server stopped while it runs, a trace at the
@@ -12,9 +13,10 @@
 # Exit 0: passed; 77: skipped (no Xvfb or xdotool); anything else: failed.
 source "$(dirname "$0")/xvfb_session.sh" "$@"
 
-# Runs from an unrelated directory: the panel file must be found next to the binary.
+# Runs from an unrelated directory: the panel file must be found next to the
+# binary. The step rate comes from the option, not the panel file's 10 ms.
 cd "$work"
-STELMO_TRACE=$trace "$bin" 2>"$work/stderr" &
+STELMO_TRACE=$trace "$bin" --interval 5 2>"$work/stderr" &
 pid=$!
 
 xdotool search --sync --onlyvisible --name '^stelmo' >/dev/null
@@ -27,6 +29,7 @@ wait_for 'in 0x37a 0x0d'
 wait_for 'out 0x378 0x00'
 homing=$(grep -m 6 ' out ' "$trace" | awk '{print $4}' | tr '\n' ' ')
 [[ $homing == "0x08 0x04 0x02 0x01 0x08 0x04 " ]] || fail "homing wrote $homing"
+head -1 "$trace" | grep -q ' · tick interval 5 ms$' || fail "trace header: $(head -1 "$trace")"
 
 # Alt+D, Down: towards the far end; the drive stops with 0 after reading 14,
 # and writes only that from then on.

@@ -476,14 +476,6 @@
         <translation>Schritt-Timer: normale Priorität</translation>
     </message>
     <message>
-        <source>Running · %1 steps/s</source>
-        <translation>Läuft · %1 Schritte/s</translation>
-    </message>
-    <message>
-        <source>Running · a step every %1 s</source>
-        <translation>Läuft · ein Schritt alle %1 s</translation>
-    </message>
-    <message>
         <source>home switch</source>
         <translation>Referenzschalter</translation>
     </message>
@@ -494,10 +486,6 @@
     <message>
         <source>no switch</source>
         <translation>kein Schalter</translation>
-    </message>
-    <message>
-        <source>The step timer is on: one full step per tick</source>
-        <translation>Der Schritt-Timer ist an: ein Vollschritt je Takt</translation>
     </message>
     <message>
         <source>The step timer is off: no step is made</source>
@@ -536,6 +524,58 @@ Konfigurationsdateien: %2</translation>
     <message>
         <source>A script started the motor over the session bus; Start or Home at the panel takes the run over, Stop or Esc stops it</source>
         <translation>Ein Skript hat den Motor über den D-Bus-Sitzungsbus gestartet; Starten oder Referenzfahrt am Bedienfeld übernimmt den Lauf, Stoppen oder Esc hält ihn an</translation>
+    </message>
+    <message>
+        <source>%1 steps/s</source>
+        <translation>%1 Schritte/s</translation>
+    </message>
+    <message>
+        <source>a step every %1 s</source>
+        <translation>ein Schritt alle %1 s</translation>
+    </message>
+    <message>
+        <source>Homing · step %1</source>
+        <translation>Referenzfahrt · Schritt %1</translation>
+    </message>
+    <message>
+        <source>Homing</source>
+        <translation>Referenzfahrt</translation>
+    </message>
+    <message>
+        <source>Jogging towards home</source>
+        <translation>Fährt zur Referenz</translation>
+    </message>
+    <message>
+        <source>Jogging towards far end</source>
+        <translation>Fährt zum fernen Ende</translation>
+    </message>
+    <message>
+        <source>Holding at home switch</source>
+        <translation>Steht am Referenzschalter</translation>
+    </message>
+    <message>
+        <source>Holding at far switch</source>
+        <translation>Steht am Endschalter</translation>
+    </message>
+    <message>
+        <source>Running</source>
+        <translation>Läuft</translation>
+    </message>
+    <message>
+        <source>The step timer is on: at most one full step per tick; the rate counts the steps made</source>
+        <translation>Der Schritt-Timer ist an: höchstens ein Vollschritt je Takt; die Rate zählt die gemachten Schritte</translation>
+    </message>
+    <message>
+        <source>%1 (read %2)</source>
+        <translation>%1 (gelesen %2)</translation>
+    </message>
+    <message>
+        <source>Switches %1, %2, read %3</source>
+        <translation>Schalter %1, %2, gelesen %3</translation>
+    </message>
+    <message>
+        <source>The switch register %1 read %2 last; switch-mask made it %3, which the program got: 0x0d is the home switch, 0x0e the far switch, anything else neither</source>
+        <translation>Das Schalterregister %1 las zuletzt %2; switch-mask machte daraus %3, was das Programm erhielt: 0x0d ist der Referenzschalter, 0x0e der Endschalter, alles andere keiner von beiden</translation>
     </message>
 </context>
 <context>
@@ -1359,11 +1399,13 @@ Bedienfeld aus. Ohne Einstellungen steuert es einen simulierten Prüfstand.</tra
     </message>
     <message>
         <source>Options come before the environment (STELMO_IO, STELMO_TRACE, STELMO_RIG_VIEW,
-STELMO_BUS), the environment before ~/.config/stelmo/stelmo.conf (or the
+STELMO_INTERVAL, STELMO_HOMING_LIMIT, STELMO_SWITCH_MASK, STELMO_BUS), the
+environment before ~/.config/stelmo/stelmo.conf (or the
 --config file), that before /etc/stelmo/stelmo.conf. See stelmo(1).
 </source>
         <translation>Optionen gehen der Umgebung vor (STELMO_IO, STELMO_TRACE, STELMO_RIG_VIEW,
-STELMO_BUS), die Umgebung ~/.config/stelmo/stelmo.conf (oder der Datei von
+STELMO_INTERVAL, STELMO_HOMING_LIMIT, STELMO_SWITCH_MASK, STELMO_BUS), die
+Umgebung ~/.config/stelmo/stelmo.conf (oder der Datei von
 --config), diese /etc/stelmo/stelmo.conf. Siehe stelmo(1).
 </translation>
     </message>
@@ -1374,6 +1416,50 @@ STELMO_BUS), die Umgebung ~/.config/stelmo/stelmo.conf (oder der Datei von
     <message>
         <source>Stay off the session bus: no script can reach the rig.</source>
         <translation>Dem D-Bus-Sitzungsbus fernbleiben: kein Skript kann den Prüfstand erreichen.</translation>
+    </message>
+    <message>
+        <source>nothing: reading it failed</source>
+        <translation>nichts: das Lesen schlug fehl</translation>
+    </message>
+    <message>
+        <source>%1, %2 after switch-mask</source>
+        <translation>%1, nach switch-mask %2</translation>
+    </message>
+    <message>
+        <source>no home switch after %1 steps: the reference run is stopped, as Stop stops it. Check that Port is the port the motor hangs on, that the home switch makes the switch register %2 read 0x0d (the last read gave %3), and the switch-mask setting; Start goes on for another %1 steps</source>
+        <translation>kein Referenzschalter nach %1 Schritten: die Referenzfahrt ist angehalten, wie Stoppen anhält. Bitte prüfen, ob Anschluss der Port ist, an dem der Motor hängt, ob der Referenzschalter das Schalterregister %2 auf 0x0d bringt (zuletzt gelesen: %3) und die Einstellung switch-mask; Starten fährt weitere %1 Schritte</translation>
+    </message>
+    <message>
+        <source>%1%2: give the tick interval in milliseconds, 0.1 to 86400000 (%3 is 100 steps a second)</source>
+        <translation>%1%2: bitte den Takt in Millisekunden angeben, 0.1 bis 86400000 (%3 sind 100 Schritte je Sekunde)</translation>
+    </message>
+    <message>
+        <source>%1%2: give a number of steps, 0 (no limit) to 1000000000</source>
+        <translation>%1%2: bitte eine Zahl von Schritten angeben, 0 (keine Grenze) bis 1000000000</translation>
+    </message>
+    <message>
+        <source>%1%2: give a byte, 0x00 to 0xff (%3 keeps the switch codes&apos; bits alone)</source>
+        <translation>%1%2: bitte ein Byte angeben, 0x00 bis 0xff (%3 behält nur die Bits der Schaltercodes)</translation>
+    </message>
+    <message>
+        <source>%1%2: the mask clears bits of the switch codes 13 (0x0d) and 14 (0x0e), so a switch could never be read; it must keep 0x0f (%3)</source>
+        <translation>%1%2: die Maske löscht Bits der Schaltercodes 13 (0x0d) und 14 (0x0e), so dass ein Schalter nie gelesen würde; sie muss 0x0f behalten (%3)</translation>
+    </message>
+    <message>
+        <source>MS</source>
+        <translation>MS</translation>
+    </message>
+    <message>
+        <source>Tick every MS milliseconds (0.1 to 86400000), one step a tick, in place of the panel file&apos;s interval.</source>
+        <translation>Alle MS Millisekunden ein Takt (0.1 bis 86400000), ein Schritt je Takt, statt des Takts der Paneldatei.</translation>
+    </message>
+    <message>
+        <source>no home switch after %1 steps</source>
+        <translation>kein Referenzschalter nach %1 Schritten</translation>
+    </message>
+    <message>
+        <source>The reference run found no home switch. Check that Port is the port the motor hangs on, that the home switch makes the switch register read 0x0d, and the switch-mask setting; standard error says what it read. Start goes on for another %1 steps</source>
+        <translation>Die Referenzfahrt hat keinen Referenzschalter gefunden. Bitte prüfen, ob Anschluss der Port ist, an dem der Motor hängt, ob der Referenzschalter das Schalterregister auf 0x0d bringt und die Einstellung switch-mask; die Standardfehlerausgabe sagt, was gelesen wurde. Starten fährt weitere %1 Schritte</translation>
     </message>
 </context>
 </TS>

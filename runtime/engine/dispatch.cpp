@@ -17,8 +17,9 @@ void run_deferred();
 
 // The one place that calls into the program: control `control`'s callback
 // with `event`. The caller holds the engine's lock. What the callback throws
-// is reported, never passed on into the event loop or the tick thread.
-void call(int handle, Control &control, int event)
+// is reported, never passed on into the event loop or the tick thread. What
+// the call did tells the run state (run_state.h).
+void call(Engine &engine, int handle, Control &control, int event)
 {
     const CtrlCallbackPtr callback = control.callback;
     const int id = control.id;
@@ -37,6 +38,7 @@ void call(int handle, Control &control, int event)
                              name, id, handle, why);
         });
     };
+    call_begins(engine);
     try {
         callback(handle, id, event, nullptr, 0, 0);
     } catch (const std::exception &e) {
@@ -44,6 +46,7 @@ void call(int handle, Control &control, int event)
     } catch (...) {
         failed({});
     }
+    call_ended(engine, control, event);
 }
 
 void run_deferred()
@@ -139,7 +142,7 @@ void dispatch(int handle, int control_id, int event)
         const std::lock_guard hold(engine->lock);
         if (Control *control = find_control(*engine, handle, control_id);
             control && control->callback)
-            call(handle, *control, event);
+            call(*engine, handle, *control, event);
     }
     if (!engine->deferred.empty())
         QMetaObject::invokeMethod(engine->app, &run_deferred, Qt::QueuedConnection);
@@ -151,7 +154,7 @@ void tick(Engine &engine, int handle, int control_id)
         return;
     if (Control *control = find_control(engine, handle, control_id, Kind::timer);
         control && control->callback)
-        call(handle, *control, EVENT_TIMER_TICK);
+        call(engine, handle, *control, EVENT_TIMER_TICK);
 }
 
 void show_waiting_values(Engine &engine)

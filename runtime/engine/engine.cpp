@@ -384,6 +384,7 @@ extern "C" int GetCtrlIndex(int panel, int control, int *index)
     if (fault)
         return refuse("GetCtrlIndex", panel, control, fault);
     *index = c->index;
+    note_index_read(*engine, control, c->index); // the run state: a jog tick reads the direction
     return 0;
 }
 
@@ -409,6 +410,7 @@ extern "C" int SetCtrlVal(int panel, int control, double value)
         return refuse("SetCtrlVal", panel, control, fault);
     const bool repeated = c->value == value;
     c->value = value;
+    note_value_shown(*engine); // the run state: a jog tick shows the position
     if (!repeated)
         note_bus_change(*engine); // a script reads what the display shows
     if (!on_loop_thread(*engine)) {

@@ -16,6 +16,8 @@
 
 #include <QEvent>
 
+#include <cmath>
+
 namespace stelmo::engine {
 
 namespace {
@@ -74,9 +76,13 @@ Fault make_controls(Engine &engine, Panel &panel, PanelDescription &description)
         std::string error;
         const int control_id = id;
         Engine *self = &engine;
+        // The interval setting, where given, in place of the panel file's.
+        const double ms = engine.settings.interval_ms;
+        const auto period =
+            ms > 0 ? std::chrono::nanoseconds(std::llround(ms * 1e6)) : described.period;
         control.timer = TickThread::create(
-            described.period, engine.lock,
-            [self, handle, control_id] { tick(*self, handle, control_id); }, error);
+            period, engine.lock, [self, handle, control_id] { tick(*self, handle, control_id); },
+            error);
         if (!control.timer)
             return {ERR_BAD_CONTROL,
                     translate("stelmo", "control %1 %2: %3")(id, name_of(described.widget), error)};

@@ -16,6 +16,7 @@
 #include "runtime/engine/controls.h"
 #include "runtime/engine/panel_load.h"
 #include "runtime/engine/safeguards.h"
+#include "runtime/engine/settings.h"
 
 #include "runtime/base/text.h"
 #include "runtime/config/translation.h"
@@ -35,10 +36,7 @@ constexpr const char *PROP_CALLBACK = "stelmoCallback";
 constexpr const char *PROP_INTERVAL = "stelmoInterval";
 constexpr const char *PROP_TIMER_ENABLED = "stelmoTimerEnabled";
 
-// The tick intervals a timer may have (ms): from the tick thread's shortest
-// period (0.1 ms, 10,000 steps a second) to a day.
-constexpr double INTERVAL_MIN_MS = 0.1;
-constexpr double INTERVAL_MAX_MS = 24.0 * 60 * 60 * 1000;
+// The tick intervals a timer may have: INTERVAL_MIN_MS to INTERVAL_MAX_MS (settings.h).
 static_assert(INTERVAL_MIN_MS * 1e6 == TickThread::MIN_PERIOD.count());
 
 enum class Found { absent, ok, wrong_type };

@@ -5,13 +5,17 @@
 #include "runtime/base/text.h"
 #include "runtime/config/translation.h"
 #include "runtime/engine/engine.h"
+#include "runtime/engine/fault.h"
 #include "runtime/ports/ports.h"
+#include "runtime/ports/switch_mask.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #include <memory>
@@ -55,7 +59,8 @@ std::string help_text(const QCommandLineParser &parser)
     }
     return text_of(lines.join(QLatin1Char('\n'))) + "\n" +
            translate("stelmo", "Options come before the environment (STELMO_IO, STELMO_TRACE, "
-                               "STELMO_RIG_VIEW,\nSTELMO_BUS), the environment before "
+                               "STELMO_RIG_VIEW,\nSTELMO_INTERVAL, STELMO_HOMING_LIMIT, "
+                               "STELMO_SWITCH_MASK, STELMO_BUS), the\nenvironment before "
                                "~/.config/stelmo/stelmo.conf (or the\n--config file), that "
                                "before /etc/stelmo/stelmo.conf. See stelmo(1).\n")();
 }
@@ -172,6 +177,75 @@ bool take_bus(std::string_view value, std::string_view name, Settings &settings,
     return true;
 }
 
+// `value` as a whole number in `base`, at most `max`; false for anything
+// else (a sign, blanks, other characters, nothing).
+bool whole(std::string_view value, int base, unsigned long max, unsigned long &number)
+{
+    const char *end = value.data() + value.size();
+    const auto [stop, error] = std::from_chars(value.data(), end, number, base);
+    return !value.empty() && error == std::errc() && stop == end && number <= max;
+}
+
+bool take_interval(std::string_view value, std::string_view name, Settings &settings,
+                   std::string &cause)
+{
+    double ms = 0;
+    const char *end = value.data() + value.size();
+    const auto [stop, error] = std::from_chars(value.data(), end, ms, std::chars_format::fixed);
+    if (value.empty() || error != std::errc() || stop != end ||
+        !(ms >= INTERVAL_MIN_MS && ms <= INTERVAL_MAX_MS)) {
+        cause = translate("stelmo", "%1%2: give the tick interval in milliseconds, 0.1 to "
+                                    "86400000 (%3 is 100 steps a second)")(
+            name, printable(value), std::string(name) + "10");
+        return false;
+    }
+    settings.interval_ms = ms;
+    return true;
+}
+
+bool take_homing_limit(std::string_view value, std::string_view name, Settings &settings,
+                       std::string &cause)
+{
+    unsigned long steps = 0;
+    if (!whole(value, 10, 1000000000, steps)) {
+        cause = translate("stelmo", "%1%2: give a number of steps, 0 (no limit) to 1000000000")(
+            name, printable(value));
+        return false;
+    }
+    settings.homing_limit = static_cast<long>(steps);
+    return true;
+}
+
+// A byte in hex with 0x, or decimal, that keeps the switch codes' bits.
+bool take_switch_mask(std::string_view value, std::string_view name, Settings &settings,
+                      std::string &cause)
+{
+    const bool hex = value.substr(0, 2) == "0x" || value.substr(0, 2) == "0X";
+    unsigned long mask = 0;
+    if (!whole(hex ? value.substr(2) : value, hex ? 16 : 10, 0xff, mask)) {
+        cause = translate("stelmo",
+                          "%1%2: give a byte, 0x00 to 0xff (%3 keeps the switch "
+                          "codes' bits alone)")(name, printable(value), std::string(name) + "0x0f");
+        return false;
+    }
+    if ((mask & ports::SWITCH_CODE_BITS) != ports::SWITCH_CODE_BITS) {
+        cause = translate("stelmo",
+                          "%1%2: the mask clears bits of the switch codes 13 (0x0d) "
+                          "and 14 (0x0e), so a switch could never be read; it must "
+                          "keep 0x0f (%3)")(name, printable(value), std::string(name) + "0x0f");
+        return false;
+    }
+    settings.switch_mask = static_cast<std::uint8_t>(mask);
+    return true;
+}
+
+std::string hex_byte(unsigned value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02x", value);
+    return text;
+}
+
 // stelmo's settings. A new one is a field of Settings and a row here.
 const Rule RULES[] = {
     {"io", "STELMO_IO", "io", QT_TRANSLATE_NOOP("stelmo", "BACKEND"), nullptr, nullptr,
@@ -185,6 +259,15 @@ const Rule RULES[] = {
     {"rig-view", "STELMO_RIG_VIEW", nullptr, nullptr, "no-rig-view", "0",
      QT_TRANSLATE_NOOP("stelmo", "Leave the Simulated rig window closed."), &take_rig_view,
      [](const Settings &s) { return std::string(s.rig_view ? "1" : "0"); }},
+    {"interval", "STELMO_INTERVAL", "interval", QT_TRANSLATE_NOOP("stelmo", "MS"), nullptr, nullptr,
+     QT_TRANSLATE_NOOP("stelmo", "Tick every MS milliseconds (0.1 to 86400000), one step a "
+                                 "tick, in place of the panel file's interval."),
+     &take_interval,
+     [](const Settings &s) { return s.interval_ms > 0 ? number(s.interval_ms) : std::string(); }},
+    {"homing-limit", "STELMO_HOMING_LIMIT", nullptr, nullptr, nullptr, nullptr, nullptr,
+     &take_homing_limit, [](const Settings &s) { return std::to_string(s.homing_limit); }},
+    {"switch-mask", "STELMO_SWITCH_MASK", nullptr, nullptr, nullptr, nullptr, nullptr,
+     &take_switch_mask, [](const Settings &s) { return hex_byte(s.switch_mask); }},
     {"bus", "STELMO_BUS", nullptr, nullptr, "no-bus", "off",
      QT_TRANSLATE_NOOP("stelmo", "Stay off the session bus: no script can reach the rig."),
      &take_bus, [](const Settings &s) { return std::string(s.bus ? "on" : "off"); }},

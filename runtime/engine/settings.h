@@ -6,10 +6,10 @@
 // settings_from_environment() does.
 //
 // Precedence, strongest first: the command line, the environment
-// (STELMO_IO, STELMO_TRACE, STELMO_RIG_VIEW, STELMO_BUS), the user's
-// configuration file (or the one --config names), the system's, the
-// defaults. An empty value in the environment or a file counts as not set.
-// --no-config leaves both files out, and the site's panel files with them.
+// (STELMO_IO, STELMO_TRACE, STELMO_RIG_VIEW, STELMO_BUS, ...), the user's configuration file
+// (or the one --config names), the system's, the defaults. An empty value in
+// the environment or a file counts as not set. --no-config leaves both files
+// out, and the site's panel files with them.
 //
 // Each setting is one row of the table in settings.cpp (its key, variable,
 // option, check and how it is shown) and one field of Settings; where its
@@ -20,6 +20,7 @@
 
 #include <QStringList>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
@@ -30,6 +31,12 @@ namespace stelmo::engine {
 // The panel file the program loads (its LoadPanel names it so), for
 // --show-config's answer to which file would be loaded.
 constexpr const char *PROGRAM_PANEL = "stelmo.uir";
+
+// The tick intervals a step timer may have (ms), in the panel file or the
+// interval setting: from the tick thread's shortest period (0.1 ms, 10,000
+// steps a second) to a day.
+constexpr double INTERVAL_MIN_MS = 0.1;
+constexpr double INTERVAL_MAX_MS = 24.0 * 60 * 60 * 1000;
 
 // Where a setting's value came from.
 struct Source {
@@ -62,6 +69,15 @@ struct Settings {
     std::string trace;    // port trace file; empty: no trace
     bool rig_view = true; // open the "Simulated rig" window beside the panel
     bool bus = true;      // offer the rig to scripts on the session bus
+    // The step timers' tick interval (ms, INTERVAL_MIN_MS to INTERVAL_MAX_MS)
+    // in place of the panel file's; 0: the panel file's.
+    double interval_ms = 0;
+    // Steps the reference run makes without the home switch before the engine
+    // stops it (0: no limit).
+    long homing_limit = 1000;
+    // ANDed with every byte read from a switch register before the program
+    // gets it; keeps at least the switch codes' bits 0x0f.
+    std::uint8_t switch_mask = 0xff;
     // Where each setting came from, by its key in a configuration file
     // ("io", "trace", "rig-view", "bus"); a setting not listed has its default.
     std::map<std::string, Source, std::less<>> from;

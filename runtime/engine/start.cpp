@@ -262,7 +262,8 @@ Fault open_ports(Engine &engine)
 {
     std::string error;
     if (!ports::open_backend(engine.settings.io.c_str(), engine.settings.trace.c_str(),
-                             engine.setup, error, named(engine.settings.source("trace"))))
+                             engine.setup, error, named(engine.settings.source("trace")),
+                             engine.settings.switch_mask))
         return {ERR_NO_ENGINE, error};
     return {};
 }

@@ -28,6 +28,7 @@
 #include "runtime/clock/tick_thread.h"
 #include "runtime/engine/controls.h"
 #include "runtime/engine/engine.h"
+#include "runtime/engine/run_state.h"
 #include "runtime/engine/settings.h"
 #include "runtime/ports/ports.h"
 #include "runtime/services.h"
@@ -96,6 +97,7 @@ enum class StopCause {
     escape,   // the operator pressed Esc
     window,   // the window or the display did not answer (watchdog.cpp)
     hardware, // the port hardware is gone (the port helper died)
+    no_home,  // the reference run made homing-limit steps without the home switch
     ending,   // the program ends (Quit, a closed window, an end signal)
 };
 
@@ -125,6 +127,9 @@ struct Engine {
     // (empty before the first), and whether start-up has said so yet.
     std::string tick_scheduling;
     bool scheduling_said = false;
+    // What the motor is doing, as the program's calls showed it (run_state.h).
+    // Under the lock.
+    RunWatching run;
     // The port trace was told the backend and the tick interval.
     bool run_info_given = false;
     // The engine's own stops (stopping.cpp). Under the lock: why it last
@@ -227,6 +232,10 @@ bool stopped_before_tick(Engine &engine);
 // For the strips: why the engine stopped the timers ("the window did not
 // answer"); empty when it did not, or the operator did. Under the lock.
 QString stop_note(const Engine &engine);
+
+// For the strips: what to check about it, for the reason's tooltip; empty
+// when there is nothing to check. Under the lock.
+QString stop_hint(const Engine &engine);
 
 // Watches the window while RunUserInterface runs its loop and a timer is on:
 // a heartbeat on the event-loop thread, and on X11 a round trip to the

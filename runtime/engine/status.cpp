@@ -172,6 +172,7 @@ void refresh_strips(Engine &engine)
         note_bus_change(engine); // what the strips show, a script may read too
         const ports::PortActivity io =
             engine.setup.monitor ? engine.setup.monitor->snapshot() : ports::PortActivity{};
+        const RunStatus run = run_state(engine); // what the motor does (run_state.h)
         for (const auto &[handle, panel] : engine.panels) {
             if (!panel->strip)
                 continue;
@@ -190,6 +191,10 @@ void refresh_strips(Engine &engine)
             state.stopped_why = stop_note(engine); // the engine's own stop (stopping.cpp)
             // Whether a script started the motor over the session bus (bus.cpp).
             state.by_script = started_by_script(engine);
+            state.stopped_hint = stop_hint(engine);
+            state.run_state = run.state;
+            state.homing_steps = run.homing_steps;
+            state.steps_per_s = run.steps_per_s;
             engine.strip_updates.push_back({panel->strip, state});
         }
     }

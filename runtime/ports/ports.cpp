@@ -7,6 +7,7 @@
 #include "runtime/ports/monitor.h"
 #include "runtime/ports/port_device.h"
 #include "runtime/ports/sim_rig.h"
+#include "runtime/ports/switch_mask.h"
 #include "runtime/ports/trace.h"
 #include "runtime/services.h"
 
@@ -80,7 +81,7 @@ Backend *installed()
 }
 
 bool open_backend(const char *io, const char *trace, Setup &setup, std::string &error,
-                  std::string_view trace_given)
+                  std::string_view trace_given, std::uint8_t switch_mask)
 {
     const std::string_view value = io ? io : "";
     const BackendType *type = backend_type(value);
@@ -97,8 +98,11 @@ bool open_backend(const char *io, const char *trace, Setup &setup, std::string &
         return false;
     }
 
-    // The monitor sits directly on the backend, so the chain below the trace
-    // is the same with or without one.
+    // The mask sits directly on the backend, so that everything above it sees
+    // the byte the program gets; the monitor on that, so the chain below the
+    // trace is the same with or without one.
+    if (switch_mask != 0xff)
+        opened.backend = std::make_unique<SwitchMask>(std::move(opened.backend), switch_mask);
     auto monitor = std::make_unique<Monitor>(std::move(opened.backend));
     opened.monitor = monitor.get();
     opened.backend = std::move(monitor);

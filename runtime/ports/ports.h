@@ -47,6 +47,15 @@ public:
     virtual bool read(std::uint16_t port, std::uint8_t &value) = 0;
     // Writes one byte to `port`; false when the access failed or was refused.
     virtual bool write(std::uint16_t port, std::uint8_t value) = 0;
+    // Reads as read() does, and gives in `raw` the byte the port itself gave
+    // before the switch mask (switch_mask.h) was applied: the same as `value`
+    // where no mask changed it. A backend that wraps another passes it on.
+    virtual bool read_raw(std::uint16_t port, std::uint8_t &value, std::uint8_t &raw)
+    {
+        const bool done = read(port, value);
+        raw = value;
+        return done;
+    }
     // The physical port that `port` reaches (differs only where a mapping applies).
     virtual std::uint16_t physical(std::uint16_t port) const { return port; }
     // The errno of the last write that failed; 0 when none did or it is not known.
@@ -75,9 +84,10 @@ public:
     }
 };
 
-// What start-up chose. open_backend() chains the chosen backend, the port
-// monitor on it and, when STELMO_TRACE is set, the port trace on top:
-// inp/outp → [trace →] monitor → backend.
+// What start-up chose. open_backend() chains the chosen backend, the switch
+// mask on it where one is set, the port monitor on that and, when
+// STELMO_TRACE is set, the port trace on top:
+// inp/outp → [trace →] monitor → [switch mask →] backend.
 struct Setup {
     std::unique_ptr<Backend> backend; // the top of the chain, what inp/outp reach
     std::string description;          // for the window title, e.g. "simulated rig"
@@ -117,11 +127,13 @@ bool names_backend(std::string_view value, std::string_view prefix);
 
 // Builds the backend that the settings STELMO_IO and STELMO_TRACE ask for
 // (null or empty: not set); `trace_given` says where the trace's setting was
-// given ("--trace", "STELMO_TRACE", "/etc/stelmo/stelmo.conf:3"). On failure
-// returns false and sets `error` to one line naming the setting, file or
-// device and the cause (without the "stelmo: " prefix).
+// given ("--trace", "STELMO_TRACE", "/etc/stelmo/stelmo.conf:3"), and
+// `switch_mask` is ANDed with every byte read from a switch register (0xff:
+// none is changed). On failure returns false and sets `error` to one line
+// naming the setting, file or device and the cause (without the "stelmo: "
+// prefix).
 bool open_backend(const char *io, const char *trace, Setup &setup, std::string &error,
-                  std::string_view trace_given = "STELMO_TRACE");
+                  std::string_view trace_given = "STELMO_TRACE", std::uint8_t switch_mask = 0xff);
 
 // Checks an io value of STELMO_IO's syntax without opening anything, for a
 // setting given elsewhere: `name` is how that setting is written before its

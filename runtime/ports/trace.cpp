@@ -249,15 +249,22 @@ void TraceBackend::set_run_info(std::string backend, std::string interval)
 
 bool TraceBackend::read(std::uint16_t port, std::uint8_t &value)
 {
-    const bool done = inner_->read(port, value);
-    log(false, port, value, done);
+    std::uint8_t raw = 0;
+    return read_raw(port, value, raw);
+}
+
+bool TraceBackend::read_raw(std::uint16_t port, std::uint8_t &value, std::uint8_t &raw)
+{
+    const bool done = inner_->read_raw(port, value, raw);
+    log(false, port, value, done, raw);
     return done;
 }
 
 bool TraceBackend::write(std::uint16_t port, std::uint8_t value)
 {
     const bool done = inner_->write(port, value);
-    log(true, port, value, done); // refused writes too: the line records what the program did
+    log(true, port, value, done,
+        value); // refused writes too: the line records what the program did
     return done;
 }
 
@@ -266,7 +273,8 @@ bool TraceBackend::settle(std::chrono::milliseconds wait)
     return writer_->settle(LineWriter::Clock::now() + wait);
 }
 
-void TraceBackend::log(bool out, std::uint16_t port, std::uint8_t value, bool done)
+void TraceBackend::log(bool out, std::uint16_t port, std::uint8_t value, bool done,
+                       std::uint8_t raw)
 {
     char text[DATA_LINE_MAX];
     std::size_t length = 0;
@@ -285,6 +293,9 @@ void TraceBackend::log(bool out, std::uint16_t port, std::uint8_t value, bool do
     if (reached != port)
         add(std::snprintf(text + length, sizeof text - length, " 0x%03x",
                           static_cast<unsigned>(reached)));
+    if (raw != value)
+        add(std::snprintf(text + length, sizeof text - length, " raw 0x%02x",
+                          static_cast<unsigned>(raw)));
     if (!done)
         add(std::snprintf(text + length, sizeof text - length, " failed"));
     text[length++] = '\n'; // add() leaves room for it

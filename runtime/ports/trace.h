@@ -16,6 +16,8 @@ namespace stelmo::ports {
 // Data lines, one per access, times in seconds from when the trace was opened:
 //   0.120034 out 0x378 0x08                 direction, program's port, byte
 //   0.120034 out 0x378 0x08 0xd010          ... the physical port where a mapping applies
+//   0.125040 in 0x37a 0x0d raw 0xcd         ... the byte the port gave, where the switch mask
+//                                           changed it (the byte before it is the program's)
 //   0.130051 in 0x37a 0xff failed           ... "failed" when the access failed or was refused
 // Comment lines start with '#':
 //   # stelmo 0.1.0 2026-12-08 10:15:02 +0100 · simulated rig · tick interval 10 ms
@@ -57,6 +59,7 @@ public:
     TraceBackend &operator=(const TraceBackend &) = delete;
 
     bool read(std::uint16_t port, std::uint8_t &value) override;
+    bool read_raw(std::uint16_t port, std::uint8_t &value, std::uint8_t &raw) override;
     bool write(std::uint16_t port, std::uint8_t value) override;
     std::uint16_t physical(std::uint16_t port) const override { return inner_->physical(port); }
 
@@ -88,8 +91,9 @@ public:
 
 private:
     TraceBackend(std::unique_ptr<Backend> inner, int fd, Destination to, const std::string &path);
-    // Formats the line of one access on the stack and queues it.
-    void log(bool out, std::uint16_t port, std::uint8_t value, bool done);
+    // Formats the line of one access on the stack and queues it: `value` as
+    // the program got or gave it, `raw` as the port gave it.
+    void log(bool out, std::uint16_t port, std::uint8_t value, bool done, std::uint8_t raw);
     // The writer's side: writes a queued line, after the header when none is
     // out yet and a "# lost" note when lines were lost before it.
     bool put(std::string_view line, long lost, const std::atomic<bool> &stopping) override;

@@ -59,6 +59,15 @@ QString text_style(const QColor &colour, bool bold)
         .arg(colour.name(), bold ? QStringLiteral("font-weight: bold; ") : QString());
 }
 
+// Whether `a` and `b` say the same of the run.
+bool same_run(const StripState &a, const StripState &b)
+{
+    return a.running == b.running && a.interval_ms == b.interval_ms &&
+           a.stopped_why == b.stopped_why && a.stopped_hint == b.stopped_hint &&
+           a.run_state == b.run_state && a.homing_steps == b.homing_steps &&
+           a.steps_per_s == b.steps_per_s;
+}
+
 } // namespace
 
 // The four lamps of the data lines D0..D3: lit where the last byte written to
@@ -251,10 +260,17 @@ StatusStrip::~StatusStrip() = default;
 
 void StatusStrip::set_timer(double interval_ms, bool realtime, const QString &status)
 {
+    using engine::RunState;
     QFont bold = font();
     bold.setBold(true);
-    run_->setMinimumWidth(
-        std::max(widest(font(), {tr("Stopped")}), widest(bold, {running_text(interval_ms)})));
+    const double rate = 1000.0 / interval_ms;
+    run_width_ = std::max(
+        widest(font(), {tr("Stopped")}),
+        widest(bold,
+               {run_text(RunState::homing, 99999, rate), run_text(RunState::jogging_home, 0, rate),
+                run_text(RunState::jogging_far, 0, rate), run_text(RunState::holding_home, 0, 0),
+                run_text(RunState::holding_far, 0, 0)}));
+    run_->setMinimumWidth(run_width_);
     scheduling_->setVisible(true);
     scheduling_->setText(realtime ? tr("RT") : tr("normal priority"));
     scheduling_->setAccessibleName(realtime ? tr("Step timer: real-time")
@@ -270,19 +286,46 @@ void StatusStrip::set_files(const QString &panel_file, const QString &config_fil
     backend_->setAccessibleDescription(backend_->toolTip());
 }
 
-QString StatusStrip::running_text(double interval_ms)
+QString StatusStrip::rate_text(double steps_per_s)
 {
     const QLocale locale;
-    const double rate = 1000.0 / interval_ms;
-    if (rate >= 1) {
+    if (steps_per_s >= 1 || steps_per_s <= 0) {
         // Whole steps from 100 a second up, a tenth below.
+        const double rate = std::max(steps_per_s, 0.0);
         const double shown = rate >= 100 ? std::round(rate) : std::round(rate * 10) / 10;
-        return tr("Running · %1 steps/s")
+        return tr("%1 steps/s")
             .arg(locale.toString(shown, 'f', shown == std::round(shown) ? 0 : 1));
     }
-    const double seconds = std::round(interval_ms / 100) / 10;
-    return tr("Running · a step every %1 s")
+    const double seconds = std::round(10 / steps_per_s) / 10;
+    return tr("a step every %1 s")
         .arg(locale.toString(seconds, 'f', seconds == std::round(seconds) ? 0 : 1));
+}
+
+QString StatusStrip::run_text(engine::RunState state, long homing_steps, double steps_per_s)
+{
+    using engine::RunState;
+    QString words;
+    switch (state) {
+    case RunState::homing:
+        words = homing_steps > 0 ? tr("Homing · step %1").arg(homing_steps) : tr("Homing");
+        break;
+    case RunState::jogging_home:
+        words = tr("Jogging towards home");
+        break;
+    case RunState::jogging_far:
+        words = tr("Jogging towards far end");
+        break;
+    case RunState::holding_home:
+        words = tr("Holding at home switch");
+        break;
+    case RunState::holding_far:
+        words = tr("Holding at far switch");
+        break;
+    default:
+        words = tr("Running");
+        break;
+    }
+    return steps_per_s < 0 ? words : tr("%1 · %2").arg(words, rate_text(steps_per_s));
 }
 
 QString StatusStrip::switch_text(std::uint8_t value)
@@ -303,11 +346,10 @@ bool StatusStrip::show_state(const StripState &state, Clock::time_point now)
 {
     const ports::PortActivity &io = state.io;
     const ports::PortActivity &was = shown_.io;
-    const bool same = state.running == shown_.running && state.interval_ms == shown_.interval_ms &&
-                      state.stopped_why == shown_.stopped_why && io.data_port == was.data_port &&
+    const bool same = same_run(state, shown_) && io.data_port == was.data_port &&
                       io.data_value == was.data_value && io.data_failed == was.data_failed &&
                       io.switch_port == was.switch_port && io.switch_value == was.switch_value &&
-                      io.switch_failed == was.switch_failed;
+                      io.switch_raw == was.switch_raw && io.switch_failed == was.switch_failed;
     if (same && state.by_script == shown_.by_script)
         return true;
     if (now - changed_at_ < MIN_CHANGE_INTERVAL)
@@ -322,8 +364,7 @@ void StatusStrip::show_changes(const StripState &state)
     const ports::PortActivity &io = state.io;
     const ports::PortActivity &was = shown_.io;
     const bool first = !shown_any_;
-    if (first || state.running != shown_.running || state.interval_ms != shown_.interval_ms ||
-        state.stopped_why != shown_.stopped_why)
+    if (first || !same_run(state, shown_))
         show_run(state);
     if (first || state.running != shown_.running || state.by_script != shown_.by_script)
         show_origin(state);
@@ -331,7 +372,7 @@ void StatusStrip::show_changes(const StripState &state)
         io.data_failed != was.data_failed)
         lamps_->show_data(io);
     if (first || io.switch_port != was.switch_port || io.switch_value != was.switch_value ||
-        io.switch_failed != was.switch_failed)
+        io.switch_raw != was.switch_raw || io.switch_failed != was.switch_failed)
         show_switches(io);
     shown_ = state;
     shown_any_ = true;
@@ -341,15 +382,22 @@ void StatusStrip::show_run(const StripState &state)
 {
     const bool running = state.running && state.interval_ms > 0;
     const bool why = !running && !state.stopped_why.isEmpty();
-    run_->setText(running ? running_text(state.interval_ms)
+    run_->setText(running ? run_text(state.run_state, state.homing_steps, state.steps_per_s)
                   : why   ? tr("Stopped: %1").arg(state.stopped_why)
                           : tr("Stopped"));
     run_->setStyleSheet(running ? text_style(RUNNING, true)
                         : why   ? text_style(FAILED, true)
                                 : QString());
-    run_->setToolTip(running ? tr("The step timer is on: one full step per tick")
-                             : tr("The step timer is off: no step is made"));
+    run_->setToolTip(running ? tr("The step timer is on: at most one full step per tick; the "
+                                  "rate counts the steps made")
+                     : why && !state.stopped_hint.isEmpty()
+                         ? state.stopped_hint
+                         : tr("The step timer is off: no step is made"));
     run_->setAccessibleDescription(run_->toolTip());
+    // A reason for a stop longer than every text kept room for widens the
+    // window rather than being cut off; the motor stands meanwhile.
+    run_->ensurePolished();
+    run_->setMinimumWidth(std::max(run_width_, run_->sizeHint().width()));
 }
 
 // Who started the run that goes on: said only when a script did, so the
@@ -377,6 +425,18 @@ void StatusStrip::show_switches(const ports::PortActivity &io)
         switches_->setToolTip(tr("Reading the switch register %1 failed; the program got "
                                  "0xff, which is neither switch")
                                   .arg(port));
+    } else if (io.switch_raw != io.switch_value) {
+        // The switch mask changed it: what the program got, and what the port gave.
+        switches_->setText(
+            tr("%1 (read %2)").arg(switch_text(io.switch_value), hex_byte(io.switch_raw)));
+        switches_->setAccessibleName(tr("Switches %1, %2, read %3")
+                                         .arg(hex_byte(io.switch_value),
+                                              switch_meaning(io.switch_value),
+                                              hex_byte(io.switch_raw)));
+        switches_->setToolTip(tr("The switch register %1 read %2 last; switch-mask made it %3, "
+                                 "which the program got: 0x0d is the home switch, 0x0e the far "
+                                 "switch, anything else neither")
+                                  .arg(port, hex_byte(io.switch_raw), hex_byte(io.switch_value)));
     } else {
         switches_->setText(switch_text(io.switch_value));
         switches_->setAccessibleName(

@@ -2,11 +2,12 @@
 // glance and to a screen reader.
 //
 //   [SIMULATION] Simulated rig            or  [HARDWARE] /dev/port · 0x378→0xd010
-//   Running · 100 steps/s            RT   or  Stopped        normal priority
+//   Jogging towards far end · 100 steps/s  RT  or  Stopped   normal priority
 //   (D0)(D1)(D2)(D3)   0x0d · home switch
 //
 // The badge tells hardware from the simulated rig by colour as well as by
-// text; the run state follows the step timer; the lamps show the last byte
+// text; the run state says what the motor does while the step timer is on
+// (homing, jogging, holding at a switch: run_state.h); the lamps show the last byte
 // written to a data register, the last line the last byte read from a switch
 // register, a failed access in red.
 //
@@ -23,6 +24,7 @@
 // and the lamps by accessible names that say in words what they show.
 #pragma once
 
+#include "runtime/engine/run_state.h"
 #include "runtime/ports/monitor.h"
 
 #include <QCoreApplication>
@@ -48,9 +50,15 @@ struct StripBackend {
 struct StripState {
     bool running = false;   // a step timer of the panel is switched on
     double interval_ms = 0; // that timer's interval (while stopped, the first timer's)
+    // Running: what the motor does, the reference run's steps so far, and the
+    // steps made a second lately (negative: not known yet).
+    engine::RunState run_state = engine::RunState::running;
+    long homing_steps = 0;
+    double steps_per_s = -1;
     ports::PortActivity io; // what the port registers showed last
     QString stopped_why;    // while stopped: why the engine stopped by itself; empty: it did not
     bool by_script = false; // a script started the motor last, not the operator
+    QString stopped_hint;   // what to check about that, for its tooltip; empty: nothing
 };
 
 class StatusStrip : public QFrame {
@@ -84,9 +92,12 @@ public:
     // is true.
     bool show_state(const StripState &state, Clock::time_point now);
 
-    // "Running · 100 steps/s" for a timer of `interval_ms` that is on
-    // (with the locale's digit grouping: "4,000" for 0.25 ms).
-    static QString running_text(double interval_ms);
+    // What the motor does, with the steps made a second when known:
+    // "Homing · step 37 · 100 steps/s", "Holding at far switch · 0 steps/s".
+    static QString run_text(engine::RunState state, long homing_steps, double steps_per_s);
+    // "100 steps/s" (with the locale's digit grouping: "4,000"), or "a step
+    // every 2 s" below one a second.
+    static QString rate_text(double steps_per_s);
     // "home switch" for 13, "far switch" for 14, "no switch" for anything else.
     static QString switch_meaning(std::uint8_t value);
     // The switch register's byte with its meaning: "0x0d · home switch".
@@ -111,6 +122,7 @@ private:
     // until the first is shown, at `changed_at_`.
     StripState shown_;
     bool shown_any_ = false;
+    int run_width_ = 0; // room kept for the run state's texts (pixels)
     Clock::time_point changed_at_;
 };
 
