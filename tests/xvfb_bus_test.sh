@@ -46,7 +46,7 @@ wait_until "gdbus monitor did not start" grep -q 'is owned by' "$work/signals"
 gdbus introspect "${rig[@]}" >"$work/introspection"
 for item in 'interface org.example.stelmo.Rig1 {' 'Start();' 'Stop();' 'Step();' 'Home();' \
     'SetDirection(in  s direction);' 'SelectPort(in  s port);' 'readonly d Position' \
-    'readonly s Direction' 'readonly s Port' "readonly s Backend = 'sim';" 'readonly y Switch'; do
+    'readonly s Direction' 'readonly s Port' "readonly s Backend = 'sim';" 'readonly y Switch' 'readonly s State'; do
     grep -qF "$item" "$work/introspection" || fail "introspection lacks '$item'"
 done
 
@@ -54,7 +54,7 @@ refused 'org.example.stelmo.Error.InvalidArgument: "sideways" is not a direction
     SetDirection sideways
 refused 'org.example.stelmo.Error.InvalidArgument: "0x3bc" is not a port: use "0x378" or "0x278"' \
     SelectPort 0x3bc
-expect "before Start" "({'Backend': <'sim'>, 'Direction': <'home'>, 'Port': <'0x378'>, 'Position': <0.0>, 'Switch': <byte 0x00>},)" \
+expect "before Start" "({'Backend': <'sim'>, 'Direction': <'home'>, 'Port': <'0x378'>, 'Position': <0.0>, 'State': <'stopped'>, 'Switch': <byte 0x00>},)" \
     gdbus call "${rig[@]}" --method org.freedesktop.DBus.Properties.GetAll org.example.stelmo.Rig1
 [[ -s $trace ]] && fail "port accessed before Start"
 
@@ -73,11 +73,14 @@ grep -q ' 0x37[8a] ' "$trace" && fail "0x378 reached while 0x278 was selected"
 call SelectPort 0x378 >/dev/null
 call Start >/dev/null
 wait_for 'in 0x37a 0x0d'
+state_is() { [[ $(get State 2>&1) == "(<'$1'>,)" ]]; }
+wait_until "State not holding-home at the home switch: $(get State 2>&1)" state_is holding-home
 call SetDirection far >/dev/null
 expect "Direction" "(<'far'>,)" get Direction
 wait_for 'in 0x37a 0x0e'
 expect "Switch at the far end" "(<byte 0x0e>,)" get Switch
 expect "Position at the far end" "(<340.0>,)" get Position
+wait_until "State not holding-far at the far end: $(get State 2>&1)" state_is holding-far
 # The last Position signalled is the one shown: a change held back by the
 # limit of ten signals a second still arrives.
 signalled() {
@@ -87,6 +90,7 @@ signalled() {
 }
 wait_until "the last Position signalled is not the one shown" signalled
 grep -q "'Switch': <byte 0x0e>" "$work/signals" || fail "no PropertiesChanged for Switch 0x0e"
+wait_until "no PropertiesChanged for State holding-far" grep -q "'State': <'holding-far'>" "$work/signals"
 
 # Home from the far end, towards the far end: a new reference run, which
 # goes home whatever the direction says. Then, stopped, a Step is one write.

@@ -25,6 +25,7 @@
 // in one PropertiesChanged, at most ten a second; a change held back goes out
 // when its time comes, so the last value always arrives.
 #include "runtime/engine/bus.h"
+#include "runtime/engine/run_state.h"
 #include "runtime/engine/state.h"
 
 #include "runtime/base/bus_probe.h"
@@ -116,6 +117,7 @@ const char *const INTROSPECTION = R"(  <interface name="org.example.stelmo.Rig1"
       <annotation name="org.freedesktop.DBus.Property.EmitsChangedSignal" value="const"/>
     </property>
     <property name="Switch" type="y" access="read"/>
+    <property name="State" type="s" access="read"/>
   </interface>
 )";
 
@@ -159,6 +161,23 @@ QString chosen(Engine &engine, const Selector &selector)
 // thread: the widgets are read directly, the monitor under the lock. A new
 // property is one entry here and one line of INTROSPECTION: Get, GetAll and
 // PropertiesChanged take every entry.
+// What the motor does, in the words of the State property: the strip's run
+// states, jogging in either direction as one (Direction says which). A timer
+// on before any tick has shown what it does can only be homing: every
+// process starts with the reference run.
+const char *state_word(RunState state)
+{
+    switch (state) {
+    case RunState::running:
+        return run_state_word(RunState::homing);
+    case RunState::jogging_home:
+    case RunState::jogging_far:
+        return "jogging";
+    default:
+        return run_state_word(state);
+    }
+}
+
 QVariantMap read_properties(Engine &engine)
 {
     int handle = 0;
@@ -179,6 +198,7 @@ QVariantMap read_properties(Engine &engine)
     properties[QStringLiteral("Backend")] =
         engine.setup.rig ? QStringLiteral("sim") : QString::fromStdString(engine.setup.description);
     properties[QStringLiteral("Switch")] = QVariant::fromValue<uchar>(io.switch_value);
+    properties[QStringLiteral("State")] = QLatin1String(state_word(run_state(engine).state));
     return properties;
 }
 
