@@ -103,6 +103,20 @@ int refuse(const char *service, int panel, int control, const Fault &fault)
     return fault.code;
 }
 
+// The timer control `control` of `panel` for an attribute service: the
+// panel, then the attribute (only a timer's switch is known), then the control.
+Fault timer_attribute(Engine &engine, int panel, int control, int attribute, Control *&c)
+{
+    Panel *p = nullptr;
+    Fault fault = lookup(engine, panel, p);
+    if (!fault && attribute != ATTR_TIMER_ENABLED)
+        fault = {ERR_BAD_ARGUMENT,
+                 translate("stelmo", "attribute %1 is not one the engine knows")(attribute)};
+    if (!fault)
+        fault = lookup(engine, panel, control, Kind::timer, c);
+    return fault;
+}
+
 } // namespace
 
 std::string shown(const QString &text)
@@ -262,7 +276,6 @@ extern "C" int DisplayPanel(int panel)
 extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value)
 {
     Engine *engine = nullptr;
-    Panel *p = nullptr;
     Control *c = nullptr;
     Fault fault = serving(engine, Callers::ticks_too);
     if (fault)
@@ -270,12 +283,7 @@ extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value
     // Outside a callback (main before the loop) the lock is taken here: a
     // timer switched off under it ticks no more.
     const HoldUnlessHeld hold(engine->lock);
-    fault = lookup(*engine, panel, p);
-    if (!fault && attribute != ATTR_TIMER_ENABLED)
-        fault = {ERR_BAD_ARGUMENT,
-                 translate("stelmo", "attribute %1 is not one the engine knows")(attribute)};
-    if (!fault)
-        fault = lookup(*engine, panel, control, Kind::timer, c);
+    fault = timer_attribute(*engine, panel, control, attribute, c);
     if (!fault && value != 0 && engine->hardware_gone)
         fault = {ERR_PORT_GONE, translate("stelmo", "the port hardware is gone; no timer is "
                                                     "switched on until stelmo is started again")()};
@@ -295,18 +303,12 @@ extern "C" int SetCtrlAttribute(int panel, int control, int attribute, int value
 extern "C" int GetCtrlAttribute(int panel, int control, int attribute, int *value)
 {
     Engine *engine = nullptr;
-    Panel *p = nullptr;
     Control *c = nullptr;
     Fault fault = serving(engine, Callers::ticks_too);
     if (fault)
         return refuse("GetCtrlAttribute", panel, control, fault);
     const HoldUnlessHeld hold(engine->lock);
-    fault = lookup(*engine, panel, p);
-    if (!fault && attribute != ATTR_TIMER_ENABLED)
-        fault = {ERR_BAD_ARGUMENT,
-                 translate("stelmo", "attribute %1 is not one the engine knows")(attribute)};
-    if (!fault)
-        fault = lookup(*engine, panel, control, Kind::timer, c);
+    fault = timer_attribute(*engine, panel, control, attribute, c);
     if (!fault && !value)
         fault = {ERR_BAD_ARGUMENT,
                  translate("stelmo", "no place given for the value (null pointer)")()};
