@@ -56,7 +56,7 @@ std::unique_ptr<TickThread> TickThread::create(std::chrono::nanoseconds period, 
 
 TickThread::TickThread(std::chrono::nanoseconds period, CallbackLock &lock,
                        std::function<void()> tick)
-    : period_(period), min_gap_(period * 9 / 10),
+    : period_(period),
       latency_max_(std::min<std::chrono::nanoseconds>(period / 4, std::chrono::microseconds(100))),
       spin_above_(period / 20), lock_(lock), tick_(std::move(tick))
 {
@@ -164,7 +164,7 @@ void TickThread::loop()
         const Clock::time_point due = deadline_;
         // Never sooner than the shortest step spacing after the last tick,
         // however early the schedule says.
-        const Clock::time_point at = ticked_ ? std::max(due, last_ + min_gap_) : due;
+        const Clock::time_point at = ticked_ ? earliest(due, last_, period_) : due;
         const Clock::time_point now = Clock::now();
         const std::chrono::nanoseconds early =
             latency_ > spin_above_ ? latency_ : std::chrono::nanoseconds(0);
@@ -249,6 +249,12 @@ TickThread::Reschedule TickThread::reschedule(Clock::time_point due, Clock::time
     const auto late = start - due;
     const long missed = late > std::chrono::nanoseconds(0) ? static_cast<long>(late / period) : 0;
     return {due + (missed + 1) * period, missed};
+}
+
+TickThread::Clock::time_point TickThread::earliest(Clock::time_point due, Clock::time_point last,
+                                                   std::chrono::nanoseconds period)
+{
+    return std::max(due, last + period * 9 / 10);
 }
 
 void TickThread::set_enabled(bool on)

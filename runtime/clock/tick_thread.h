@@ -107,6 +107,11 @@ public:
     };
     static Reschedule reschedule(Clock::time_point due, Clock::time_point start,
                                  std::chrono::nanoseconds period);
+    // When a tick due at `due` may start at the earliest, the last tick
+    // having started at `last` as far as the spacing goes: at its deadline,
+    // and no closer than 0.9 periods to the last one.
+    static Clock::time_point earliest(Clock::time_point due, Clock::time_point last,
+                                      std::chrono::nanoseconds period);
 
     // How the thread is scheduled, and a one-line description of that and of
     // the memory locking, e.g. "real-time (SCHED_FIFO 20), memory locked".
@@ -133,8 +138,6 @@ private:
     void deliver(Clock::time_point due);
 
     const std::chrono::nanoseconds period_;
-    // The shortest time between the starts of two ticks: 0.9 periods.
-    const std::chrono::nanoseconds min_gap_;
     // The thread's typical wake-up latency, at most `latency_max_`; it asks
     // to be woken that much early when it is more than `spin_above_`. Loop
     // thread only.
