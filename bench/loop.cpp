@@ -4,9 +4,10 @@
 //
 //   tick_loop fifo|other <period ms> <seconds>
 //
-// Prints the tick times (CLOCK_MONOTONIC, seconds), one a line, once the run
-// is over. "fifo" runs at SCHED_FIFO priority 50; where the process may not,
-// it prints one line on stderr and exits with status 3. "other" stays in
+// Prints, once the run is over, a line per tick: its time (CLOCK_MONOTONIC,
+// seconds) and how late it woke after its deadline (nanoseconds). "fifo"
+// runs at SCHED_FIFO priority 50; where the process may not, it prints one
+// line on stderr and exits with status 3. "other" stays in
 // SCHED_OTHER with the default timer slack, as an ordinary thread would.
 #include <sched.h>
 #include <time.h>
@@ -61,6 +62,7 @@ int main(int argc, char *argv[])
     const long long length = std::llround(seconds * 1e9);
     // Sized and written before the first tick, so no page fault lands in the loop.
     std::vector<long long> ticks(static_cast<std::size_t>(length / period) + 1);
+    std::vector<long long> late(ticks.size());
     std::size_t count = 0;
     long long deadline = now_ns() + period;
     const long long end = deadline + length;
@@ -70,12 +72,13 @@ int main(int argc, char *argv[])
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
         }
         const long long woke = now_ns();
+        late[count] = woke - deadline;
         ticks[count++] = woke;
         deadline += period;
         if (woke >= deadline)
             deadline += ((woke - deadline) / period + 1) * period;
     }
     for (std::size_t i = 0; i < count; ++i)
-        std::printf("%lld.%09lld\n", ticks[i] / NS_PER_S, ticks[i] % NS_PER_S);
+        std::printf("%lld.%09lld %lld\n", ticks[i] / NS_PER_S, ticks[i] % NS_PER_S, late[i]);
     return 0;
 }

@@ -4,14 +4,32 @@
 #include "runtime/view/status_strip.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 
 #include <gtest/gtest.h>
+
+#include <utility>
 
 namespace {
 
 using stelmo::StatusStrip;
 using namespace std::chrono_literals;
+
+// Where along the middle of the lamps lamps are lit, as fractions of their
+// width: the first and the last lit column, or -1 with none lit.
+std::pair<double, double> lit_span(QWidget *lamps)
+{
+    const QImage image = lamps->grab().toImage();
+    int first = -1;
+    int last = -1;
+    for (int x = 0; x < image.width(); ++x)
+        if (image.pixelColor(x, image.height() / 2) == QColor(255, 170, 0)) {
+            first = first < 0 ? x : first;
+            last = x;
+        }
+    return {first < 0 ? -1.0 : double(first) / image.width(), double(last) / image.width()};
+}
 
 stelmo::StripState stepping(std::uint8_t data)
 {
@@ -56,6 +74,17 @@ TEST(StatusStripTest, ChangesAtMostTenTimesASecond)
     EXPECT_EQ(lamps->accessibleName(), "Data lines: D0 off, D1 off, D2 on, D3 off");
     // Asked again with nothing new: nothing to hold back.
     EXPECT_TRUE(strip.show_state(stopped, start + 120ms));
+
+    // The lamps are drawn once per way they can be lit: each shows its own.
+    const auto d2 = lit_span(lamps);
+    EXPECT_GT(d2.first, 0.5);
+    EXPECT_LT(d2.second, 0.75);
+    ASSERT_TRUE(strip.show_state(stepping(0x01), start + 300ms));
+    const auto d0 = lit_span(lamps);
+    EXPECT_GE(d0.first, 0.0);
+    EXPECT_LT(d0.second, 0.25);
+    ASSERT_TRUE(strip.show_state(stopped, start + 400ms));
+    EXPECT_EQ(lit_span(lamps), d2);
 }
 
 // What the motor does, in words, with the steps made a second where known.

@@ -167,7 +167,9 @@ bool LineWriter::add(std::initializer_list<std::string_view> parts)
     tail_ += need;
     used_ += need;
     ++added_;
-    pthread_cond_signal(&wake_);
+    // The writer gathering lines is left alone until the queue is half full.
+    if (idle_ || used_ > capacity_ / 2)
+        pthread_cond_signal(&wake_);
     pthread_mutex_unlock(&guard_);
     return true;
 }
@@ -176,37 +178,54 @@ void LineWriter::loop()
 {
     pthread_mutex_lock(&guard_);
     for (;;) {
-        while (used_ == 0 && !stopping_.load(std::memory_order_relaxed))
+        while (used_ == 0 && !stopping_.load(std::memory_order_relaxed)) {
+            idle_ = true;
             pthread_cond_wait(&wake_, &guard_);
+            idle_ = false;
+        }
         if (stopping_.load(std::memory_order_relaxed))
             break;
-        Entry entry{};
-        if (capacity_ - head_ >= ENTRY)
-            std::memcpy(&entry, ring_.get() + head_, ENTRY);
-        if (capacity_ - head_ < ENTRY || entry.length == WRAP) {
-            used_ -= capacity_ - head_;
-            head_ = 0;
-            continue;
+        while (used_ > 0 && !stopping_.load(std::memory_order_relaxed))
+            write_next();
+        // Gathers the next batch, unless someone waits for the lines.
+        const timespec until = to_timespec(Clock::now() + BATCH);
+        while (used_ <= capacity_ / 2 && settling_ == 0 &&
+               !stopping_.load(std::memory_order_relaxed) &&
+               pthread_cond_timedwait(&wake_, &guard_, &until) != ETIMEDOUT) {
         }
-        const std::string_view text(ring_.get() + head_ + ENTRY, entry.length);
-        pthread_mutex_unlock(&guard_);
-
-        const long lost = unnoted_ + entry.lost;
-        if (sink_.put(text, lost, stopping_)) {
-            unnoted_ = 0;
-        } else {
-            unnoted_ = lost + 1;
-            lost_.fetch_add(1, std::memory_order_relaxed);
-        }
-
-        pthread_mutex_lock(&guard_);
-        const std::size_t size = ENTRY + padded(entry.length);
-        head_ += size;
-        used_ -= size;
-        ++done_;
-        pthread_cond_broadcast(&settled_);
     }
     pthread_mutex_unlock(&guard_);
+}
+
+// With `guard_` held: writes the line at head_ (without the lock) and takes
+// it off the queue.
+void LineWriter::write_next()
+{
+    Entry entry{};
+    if (capacity_ - head_ >= ENTRY)
+        std::memcpy(&entry, ring_.get() + head_, ENTRY);
+    if (capacity_ - head_ < ENTRY || entry.length == WRAP) {
+        used_ -= capacity_ - head_;
+        head_ = 0;
+        return;
+    }
+    const std::string_view text(ring_.get() + head_ + ENTRY, entry.length);
+    pthread_mutex_unlock(&guard_);
+
+    const long lost = unnoted_ + entry.lost;
+    if (sink_.put(text, lost, stopping_)) {
+        unnoted_ = 0;
+    } else {
+        unnoted_ = lost + 1;
+        lost_.fetch_add(1, std::memory_order_relaxed);
+    }
+
+    pthread_mutex_lock(&guard_);
+    const std::size_t size = ENTRY + padded(entry.length);
+    head_ += size;
+    used_ -= size;
+    ++done_;
+    pthread_cond_broadcast(&settled_);
 }
 
 bool LineWriter::settle(Clock::time_point deadline)
@@ -214,9 +233,12 @@ bool LineWriter::settle(Clock::time_point deadline)
     const timespec until = to_timespec(deadline);
     pthread_mutex_lock(&guard_);
     const std::uint64_t target = added_;
+    ++settling_;
+    pthread_cond_signal(&wake_); // no gathering: what is queued goes out now
     while (done_ < target && !stopping_.load(std::memory_order_relaxed) &&
            pthread_cond_timedwait(&settled_, &guard_, &until) != ETIMEDOUT) {
     }
+    --settling_;
     const bool settled = done_ >= target;
     pthread_mutex_unlock(&guard_);
     return settled;

@@ -89,8 +89,11 @@ void FramePacer::refresh_marked()
 void FramePacer::frame()
 {
     const bool changed = dirty_.exchange(false);
-    if (changed)
+    if (changed) {
         refresh_marked();
+        if (after_frame_)
+            after_frame_();
+    }
     if (changed && clock_)
         return; // keep the clock running while frames have something to show
     // A quiet frame: stop waking up, unless a mark came in meanwhile.

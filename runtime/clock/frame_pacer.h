@@ -50,6 +50,11 @@ public:
     // Client `client` changed something: refresh it at the end of the frame.
     // Any thread.
     void mark(Client client);
+    // Runs `hook` on the event-loop thread after every frame that refreshed
+    // something, for work that can go with a frame that happens anyway;
+    // an empty function removes it.
+    void after_frame(std::function<void()> hook) { after_frame_ = std::move(hook); }
+
     // Refreshes every marked client now.
     void flush();
     // One frame: refreshes the marked clients, and switches the clock off
@@ -75,6 +80,7 @@ private:
     std::atomic<bool> dirty_{false}; // some client is marked
     std::atomic<bool> armed_{false}; // a frame is coming: the clock runs, or one is posted
     int frame_ms_ = 16;
+    std::function<void()> after_frame_;
     std::unique_ptr<FrameClock> clock_; // null: no timer to be had, a frame is posted instead
     std::unique_ptr<QObject> context_;  // receives posted frames; they die with it
 };

@@ -56,9 +56,9 @@ std::unique_ptr<TickThread> TickThread::create(std::chrono::nanoseconds period, 
 
 TickThread::TickThread(std::chrono::nanoseconds period, CallbackLock &lock,
                        std::function<void()> tick)
-    : period_(period), min_gap_(period * 9 / 10),
-      early_max_(std::min<std::chrono::nanoseconds>(period / 4, std::chrono::microseconds(100))),
-      lock_(lock), tick_(std::move(tick))
+    : period_(period),
+      latency_max_(std::min<std::chrono::nanoseconds>(period / 4, std::chrono::microseconds(100))),
+      spin_above_(period / 20), lock_(lock), tick_(std::move(tick))
 {
     pthread_mutexattr_t mutex_attributes;
     pthread_mutexattr_init(&mutex_attributes);
@@ -164,10 +164,12 @@ void TickThread::loop()
         const Clock::time_point due = deadline_;
         // Never sooner than the shortest step spacing after the last tick,
         // however early the schedule says.
-        const Clock::time_point at = ticked_ ? std::max(due, last_ + min_gap_) : due;
+        const Clock::time_point at = ticked_ ? earliest(due, last_, period_) : due;
         const Clock::time_point now = Clock::now();
-        if (now < at - early_) {
-            const Clock::time_point wake = at - early_;
+        const std::chrono::nanoseconds early =
+            latency_ > spin_above_ ? latency_ : std::chrono::nanoseconds(0);
+        if (now < at - early) {
+            const Clock::time_point wake = at - early;
             const timespec until = to_timespec(wake);
             if (pthread_cond_timedwait(&wake_, &state_, &until) == ETIMEDOUT)
                 learn_latency(Clock::now() - wake);
@@ -196,7 +198,7 @@ void TickThread::loop()
 // change of load within a few ticks and is not thrown far by one long delay.
 void TickThread::learn_latency(std::chrono::nanoseconds latency)
 {
-    early_ += (std::clamp(latency, std::chrono::nanoseconds(0), early_max_) - early_) / 8;
+    latency_ += (std::clamp(latency, std::chrono::nanoseconds(0), latency_max_) - latency_) / 8;
 }
 
 // One tick: at most three uncontended lock operations, two clock reads and
@@ -239,16 +241,20 @@ void TickThread::deliver(Clock::time_point due)
 TickThread::Reschedule TickThread::reschedule(Clock::time_point due, Clock::time_point start,
                                               std::chrono::nanoseconds period)
 {
+    // As a bare clock loop does: the periods that passed whole while the
+    // thread was held up are skipped and counted, never made up for in a
+    // burst; a fraction of a period late keeps the schedule, which the
+    // following ticks catch up with no closer than the minimum spacing the
+    // loop keeps (so a late tick costs no rate).
     const auto late = start - due;
-    if (late >= period / 2) {
-        // Held up: start the schedule again from this tick instead of
-        // catching up, which would put the next steps closer together than
-        // the motor can follow.
-        return {start + period, static_cast<long>(late / period)};
-    }
-    // Jitter: keep the schedule, so late wake-ups cost no rate. The loop
-    // keeps the next tick at least min_gap_ after this one.
-    return {due + period, 0};
+    const long missed = late > std::chrono::nanoseconds(0) ? static_cast<long>(late / period) : 0;
+    return {due + (missed + 1) * period, missed};
+}
+
+TickThread::Clock::time_point TickThread::earliest(Clock::time_point due, Clock::time_point last,
+                                                   std::chrono::nanoseconds period)
+{
+    return std::max(due, last + period * 9 / 10);
 }
 
 void TickThread::set_enabled(bool on)

@@ -8,21 +8,23 @@
 //
 // Step spacing: two ticks never start closer than 0.9 periods apart,
 // because a stepper fed two steps a fraction of a period apart loses steps.
-// Ticks follow a schedule of deadlines one period apart; a tick that starts a
-// little late keeps it (the next deadline is one period after this one's), so
-// ordinary wake-up jitter costs no rate. A tick that starts half a period late
-// or more was held up: the schedule starts again one period after that tick,
-// and the periods that passed without a tick are counted, never made up for
-// in a burst. The 0.9-period minimum is kept on its own at every wake-up: a
-// thread woken earlier than that after the last tick waits again until then.
+// Ticks follow a schedule of deadlines one period apart, as a bare real-time
+// clock loop does: a tick that starts late keeps it (the next deadline is one
+// period after this one's), so wake-up jitter and a late tick cost no rate;
+// the ticks after a late one catch up, no closer than the minimum. When whole
+// periods passed without a tick (the thread was held up), those periods are
+// skipped and counted, never made up for in a burst. The 0.9-period minimum
+// is kept on its own at every wake-up: a thread woken earlier than that after
+// the last tick waits again until then.
 //
 // Waking up takes time (tens of microseconds on a virtual machine, even at
-// real-time priority), and at short periods that is more than the tenth of a
-// period by which the minimum lets a late schedule catch up: every tick would
-// then start a little later than the one before until the schedule moved.
-// So the thread asks to be woken that much early (its typical wake-up
-// latency, learned as it goes, at most a quarter period and 100 us) and
-// waits out the rest awake.
+// real-time priority). Where that is more than a twentieth of the period, it
+// eats into the tenth of a period by which the minimum lets a late schedule
+// catch up, and under load every tick could start a little later than the
+// one before until a period was lost. So at such periods the thread asks to
+// be woken that much early (its typical wake-up latency, learned as it goes,
+// at most a quarter period and 100 us) and waits out the rest awake. At
+// longer periods it sleeps to the deadline, as the bare loop does.
 //
 // The minimum counts from the start of the last tick; when that tick took
 // longer than ticks usually take (the machine stalled the thread inside it,
@@ -105,6 +107,11 @@ public:
     };
     static Reschedule reschedule(Clock::time_point due, Clock::time_point start,
                                  std::chrono::nanoseconds period);
+    // When a tick due at `due` may start at the earliest, the last tick
+    // having started at `last` as far as the spacing goes: at its deadline,
+    // and no closer than 0.9 periods to the last one.
+    static Clock::time_point earliest(Clock::time_point due, Clock::time_point last,
+                                      std::chrono::nanoseconds period);
 
     // How the thread is scheduled, and a one-line description of that and of
     // the memory locking, e.g. "real-time (SCHED_FIFO 20), memory locked".
@@ -131,12 +138,12 @@ private:
     void deliver(Clock::time_point due);
 
     const std::chrono::nanoseconds period_;
-    // The shortest time between the starts of two ticks: 0.9 periods.
-    const std::chrono::nanoseconds min_gap_;
-    // How early the thread asks to be woken: its typical wake-up latency, at
-    // most `early_max_`. Loop thread only.
-    std::chrono::nanoseconds early_{0};
-    const std::chrono::nanoseconds early_max_;
+    // The thread's typical wake-up latency, at most `latency_max_`; it asks
+    // to be woken that much early when it is more than `spin_above_`. Loop
+    // thread only.
+    std::chrono::nanoseconds latency_{0};
+    const std::chrono::nanoseconds latency_max_;
+    const std::chrono::nanoseconds spin_above_;
     CallbackLock &lock_;
     const std::function<void()> tick_;
 

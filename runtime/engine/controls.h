@@ -48,6 +48,9 @@ struct ControlClass {
     bool (*fits)(const DisplayLimits &limits, double value) = nullptr;
     std::string (*range)(const DisplayLimits &limits) = nullptr;
     void (*show)(QWidget *widget, double value) = nullptr;
+    // Makes a display cheap to refresh, once, when its panel is loaded;
+    // null: nothing to do.
+    void (*prepare)(QWidget *widget) = nullptr;
     // Selectors: the current index, and connecting `changed` to every change
     // of it. Null for the other kinds.
     int (*index)(const QWidget *widget) = nullptr;

@@ -128,6 +128,8 @@ void wire(Engine &engine, Panel &panel)
         }
         if (control.cls->limits)
             control.limits = control.cls->limits(widget);
+        if (control.cls->prepare)
+            control.cls->prepare(widget);
         if (control.cls->kind == Kind::timer)
             widget->hide();
     }

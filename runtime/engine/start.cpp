@@ -287,6 +287,13 @@ Fault create_application(QApplication *&app)
     static char *argv[] = {name, nullptr};
 
     qt_diagnostics = set("QT_LOGGING_RULES") || set("QT_DEBUG_PLUGINS");
+    // Repaints reach the X server as plain images, not through shared
+    // memory: with a shared image Qt waits for the server to be done with it
+    // (a round trip) before each repaint, of the panel and of the rig view
+    // every frame while the motor runs, which costs more than sending the
+    // few small rectangles a frame changes. Kept when the user sets it.
+    if (!set("QT_XCB_NO_MITSHM"))
+        ::setenv("QT_XCB_NO_MITSHM", "1", 1);
     qInstallMessageHandler(&start_handler);
     app = new QApplication(argc, argv);
     qInstallMessageHandler(&running_handler);

@@ -4,10 +4,12 @@
 // window instead. While RunUserInterface runs its loop and a timer is on,
 // the event-loop thread beats every BEAT: it stamps the time, on X11 only
 // once the X server has answered a request sent at the beat before (a round
-// trip, sent and collected without waiting). With every timer off it rests,
-// and switching one on (which the event-loop thread does) starts it again. Every tick, before it
-// reaches the program, looks at the stamp with the lock held; older than WINDOW_SILENCE_MAX, the
-// window has not turned its loop (a callback that takes too long, the
+// trip, sent and collected without waiting). While the motor moves, the
+// frames that show it run on the same loop anyway: a beat that is due goes
+// with one of them, and the beat's own timer then does not wake the loop. With every timer off it
+// rests, and switching one on (which the event-loop thread does) starts it again. Every tick,
+// before it reaches the program, looks at the stamp with the lock held; older than
+// WINDOW_SILENCE_MAX, the window has not turned its loop (a callback that takes too long, the
 // process stopped) or the display has not answered (the X server stopped or
 // stuck): the engine then stops every timer, as Stop does, and says why.
 // The timers stay off when the window answers again, until Start.
@@ -93,9 +95,13 @@ public:
         timer_.callOnTimeout(this, [this] { beat(); });
         wake();
         watching = this;
+        if (engine_.frames)
+            engine_.frames->after_frame([this] { beat_with_frame(); });
     }
     ~Watchdog() override
     {
+        if (engine_.frames)
+            engine_.frames->after_frame({});
         watching = nullptr;
         engine_.window_alive.store(0, std::memory_order_release);
     }
@@ -112,8 +118,20 @@ public:
     }
 
 private:
+    // After a frame: beats when a beat is due, and starts the timer again,
+    // so that it fires only when no frame came for a whole BEAT.
+    void beat_with_frame()
+    {
+        if (!timer_.isActive() || now_ns() - beaten_at_ < std::chrono::nanoseconds(BEAT).count())
+            return;
+        beat();
+        if (timer_.isActive())
+            timer_.start(BEAT);
+    }
+
     void beat()
     {
+        beaten_at_ = now_ns();
         if (!any_timer_on(engine_)) {
             timer_.stop(); // nothing to stop: no wake-ups while idle
             return;
@@ -137,8 +155,9 @@ private:
     Engine &engine_;
     QTimer timer_;
     Xcb xcb_;
-    unsigned int sequence_ = 0; // of the round trip under way
-    bool waiting_ = false;      // for its answer
+    unsigned int sequence_ = 0;  // of the round trip under way
+    bool waiting_ = false;       // for its answer
+    std::int64_t beaten_at_ = 0; // the last beat, ns on the watchdog's clock
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <iterator>
 
 namespace stelmo {
 
@@ -59,10 +60,8 @@ QPoint place_beside(const QRect &panel, QSize size, const QRect &available)
 } // namespace
 
 RigView::RigView(ports::SimRig &rig, FramePacer &frames, CallbackLock &lock, QWidget *parent)
-    : QWidget(parent), rig_(rig), lock_(lock), frames_(frames), client_(frames.add([this] {
-          take_snapshot();
-          describe();
-      }))
+    : QWidget(parent), rig_(rig), lock_(lock), frames_(frames),
+      client_(frames.add([this] { take_snapshot(); }))
 {
     setWindowTitle(tr("Simulated rig"));
     setAttribute(Qt::WA_OpaquePaintEvent); // the picture of what never changes fills it
@@ -110,13 +109,19 @@ void RigView::take_snapshot()
     }
     QRegion region = changed(shown_, now);
     shown_ = now;
-    if (now.position != counted_.position || now.steps != counted_.steps ||
-        now.stalls != counted_.stalls) {
+    // The texts, the counters' and the accessible description, follow at
+    // most every COUNTERS_INTERVAL, from the same copy.
+    const bool count_changed = now.position != counted_.position || now.steps != counted_.steps ||
+                               now.stalls != counted_.stalls;
+    if (count_changed || now.data != counted_.data || now.rotor != counted_.rotor ||
+        now.home_closed != counted_.home_closed || now.far_closed != counted_.far_closed) {
         const auto clock = std::chrono::steady_clock::now();
         if (clock - counted_at_ >= COUNTERS_INTERVAL) {
             counted_ = now;
             counted_at_ = clock;
-            region += counters().toAlignedRect();
+            if (count_changed)
+                region += counters().toAlignedRect();
+            describe();
         } else {
             frames_.mark(client_); // the next frame looks again
         }
@@ -147,7 +152,7 @@ QRegion RigView::changed(const ports::RigState &was, const ports::RigState &now)
 
 void RigView::describe()
 {
-    const ports::RigState &s = shown_;
+    const ports::RigState &s = counted_;
     QStringList lit;
     for (int phase = 0; phase < 4; ++phase)
         if ((s.data >> phase) & 1)
@@ -207,7 +212,7 @@ QRectF RigView::counters() const
 }
 
 // What never changes: the labels, the travel with its hard stops at both
-// ends; and the lamps, lit or dark, with the rotor's ring or without.
+// ends. The lamps' row is drawn as it is needed (lamp_row).
 void RigView::draw_pictures()
 {
     const qreal ratio = devicePixelRatioF();
@@ -215,6 +220,8 @@ void RigView::draw_pictures()
     still_ = QPixmap(size() * ratio);
     still_.setDevicePixelRatio(ratio);
     still_.fill(palette().color(QPalette::Window));
+    for (auto &rotor : rows_)
+        std::fill(std::begin(rotor), std::end(rotor), QPixmap());
     QPainter p(&still_);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(text);
@@ -235,21 +242,36 @@ void RigView::draw_pictures()
     p.drawText(QRectF(home_switch().right() + 3, TRACK_TOP - 18, 60, 16), Qt::AlignLeft,
                tr("home"));
     p.drawText(QRectF(far_switch().left() - 63, TRACK_TOP - 18, 60, 16), Qt::AlignRight, tr("far"));
+}
 
-    for (int lit = 0; lit < 2; ++lit) {
-        for (int ringed = 0; ringed < 2; ++ringed) {
-            QPixmap &picture = lamps_[lit][ringed];
-            picture =
-                QPixmap(QSizeF((LAMP + 2 * RING) * ratio, (LAMP + 2 * RING) * ratio).toSize());
-            picture.setDevicePixelRatio(ratio);
-            picture.fill(Qt::transparent);
-            QPainter l(&picture);
-            l.setRenderHint(QPainter::Antialiasing);
-            l.setPen(ringed ? QPen(text, 2) : QPen(Qt::NoPen));
-            l.setBrush(lit ? LAMP_ON : LAMP_OFF);
-            l.drawEllipse(QRectF(RING, RING, LAMP, LAMP));
-        }
+QRect RigView::lamps_row() const
+{
+    return lamp(0).united(lamp(3)).adjusted(-RING, -RING, RING, RING).toAlignedRect();
+}
+
+// The four lamps, lit where the data lines (their low four bits) are high,
+// the rotor's phase ringed, over what never changes: drawn once for each way
+// they can look, and copied in one piece after that.
+const QPixmap &RigView::lamp_row(int lines, int rotor)
+{
+    QPixmap &picture = rows_[lines & 0x0F][rotor & 3];
+    if (!picture.isNull())
+        return picture;
+    const qreal ratio = still_.devicePixelRatio();
+    const QRect row = lamps_row();
+    picture = still_.copy(
+        QRectF(QPointF(row.topLeft()) * ratio, QSizeF(row.size()) * ratio).toAlignedRect());
+    picture.setDevicePixelRatio(ratio);
+    QPainter p(&picture);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.translate(-row.topLeft());
+    for (int phase = 0; phase < 4; ++phase) {
+        p.setPen(phase == (rotor & 3) ? QPen(palette().color(QPalette::WindowText), 2)
+                                      : QPen(Qt::NoPen));
+        p.setBrush((lines >> phase) & 1 ? LAMP_ON : LAMP_OFF);
+        p.drawEllipse(lamp(phase));
     }
+    return picture;
 }
 
 void RigView::paintEvent(QPaintEvent *event)
@@ -257,33 +279,36 @@ void RigView::paintEvent(QPaintEvent *event)
     if (still_.isNull() || still_.devicePixelRatio() != devicePixelRatioF())
         draw_pictures();
     const ports::RigState &s = shown_;
+    const QRegion &region = event->region();
     QPainter p(this);
     // Rectangle by rectangle: one blit of the whole picture through a clip
     // of several parts is handed to Qt's worker threads, which costs more
-    // than the blit.
+    // than the blit. The lamps' row is a picture of its own.
     const qreal ratio = still_.devicePixelRatio();
-    for (const QRect &part : event->region())
-        p.drawPixmap(part, still_,
-                     QRectF(part.topLeft() * ratio, QSizeF(part.size()) * ratio).toRect());
+    const QRect row = lamps_row();
+    for (const QRect &part : region)
+        if (!row.contains(part))
+            p.drawPixmap(part, still_,
+                         QRectF(part.topLeft() * ratio, QSizeF(part.size()) * ratio).toRect());
+    if (region.intersects(row))
+        p.drawPixmap(row.topLeft(), lamp_row(s.data, s.rotor));
 
-    // Phase lamps: lit while their data line is high; the rotor's phase is ringed.
-    for (int phase = 0; phase < 4; ++phase)
-        p.drawPixmap(lamp(phase).topLeft() - QPointF(RING, RING),
-                     lamps_[(s.data >> phase) & 1][phase == s.rotor]);
-
-    // The end switches and the carriage.
+    // The end switches and the carriage, where they are to be painted.
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
-    p.setBrush(s.home_closed ? SWITCH_CLOSED : SWITCH_OPEN);
-    p.drawRect(home_switch());
-    p.setBrush(s.far_closed ? SWITCH_CLOSED : SWITCH_OPEN);
-    p.drawRect(far_switch());
-    p.setBrush(CARRIAGE);
-    p.drawRect(carriage(s.position));
+    const auto fill = [&](const QRectF &part, const QColor &colour) {
+        if (region.intersects(part.toAlignedRect())) {
+            p.setBrush(colour);
+            p.drawRect(part);
+        }
+    };
+    fill(home_switch(), s.home_closed ? SWITCH_CLOSED : SWITCH_OPEN);
+    fill(far_switch(), s.far_closed ? SWITCH_CLOSED : SWITCH_OPEN);
+    fill(carriage(s.position), CARRIAGE);
 
     // Counters, on their baseline: no line breaking to work out. Text costs
     // the most, so it is left out where nothing is to be painted.
-    if (!event->region().intersects(counters().toAlignedRect()))
+    if (!region.intersects(counters().toAlignedRect()))
         return;
     p.setPen(palette().color(QPalette::WindowText));
     p.drawText(counters().topLeft() + QPointF(0, fontMetrics().ascent()),

@@ -9,15 +9,15 @@
 //
 // Cost: the view repaints once per screen frame while the motor moves, so a
 // frame repaints only the parts that changed (lamps, carriage, switches) over
-// a picture of what never changes, drawn once per size; the lamps are
-// pictures too. The counters are the only text drawn after that, and like
-// every text stelmo shows while stepping they change at most about ten times
-// a second (COUNTERS_INTERVAL): nobody reads faster, and text costs the most.
+// a picture of what never changes, drawn once per size; the row of lamps is
+// a picture too, one for each way it can look, drawn when first needed. The counters are the only
+// text drawn after that, and like every text stelmo shows while stepping they change at most about
+// ten times a second (COUNTERS_INTERVAL): nobody reads faster, and text costs the most.
 //
-// Assistive technology reads the same copy as the view's accessible
+// Assistive technology reads the counters' copy as the view's accessible
 // description ("Carriage at step 120; home switch open, far switch open;
-// phase D2 on"), renewed with the frame when it changed. Texts go through
-// Qt's translation (context "RigView").
+// phase D2 on"), renewed with the counters, at most every COUNTERS_INTERVAL,
+// when it changed. Texts go through Qt's translation (context "RigView").
 #pragma once
 
 #include "runtime/clock/callback_lock.h"
@@ -75,19 +75,23 @@ private:
     // The parts that differ between `was` and `now`.
     QRegion changed(const ports::RigState &was, const ports::RigState &now) const;
     QRectF counters() const;
-    // The pictures drawn once: what never changes, and the lamps.
+    // The picture of what never changes, drawn once per size.
     void draw_pictures();
-    // Sets the accessible description from the copy, when it changed.
+    // Where the four lamps lie, with room for the ring, and the picture of
+    // them for the data lines `lines` and `rotor`.
+    QRect lamps_row() const;
+    const QPixmap &lamp_row(int lines, int rotor);
+    // Sets the accessible description from the counters' copy, when it changed.
     void describe();
     double x_of(double position) const;
 
     ports::SimRig &rig_;
     CallbackLock &lock_;
     ports::RigState shown_;   // the rig as of the last frame; what is painted
-    ports::RigState counted_; // ... as the counters say it, at `counted_at_`
+    ports::RigState counted_; // ... as the counters and the description say it, at `counted_at_`
     std::chrono::steady_clock::time_point counted_at_;
     QPixmap still_;       // everything that never changes, at the widget's size
-    QPixmap lamps_[2][2]; // a lamp [lit][ringed], with room for the ring
+    QPixmap rows_[16][4]; // the lamps' row over `still_`, [data's low four bits][rotor]
 
     // Repaints at most once per frame, however fast the rig steps.
     FramePacer &frames_;

@@ -1,13 +1,16 @@
 #include "runtime/view/status_strip.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QPainter>
+#include <QPixmap>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace stelmo {
 
@@ -128,9 +131,40 @@ public:
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
+    // The lamps change up to ten times a second while the motor runs, and
+    // antialiased circles and text cost the most: each of the sixteen ways
+    // the lamps can be lit is drawn once into a picture and copied after that.
     void paintEvent(QPaintEvent *) override
     {
         QPainter p(this);
+        if (failed_) {
+            draw(p);
+            return;
+        }
+        const qreal ratio = devicePixelRatioF();
+        QPixmap &picture = pictures_[written_ ? value_ & 0x0F : 0];
+        if (picture.isNull() || picture.size() != size() * ratio ||
+            picture.devicePixelRatio() != ratio) {
+            picture = QPixmap(size() * ratio);
+            picture.setDevicePixelRatio(ratio);
+            picture.fill(Qt::transparent);
+            QPainter drawing(&picture);
+            draw(drawing);
+        }
+        p.drawPixmap(0, 0, picture);
+    }
+
+    void changeEvent(QEvent *event) override
+    {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::PaletteChange || type == QEvent::FontChange ||
+            type == QEvent::StyleChange)
+            std::fill(std::begin(pictures_), std::end(pictures_), QPixmap());
+        QWidget::changeEvent(event);
+    }
+
+    void draw(QPainter &p) const
+    {
         p.setRenderHint(QPainter::Antialiasing);
         const int lamp = lamp_size();
         const QColor text = failed_ ? FAILED : palette().color(QPalette::WindowText);
@@ -161,6 +195,7 @@ private:
     bool written_ = false;
     std::uint8_t value_ = 0;
     bool failed_ = false;
+    QPixmap pictures_[1 << PHASES]; // the lamps drawn, by the lit phases' bits
 };
 
 StatusStrip::StatusStrip(const StripBackend &backend, QWidget *parent)
