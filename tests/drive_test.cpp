@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 using fake::Op;
 
 namespace {
@@ -434,6 +437,59 @@ TEST_F(DriveTest, OnlyCodes13And14AreSwitchCodes)
                 ASSERT_EQ(nullpunkt, 0);
             }
         }
+    }
+}
+
+// Home puts the drive back as it was at start-up: from any state, the ticks
+// after it read, write and show exactly what the first Start's ticks do, a
+// reference run found at the third step and then jogging to the far switch
+// and back. The port chosen stays.
+TEST_F(DriveTest, HomeFromAnyStateRunsAsTheFirstStart)
+{
+    const auto run = [] {
+        fake::calls.clear();
+        fake::switches = {NEUTRAL, NEUTRAL, CODE_HOME, NEUTRAL, CODE_FAR, NEUTRAL, NEUTRAL};
+        fake::direction = RISING;
+        for (int i = 0; i < 9; ++i)
+            tick();
+        std::vector<std::string> seen;
+        for (const fake::Call &c : fake::calls)
+            seen.push_back(std::to_string(int(c.op)) + " " + std::to_string(c.port) + " " +
+                           std::to_string(c.byte) + " " + std::to_string(c.number));
+        return seen;
+    };
+    fake::reset();
+    adresse = 1;
+    const auto first_start = run();
+    ASSERT_EQ(stp, 1);
+    ASSERT_EQ(aus, 1);
+
+    struct From {
+        const char *name;
+        void (*put)();
+    };
+    const From states[] = {
+        {"reference run under way",
+         [] {
+             zaehler = 3;
+             taster = CODE_FAR;
+             richt = 1;
+         }},
+        {"jogging",
+         [] {
+             enter(Jog::Free, 200.0f);
+             richt = 1;
+         }},
+        {"holding at the far switch", [] { enter(Jog::FarLatched, 340.0f); }},
+        {"holding at home", [] { enter(Jog::HomeLatched, 0.0f); }},
+    };
+    for (const From &from : states) {
+        fake::reset();
+        adresse = 1;
+        from.put();
+        grundstellung();
+        EXPECT_EQ(adresse, 1) << from.name;
+        EXPECT_EQ(run(), first_start) << from.name;
     }
 }
 
