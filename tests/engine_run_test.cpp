@@ -214,12 +214,12 @@ TEST_F(EngineRunTest, HeldUpTimerGetsOneTickNotABurst)
     stop_ticks();
 
     // The periods lost in the hold-up are counted as missed as the next tick
-    // comes, not handed over afterwards (the spacing of the ticks that
-    // follow is tick_thread_test's).
+    // comes, not handed over afterwards as extra ticks (a busy machine may
+    // make the thread miss more later; the spacing of the ticks that follow
+    // is tick_thread_test's).
     const auto c = counts();
     EXPECT_EQ(c.ticks, ticks());
     EXPECT_GE(missed_after_hold, 10);
-    EXPECT_EQ(c.missed, missed_after_hold);
 }
 
 TEST_F(EngineRunTest, CallbacksNeverNest)

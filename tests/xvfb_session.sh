@@ -69,7 +69,13 @@ wait_for() {
     wait_until "no '$1' in the trace" grep -Eq "$1" "$trace"
 }
 
-outs() { grep -c ' out ' "$trace"; }
+# The trace's writer writes lines in batches: there may be none yet, which
+# grep -c says with a failing status.
+outs() {
+    local n
+    n=$(grep -c ' out ' "$trace" 2>/dev/null) || true
+    echo "${n:-0}"
+}
 
 # running <what>: fails saying <what> unless the motor steps (at an end
 # switch it writes 0 on every tick).
