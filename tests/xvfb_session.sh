@@ -49,6 +49,8 @@ fail() {
     echo "FAILED: $*"
     echo "--- trace tail:"
     tail -5 "$trace" 2>/dev/null || true
+    echo "--- stelmo's stderr:"
+    tail -5 "$work/stderr" 2>/dev/null || true
     exit 1
 }
 

@@ -99,11 +99,31 @@ bool platform_is_xcb()
     return !set("WAYLAND_DISPLAY") && set("DISPLAY");
 }
 
-// Connects to the X server named by DISPLAY and hangs up again. The xcb
-// library is loaded only for this (the xcb platform loads it anyway), so the
-// engine gains no build dependency.
+// The connection x_server_reachable() made, held until Qt has its own: an X
+// server with no other client (Xvfb, a bare xinit) resets when its last
+// client hangs up, and a connection made while it resets is refused.
+struct DisplayProbe {
+    void *xcb = nullptr;
+    void *connection = nullptr;
+    void (*disconnect)(void *) = nullptr;
+};
+DisplayProbe display_probe;
+
+void release_display_probe()
+{
+    if (display_probe.connection)
+        display_probe.disconnect(display_probe.connection);
+    if (display_probe.xcb)
+        ::dlclose(display_probe.xcb);
+    display_probe = {};
+}
+
+// Connects to the X server named by DISPLAY, and keeps the connection until
+// release_display_probe(). The xcb library is loaded only for this (the xcb
+// platform loads it anyway), so the engine gains no build dependency.
 Fault x_server_reachable()
 {
+    release_display_probe();
     const std::string display = environment("DISPLAY");
     const std::string quoted = in_quotes(display);
     void *xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
@@ -129,11 +149,13 @@ Fault x_server_reachable()
     // the error and must still be released with xcb_disconnect.
     void *connection = connect(display.empty() ? nullptr : display.c_str(), nullptr);
     const int error = connection ? has_error(connection) : 1;
+    if (error == 0) {
+        display_probe = {xcb, connection, disconnect};
+        return {};
+    }
     if (connection)
         disconnect(connection);
     ::dlclose(xcb);
-    if (error == 0)
-        return {};
     if (display.empty())
         return {ERR_NO_ENGINE,
                 translate("stelmo", "cannot open an X display: DISPLAY is not set")()};
@@ -321,7 +343,9 @@ void report_start_failure(const std::string &text)
         display_reachable())
         return;
     QApplication *app = nullptr;
-    if (!create_application(app))
+    const bool created = !create_application(app);
+    release_display_probe();
+    if (created)
         show_failure_window(text);
 }
 
@@ -357,6 +381,7 @@ Engine *start_engine()
         keep_qt_off_silent_buses();
         fault = create_application(engine->app);
     }
+    release_display_probe();
     if (!fault)
         fault = watch_signals(*engine);
     if (fault) {
