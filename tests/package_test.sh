@@ -8,6 +8,9 @@
 #   package_test.sh <path to stelmo_<version>_<arch>.deb>
 #
 # Exit 0 when every check passed. Ends with "package_test: N passed, M failed".
+# With pipefail, `cmd | grep -q` can fail after grep has matched: grep quits at
+# the match and cmd, still writing, dies of SIGPIPE. Greps at the end of a
+# pipe read to the end instead (`grep ... >/dev/null`).
 set -uo pipefail
 
 if (($# != 1)) || [[ ! -f $1 ]]; then
@@ -91,7 +94,7 @@ else
     bad "packaged panel file differs from ui/stelmo.uir"
 fi
 
-if gzip -t "$man" 2>/dev/null && zcat "$man" | grep -q '^\.TH STELMO 1 '; then
+if gzip -t "$man" 2>/dev/null && zcat "$man" | grep '^\.TH STELMO 1 ' >/dev/null; then
     ok "man page usr/share/man/man1/stelmo.1.gz"
 else
     bad "usr/share/man/man1/stelmo.1.gz missing or not a gzipped stelmo(1)"
@@ -181,7 +184,7 @@ extra=$(cd "$root" && find . -type f -printf '%P\n' | grep -vxF -f <(printf '%s\
 result $? "no other files" \
     "unexpected files: ${extra//$'\n'/ }"
 
-if readelf -d "$bin" 2>/dev/null | grep -Eq 'RPATH|RUNPATH'; then
+if readelf -d "$bin" 2>/dev/null | grep -E 'RPATH|RUNPATH' >/dev/null; then
     bad "usr/bin/stelmo carries a run-time search path: $(readelf -d "$bin" | grep -E 'RPATH|RUNPATH')"
 else
     ok "no RPATH or RUNPATH in usr/bin/stelmo"
@@ -290,10 +293,10 @@ for exe in "$bin" "$helper"; do
     [[ $(readelf -h "$exe" 2>/dev/null) =~ Type:\ +DYN ]]
     result $? "$name is position-independent (ELF type DYN)" \
         "$name is not a PIE: $(readelf -h "$exe" 2>&1 | grep Type:)"
-    readelf -lW "$exe" 2>/dev/null | grep -q GNU_RELRO
+    readelf -lW "$exe" 2>/dev/null | grep GNU_RELRO >/dev/null
     result $? "$name: GNU_RELRO segment" \
         "no GNU_RELRO segment in $name"
-    readelf -d "$exe" 2>/dev/null | grep -Eq 'BIND_NOW|FLAGS_1.* NOW'
+    readelf -d "$exe" 2>/dev/null | grep -E 'BIND_NOW|FLAGS_1.* NOW' >/dev/null
     result $? "$name: BIND_NOW (linked with -z now)" \
         "$name is not linked with -z now (no BIND_NOW)"
     imports=$(readelf --dyn-syms -W "$exe" 2>/dev/null | awk '$7 == "UND" { sub(/@.*/, "", $8); print $8 }' | sort -u)

@@ -96,7 +96,7 @@ wait_until "no PropertiesChanged for State holding-far" grep -q "'State': <'hold
 # goes home whatever the direction says. Then, stopped, a Step is one write.
 after=$(wc -l <"$trace")
 call Home >/dev/null
-homed() { tail -n +"$((after + 1))" "$trace" | grep -q 'in 0x37a 0x0d'; }
+homed() { tail -n +"$((after + 1))" "$trace" | grep 'in 0x37a 0x0d' >/dev/null; }
 wait_until "Home over the bus: no reference run to the home switch" homed
 call Stop >/dev/null
 stopped "Stop after Home"
@@ -106,7 +106,7 @@ stepped() { (($(outs) > after)); }
 wait_until "Step over the bus: no write" stepped
 stopped "Step over the bus"
 (($(outs) == after + 1)) || fail "Step over the bus wrote $(($(outs) - after)) times"
-grep ' out ' "$trace" | tail -1 | grep -q ' out 0x378 ' || fail "Step over the bus missed 0x378"
+grep ' out ' "$trace" | tail -1 | grep ' out 0x378 ' >/dev/null || fail "Step over the bus missed 0x378"
 
 # The operator comes first: Stop and Esc at the panel stop a script's run.
 call SetDirection home >/dev/null

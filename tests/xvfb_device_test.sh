@@ -35,7 +35,7 @@ xdotool search --sync --onlyvisible --name '^stelmo — .*0x378→0x300' >/dev/n
 helper=$(ps -o pid= --ppid "$pid" | tr -d ' ' || true)
 [[ -n $helper && $(cat "/proc/$helper/comm") == stelmo-port ]] || fail "no port helper under stelmo"
 if ls -l "/proc/$helper/fd" >/dev/null 2>&1; then # not as another user: it is undumpable
-    ls -l "/proc/$helper/fd" | grep -qF -- "-> $dev" || fail "the helper does not hold $dev"
+    ls -l "/proc/$helper/fd" | grep -F -- "-> $dev" >/dev/null || fail "the helper does not hold $dev"
 fi
 held=$(ls -l "/proc/$pid/fd" | grep -F -- "-> $dev" || true)
 [[ -z $held ]] || fail "stelmo itself holds the device: $held"
@@ -84,7 +84,7 @@ wait "$pid" || status=$?
 # Nothing but the two registers of the mapped port was touched.
 poke $((0x302)) 00
 cmp -s "$dev" <(head -c 65536 /dev/zero) || fail "bytes outside 0x300 and 0x302 changed"
-grep -v '^#' "$trace" | grep -Eqv ' 0x3(00|02)$' && fail "an access did not go to 0x300 or 0x302"
+grep -v '^#' "$trace" | grep -Ev ' 0x3(00|02)$' >/dev/null && fail "an access did not go to 0x300 or 0x302"
 # Without the right to real-time scheduling start-up says so in one line.
 unexpected=$(grep -v '^stelmo: step timer runs at normal priority: ' "$work/stderr" || true)
 [[ $realtime != tick* ]] || unexpected=$(cat "$work/stderr")

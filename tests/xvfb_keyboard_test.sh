@@ -29,7 +29,7 @@ wait_for 'in 0x37a 0x0d'
 wait_for 'out 0x378 0x00'
 homing=$(grep -m 6 ' out ' "$trace" | awk '{print $4}' | tr '\n' ' ')
 [[ $homing == "0x08 0x04 0x02 0x01 0x08 0x04 " ]] || fail "homing wrote $homing"
-head -1 "$trace" | grep -q ' · tick interval 5 ms$' || fail "trace header: $(head -1 "$trace")"
+head -1 "$trace" | grep ' · tick interval 5 ms$' >/dev/null || fail "trace header: $(head -1 "$trace")"
 
 # Alt+D, Down: towards the far end; the drive stops with 0 after reading 14,
 # and writes only that from then on.
@@ -68,7 +68,7 @@ stopped "Alt+E"
 # Alt+H: a new reference run from there, the falling patterns from the top of
 # the table until the home switch answers, and all phases off.
 xdotool key alt+h
-homed() { tail -n +$((mark + 4)) "$trace" | grep -q 'in 0x37a 0x0d'; }
+homed() { tail -n +$((mark + 4)) "$trace" | grep 'in 0x37a 0x0d' >/dev/null; }
 wait_until "Alt+H: the home switch did not answer" homed
 wait_until "Alt+H: the drive does not stand at home" tail_is 1 "out 0x378 0x00 "
 homing=$(tail -n +$((mark + 4)) "$trace" | grep -m 6 ' out ' | awk '{print $4}' | tr '\n' ' ')
@@ -116,7 +116,7 @@ status=0
 wait "$pid" || status=$?
 ((status == 0)) || fail "exit status $status after Quit"
 lines=$(wc -l <"$trace")
-tail -1 "$trace" | grep -Eq ' out 0x378 0x0[1248]$' || fail "last access was not a step: $(tail -1 "$trace")"
+tail -1 "$trace" | grep -E ' out 0x378 0x0[1248]$' >/dev/null || fail "last access was not a step: $(tail -1 "$trace")"
 
 # Another client destroys the panel window while the motor runs: stelmo ends
 # as Quit does, with status 0, instead of stepping on with nothing on screen.

@@ -13,6 +13,9 @@
 # wait_for, running and stopped. Every wait has a generous limit that only
 # guards against a hang: on a busy machine the program may take long, and the
 # tests wait for what it does, never for a span of time.
+# With pipefail, `cmd | grep -q` can fail after grep has matched: grep quits at
+# the match and cmd, still writing, dies of SIGPIPE. Greps at the end of a
+# pipe read to the end instead (`grep ... >/dev/null`).
 set -euo pipefail
 
 atspi=false
@@ -107,7 +110,7 @@ if $atspi; then
     started+=($!)
     a11y_bus() {
         dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-            org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null | grep -q true
+            org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null | grep true >/dev/null
     }
     wait_until "the AT-SPI bus did not come up" a11y_bus
 fi
