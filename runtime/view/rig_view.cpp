@@ -281,17 +281,21 @@ void RigView::paintEvent(QPaintEvent *event)
     const ports::RigState &s = shown_;
     const QRegion &region = event->region();
     QPainter p(this);
-    // Rectangle by rectangle: one blit of the whole picture through a clip
-    // of several parts is handed to Qt's worker threads, which costs more
-    // than the blit. The lamps' row is a picture of its own.
+    // Rectangle by rectangle, each clipped to itself: under a clip of several
+    // parts (the region as a whole) Qt copies a picture span by span through
+    // its worker threads, which costs more than the copy. Clipped to one
+    // rectangle, it is a plain copy. The lamps' row is a picture of its own.
     const qreal ratio = still_.devicePixelRatio();
     const QRect row = lamps_row();
-    for (const QRect &part : region)
+    for (const QRect &part : region) {
+        p.setClipRect(part);
         if (!row.contains(part))
             p.drawPixmap(part, still_,
                          QRectF(part.topLeft() * ratio, QSizeF(part.size()) * ratio).toRect());
-    if (region.intersects(row))
-        p.drawPixmap(row.topLeft(), lamp_row(s.data, s.rotor));
+        if (part.intersects(row))
+            p.drawPixmap(row.topLeft(), lamp_row(s.data, s.rotor));
+    }
+    p.setClipping(false);
 
     // The end switches and the carriage, where they are to be painted.
     p.setRenderHint(QPainter::Antialiasing);
