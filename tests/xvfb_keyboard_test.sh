@@ -71,7 +71,7 @@ xdotool key alt+h
 homed() { tail -n +$((mark + 4)) "$trace" | grep 'in 0x37a 0x0d' >/dev/null; }
 wait_until "Alt+H: the home switch did not answer" homed
 wait_until "Alt+H: the drive does not stand at home" tail_is 1 "out 0x378 0x00 "
-homing=$(tail -n +$((mark + 4)) "$trace" | grep -m 6 ' out ' | awk '{print $4}' | tr '\n' ' ')
+homing=$(tail -n +$((mark + 4)) "$trace" | awk '/ out / && n++ < 6 { print $4 }' | tr '\n' ' ')
 [[ $homing == "0x08 0x04 0x02 0x01 0x08 0x04 " ]] || fail "Alt+H wrote $homing"
 xdotool key alt+t
 stopped "Alt+T after Alt+H"
