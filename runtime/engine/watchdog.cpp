@@ -118,13 +118,17 @@ public:
     }
 
 private:
-    // After a frame: beats when a beat is due, and starts the timer again,
-    // so that it fires only when no frame came for a whole BEAT.
+    // After a frame: beats when a beat is due, and starts the timer again
+    // after every frame, so that it fires only when no frame came for a
+    // whole BEAT. Started again only when it beat, it would come due with
+    // the next beat, before the frame that was to take it, and wake the
+    // loop ten times a second while the motor runs.
     void beat_with_frame()
     {
-        if (!timer_.isActive() || now_ns() - beaten_at_ < std::chrono::nanoseconds(BEAT).count())
+        if (!timer_.isActive())
             return;
-        beat();
+        if (now_ns() - beaten_at_ >= std::chrono::nanoseconds(BEAT).count())
+            beat();
         if (timer_.isActive())
             timer_.start(BEAT);
     }
