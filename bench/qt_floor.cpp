@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDoubleSpinBox>
 #include <QPainter>
+#include <QRegion>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -23,12 +24,14 @@ class Track : public QWidget {
 public:
     int at = 0;
 
+    QRect carriage() const { return {12 + at % 340, 81, 14, 16}; }
+
 protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter p(this);
         p.fillRect(rect(), palette().window());
-        p.fillRect(QRect(12 + at % 340, 81, 14, 16), QColor(40, 110, 220));
+        p.fillRect(carriage(), QColor(40, 110, 220));
     }
 };
 
@@ -49,6 +52,7 @@ int main(int argc, char **argv)
     display->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     display->setRange(0, 340);
     display->setDecimals(2);
+    display->setFixedWidth(176); // as wide as stelmo's panel shows it
     layout->addWidget(display);
     panel.resize(420, 300);
     panel.show();
@@ -65,8 +69,10 @@ int main(int argc, char **argv)
     QObject::connect(&frames, &QTimer::timeout, [&] {
         value = value >= 339 ? 0 : value + 1.7;
         display->setValue(value);
+        // Only where the carriage was and now is, as stelmo's rig view.
+        QRegion parts(track.carriage());
         ++track.at;
-        track.update(QRect(0, 78, track.width(), 22));
+        track.update(parts + track.carriage());
     });
     frames.start(static_cast<int>(std::lround(1000.0 / hz)));
     return app.exec();
