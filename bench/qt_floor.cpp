@@ -1,8 +1,8 @@
 // What Qt Widgets cost on this machine for the least of what stelmo shows
 // while stepping, with none of stelmo around it: a read-only spin box given a
 // new value every screen frame, and a second small window repainting a moving
-// rectangle every frame. Its CPU share is the floor that stelmo's is held
-// against; the window is named "qt floor" for the bench to find.
+// rectangle every frame. Its CPU share, shown beside stelmo's, is the floor
+// under it; the window is named "qt floor" for the bench to find.
 //
 //   qt_floor
 #include <QApplication>
